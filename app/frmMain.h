@@ -1,0 +1,148 @@
+#pragma once
+
+#include "net/Packets.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class Graphix;
+class ImageControl;
+class PictureBox;
+class TranscriptBox;
+class Wsk;
+class frmPref;
+struct AvatarRow;
+
+// The main window: stage, avatar choice, chat and connection. Its controls
+// hold the program's state; each handler below answers one control event.
+class frmMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // Modal input prompt: prompt text, title, default answer; empty when cancelled.
+    using Prompt = std::function<QString(const QString &, const QString &, const QString &)>;
+
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Seams for tests (production keeps the defaults, except endProgram,
+    // which main sets to leave the process).
+    void setPrompt(Prompt prompt) { m_prompt = std::move(prompt); }
+    void setEndProgram(std::function<void()> end) { m_endProgram = std::move(end); }
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    void setTimeLocale(const QLocale &locale) { m_locale = locale; }
+    bool ended() const { return m_ended; }
+    frmPref *pref() const { return m_pref; }
+    qsizetype queuedActions() const { return m_actionQueue.size(); }
+    // Bound on Action packets waiting for the next tick.
+    static constexpr qsizetype MaxQueuedActions = 4096;
+
+    // Controls, by their names.
+    QLineEdit *txtIP;
+    QPushButton *cmdConnection;
+    PictureBox *Picture1;
+    QPushButton *cmdRight;
+    QPushButton *cmdLeft;
+    PictureBox *Haps;
+    QPushButton *cmdPrefs;
+    QPushButton *cmdTimeStamp;
+    QLineEdit *txtInput;
+    TranscriptBox *txtOutput;
+    QLabel *Label5;
+    QLabel *WhoAreYou;
+    QLabel *lblGetBla;
+    QLabel *YourWay;
+    QLabel *Label4;
+    QLabel *lblClientNumber;
+    QLabel *Label3;
+    QLabel *lblDisplayWhoYouAre;
+    ImageControl *Jaxorin;
+    ImageControl *Veck;
+    ImageControl *Sorra;
+    ImageControl *Nubo;
+    ImageControl *Gimbo;
+    ImageControl *Tavro;
+    QLabel *Label1;
+    QLabel *Label2;
+    std::array<ImageControl *, 21> imgClient;
+    ImageControl *Post1;
+    ImageControl *Post2;
+    ImageControl *Ground;
+    ImageControl *imgServer;
+    ImageControl *background;
+    QTimer *Constant;
+    QTimer *SendUsersYourData;
+    QTimer *Action;
+    ::Wsk *Wsk;
+    QMenu *mnuFile;
+    QAction *mnuConnect;
+    QAction *mnuDisconnect;
+    QAction *mnuSep1;
+    QAction *mnuExit;
+
+    QString UserName;
+    QString LastPacket;
+
+    // Handlers.
+    void Form_Load();
+    void Form_QueryUnload();
+    void mnuExit_Click();
+    void mnuConnect_Click();
+    void cmdConnection_Click();
+    void mnuDisconnect_Click();
+    void Wsk_Connect();
+    void Wsk_DataArrival();
+    void Wsk_Dropped(bool wasConnected, const QString &reason);
+    void Tavro_Click() { selectAvatar(u"Tavro"); }
+    void Gimbo_Click() { selectAvatar(u"Gimbo"); }
+    void Nubo_Click() { selectAvatar(u"Nubo"); }
+    void Sorra_Click() { selectAvatar(u"Sorra"); }
+    void Veck_Click() { selectAvatar(u"Veck"); }
+    void Jaxorin_Click() { selectAvatar(u"Jaxorin"); }
+    void cmdLeft_Click() { walk(Direction::Left); }
+    void cmdRight_Click() { walk(Direction::Right); }
+    void SendUsersYourData_Timer();
+    void Action_Timer();
+    void Constant_Timer();
+    void txtInput_KeyPress(int keyAscii);
+    void txtOutput_Change();
+    void txtOutput_GotFocus();
+    void cmdTimeStamp_Click();
+    void cmdPrefs_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildWindow();
+    void buildMenu();
+    void buildPanel();
+    void buildStage();
+    void connectHandlers();
+    void selectAvatar(QStringView selection);
+    void walk(Direction dir);
+    void dispatch(const QString &piece);
+    void appendToTranscript(const QString &text);
+    void endProgramAtOnce();
+    Graphix &graphix();
+
+    Prompt m_prompt;
+    std::function<void()> m_endProgram;
+    std::function<QDateTime()> m_clock;
+    QLocale m_locale = QLocale::system();
+    std::unique_ptr<Graphix> m_graphix;
+    frmPref *m_pref = nullptr;
+    QStringList m_actionQueue;
+    bool m_sendingChat = false;
+    bool m_ended = false;
+};

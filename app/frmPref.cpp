@@ -1,0 +1,86 @@
+#include "app/frmPref.h"
+
+#include "app/PictureBox.h"
+#include "app/TranscriptBox.h"
+#include "app/frmMain.h"
+#include "stage/Twips.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+namespace {
+
+QLabel *makeLabel(QWidget *parent, const QString &name, QRect pixels, const QString &caption)
+{
+    auto *label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(pixels);
+    return label;
+}
+
+void setRole(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
+{
+    QPalette p = widget->palette();
+    p.setColor(role, colour);
+    widget->setPalette(p);
+}
+
+} // namespace
+
+frmPref::frmPref(frmMain *main)
+    : QWidget(main, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                        Qt::WindowCloseButtonHint),
+      CDColor(this), m_main(main)
+{
+    setObjectName(QStringLiteral("frmPref"));
+    setWindowTitle(tr("Preferences"));
+    setFixedSize(216, 67);
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
+    font.setPixelSize(10);
+    setFont(font);
+
+    lblBGColor = makeLabel(this, QStringLiteral("lblBGColor"), Twips::toPixels(120, 120, 1275, 195),
+                           tr("Background Color"));
+    picBGColor = new PictureBox(this, QStringLiteral("picBGColor"), Twips::toPixels(120, 360, 1335, 495));
+    picBGColor->setBackColor(QColor(0, 255, 255));
+    picBGColor->setCursor(Qt::PointingHandCursor);
+    lblTextColor = makeLabel(this, QStringLiteral("lblTextColor"),
+                             Twips::toPixels(1800, 120, 1320, 195), tr("Text Color"));
+    lblTextColor->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    picTextColor = new PictureBox(this, QStringLiteral("picTextColor"),
+                                  Twips::toPixels(1800, 360, 1335, 495));
+    picTextColor->setBackColor(QColor(0, 0, 255));
+    picTextColor->setCursor(Qt::PointingHandCursor);
+
+    connect(picBGColor, &PictureBox::Click, this, &frmPref::picBGColor_Click);
+    connect(picTextColor, &PictureBox::Click, this, &frmPref::picTextColor_Click);
+}
+
+void frmPref::Form_Load()
+{
+    const QPalette transcript = m_main->txtOutput->palette();
+    picBGColor->setBackColor(transcript.color(QPalette::Base));
+    picTextColor->setBackColor(transcript.color(QPalette::Text));
+}
+
+void frmPref::picBGColor_Click()
+{
+    choose(picBGColor, QPalette::Base);
+}
+
+void frmPref::picTextColor_Click()
+{
+    choose(picTextColor, QPalette::Text);
+}
+
+void frmPref::choose(PictureBox *swatch, QPalette::ColorRole role)
+{
+    CDColor.Color = CDColor::toValue(swatch->BackColor());
+    CDColor.ShowColor();
+    const QColor chosen = CDColor::fromValue(CDColor.Color);
+    swatch->setBackColor(chosen);
+    setRole(m_main->txtInput, role, chosen);
+    setRole(m_main->txtOutput, role, chosen);
+}

@@ -1,0 +1,73 @@
+#include "net/Wsk.h"
+
+#include "net/Cp1252.h"
+
+Wsk::Wsk(QObject *parent) : QObject(parent)
+{
+    connect(&m_socket, &QTcpSocket::connected, this, &Wsk::onConnected);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &Wsk::onError);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &Wsk::onDisconnected);
+    connect(&m_socket, &QTcpSocket::readyRead, this,
+            [this] { emit DataArrival(m_socket.bytesAvailable()); });
+}
+
+void Wsk::Connect()
+{
+    m_state = sckClosed; // signals raised by abort() belong to the old connection
+    m_socket.abort();
+    m_state = sckConnecting;
+    m_socket.connectToHost(m_remoteHost, m_remotePort);
+}
+
+bool Wsk::SendData(const QString &text)
+{
+    if (m_state != sckConnected)
+        return false;
+    const QByteArray bytes = Cp1252::encode(text);
+    if (m_socket.write(bytes) != bytes.size())
+        return false;
+    m_socket.flush();
+    return true;
+}
+
+QString Wsk::GetData()
+{
+    return Cp1252::decode(m_socket.readAll());
+}
+
+void Wsk::Close()
+{
+    m_state = sckClosed;
+    m_socket.abort();
+}
+
+void Wsk::onConnected()
+{
+    if (m_state != sckConnecting)
+        return;
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_state = sckConnected;
+    emit ConnectEvent();
+}
+
+void Wsk::onError(QAbstractSocket::SocketError error)
+{
+    if (m_state != sckConnecting && m_state != sckConnected)
+        return;
+    const bool wasConnected = m_state == sckConnected;
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        m_state = sckClosing;
+        emit Dropped(wasConnected, tr("the server closed the connection"));
+        return;
+    }
+    m_state = sckError;
+    emit Dropped(wasConnected, m_socket.errorString());
+}
+
+void Wsk::onDisconnected()
+{
+    if (m_state != sckConnected)
+        return;
+    m_state = sckClosing;
+    emit Dropped(true, tr("the server closed the connection"));
+}

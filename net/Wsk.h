@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTcpSocket>
+
+// The client's one TCP connection, with the state numbers and events the
+// window's handlers are written against:
+//   0 closed      before the first Connect and after Close, nothing else
+//   6 connecting  from Connect until the connection is up or fails
+//   7 connected
+//   8 closing     the server closed the connection; stays until Close
+//   9 error       the connect failed or the connection broke; stays until Close
+// Text goes out and comes in as Windows-1252, one byte per character.
+class Wsk : public QObject
+{
+    Q_OBJECT
+public:
+    enum StateValue : int {
+        sckClosed = 0,
+        sckConnecting = 6,
+        sckConnected = 7,
+        sckClosing = 8,
+        sckError = 9
+    };
+
+    static constexpr quint16 DefaultRemotePort = 2579;
+
+    explicit Wsk(QObject *parent = nullptr);
+
+    int State() const { return m_state; }
+    QString RemoteHost() const { return m_remoteHost; }
+    void setRemoteHost(const QString &host) { m_remoteHost = host; }
+    quint16 RemotePort() const { return m_remotePort; }
+    void setRemotePort(quint16 port) { m_remotePort = port; }
+
+    // Returns at once; ConnectEvent follows when the connection is up.
+    void Connect();
+    // Writes the whole text in one go; in any state but connected it sends
+    // nothing and returns false.
+    bool SendData(const QString &text);
+    // Everything received and not yet read.
+    QString GetData();
+    // Drops the connection without sending anything more; state 0.
+    void Close();
+
+signals:
+    void ConnectEvent();
+    void DataArrival(qint64 bytesTotal);
+    // The connect failed (wasConnected false) or an open connection ended
+    // without Close; reason is a short plain-words explanation.
+    void Dropped(bool wasConnected, const QString &reason);
+
+private:
+    void onConnected();
+    void onError(QAbstractSocket::SocketError error);
+    void onDisconnected();
+
+    QTcpSocket m_socket;
+    QString m_remoteHost = QStringLiteral("stage.example.net");
+    quint16 m_remotePort = DefaultRemotePort;
+    int m_state = sckClosed;
+};

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds Quandrel, starts a stage server on 127.0.0.1 port 2579 and opens the
+# client, ready to connect to it. The server stops when the client closes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+cmake --preset release -G Ninja >/dev/null
+cmake --build build/release --target quandrel quandrel-server
+
+server_pid=
+if ! (exec 3<>/dev/tcp/127.0.0.1/2579) 2>/dev/null; then
+    build/release/server/quandrel-server --listen 127.0.0.1 --port 2579 &
+    server_pid=$!
+    trap 'kill "$server_pid" 2>/dev/null || true' EXIT
+    sleep 0.3
+else
+    echo "A server already answers on 127.0.0.1 port 2579; using it."
+fi
+build/release/app/quandrel

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "stage/ImageSlot.h"
+
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+
+// An image control: a picture placed by its edges in twips inside its
+// container. Without stretching it takes the size of the picture it shows;
+// with stretching the picture fills the control's own size.
+class ImageControl : public QWidget, public ImageSlot
+{
+    Q_OBJECT
+public:
+    using SpriteSource = std::function<QPixmap(const SpriteRef &)>;
+
+    ImageControl(QWidget *container, const QString &name, float left, float top, float width,
+                 float height);
+
+    float Left() const override { return m_left; }
+    void setLeft(float twips) override;
+    float Top() const override { return m_top; }
+    void setTop(float twips) override;
+    float Width() const { return m_width; }
+    float Height() const override { return m_height; }
+    void makeVisible() override { setVisible(true); }
+    void assignSprite(const SpriteRef &sprite) override;
+
+    void setPicture(const QPixmap &picture);
+    const QPixmap &picture() const { return m_picture; }
+    QString pictureName() const { return m_pictureName; }
+    void setStretch(bool stretch) { m_stretch = stretch; }
+    void setSpriteSource(SpriteSource source) { m_spriteSource = std::move(source); }
+    void setClickable(bool clickable);
+
+signals:
+    void Click();
+    void moved();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    void place();
+
+    float m_left;
+    float m_top;
+    float m_width;
+    float m_height;
+    bool m_stretch = false;
+    bool m_clickable = false;
+    QPixmap m_picture;
+    QString m_pictureName;
+    SpriteSource m_spriteSource;
+};

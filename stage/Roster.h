@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QSize>
+#include <QStringView>
+#include <array>
+
+struct SpriteRef
+{
+    QStringView name; // resource name, e.g. "GimboLeft"
+    QSize size;       // pixels
+};
+
+struct AvatarRow
+{
+    QStringView selection;   // the selection image on the main window
+    QStringView displayName; // what the user reads
+    QStringView code;        // 5 characters on the wire
+    SpriteRef right;
+    SpriteRef left;
+
+    const SpriteRef &sprite(bool facingRight) const { return facingRight ? right : left; }
+};
+
+// The six avatars, in the fixed order in which codes are looked up.
+class Roster
+{
+public:
+    static constexpr int DefaultRow = 1; // Gimbo
+
+    static const std::array<AvatarRow, 6> &rows();
+    // Exact and case-sensitive, blanks included; nullptr when no row has the code.
+    static const AvatarRow *byCode(QStringView code);
+    static const AvatarRow *bySelection(QStringView selection);
+};
