@@ -7,8 +7,7 @@ CDColor::CDColor(QWidget *parent)
           const QColor chosen = QColorDialog::getColor(initial, parent, QObject::tr("Color"));
           return chosen.isValid() ? std::optional<QColor>(chosen) : std::nullopt;
       })
-{
-}
+{}
 
 void CDColor::ShowColor()
 {

@@ -31,29 +31,6 @@ namespace {
 constexpr int ClientWidth = 357;  // 5355 twips
 constexpr int ClientHeight = 288; // 4320 twips
 
-// The layout's fonts are Windows ones. "Times New Roman" has a metric twin in
-// Liberation Serif, taken at the same size. "MS Sans Serif" is a bitmap font
-// that sets narrower than any outline sans at its nominal size: Liberation
-// Sans at about 11/12 of it (10 px for 8.25 pt) fits every caption into its
-// control as laid out. Sizes are in pixels so that the fixed layout holds at
-// any DPI.
-QFont layoutFont(const QString &family, const QString &substitute, int pixels, bool bold = false,
-                 bool italic = false)
-{
-    QFont font;
-    font.setFamilies({family, substitute});
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    font.setItalic(italic);
-    return font;
-}
-
-QFont sansFont(int pixels, bool bold = false, bool italic = false)
-{
-    return layoutFont(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), pixels,
-                      bold, italic);
-}
-
 void setColours(QWidget *widget, const QColor &background, const QColor &text)
 {
     QPalette p = widget->palette();
@@ -74,7 +51,6 @@ QLabel *makeLabel(QWidget *parent, const QString &name, QRect pixels, const QStr
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setWordWrap(true);
     label->setGeometry(pixels);
     label->setAutoFillBackground(opaque);
     return label;
@@ -127,7 +103,7 @@ frmMain::frmMain(QWidget *parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vostrel! - Quandrel Online"));
-    setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
+    setWindowIcon(QIcon(QPixmap(QStringLiteral(":/pictures/icon.png"), "PNG")));
     buildWindow();
     buildMenu();
     connectHandlers();
@@ -149,16 +125,17 @@ void frmMain::buildWindow()
     client->setFixedSize(ClientWidth, ClientHeight);
     client->setAutoFillBackground(true);
     setColours(client, QColor(20, 67, 20), palette().color(QPalette::WindowText));
-    client->setFont(sansFont(10));
+    client->setFont(m_fonts.sans(10));
     setCentralWidget(client);
     const QPalette system = QApplication::palette();
 
     // Created from the bottom of the z-order up: each control lies over the ones before it.
-    lblDisplayWhoYouAre = makeLabel(client, QStringLiteral("lblDisplayWhoYouAre"),
-                                    Twips::toPixels(3360, 1200, 1935, 375), QStringLiteral("Gimbo"), true);
+    lblDisplayWhoYouAre =
+        makeLabel(client, QStringLiteral("lblDisplayWhoYouAre"),
+                  Twips::toPixels(3360, 1200, 1935, 375), QStringLiteral("Gimbo"), true);
     setColours(lblDisplayWhoYouAre, Qt::black, Qt::white);
     lblDisplayWhoYouAre->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    lblDisplayWhoYouAre->setFont(sansFont(12, true));
+    lblDisplayWhoYouAre->setFont(m_fonts.sans(12, true));
     setBordered(lblDisplayWhoYouAre);
     Label3 = makeLabel(client, QStringLiteral("Label3"), Twips::toPixels(3600, 1680, 1500, 195),
                        QStringLiteral("IP Address of Server:"), false);
@@ -174,11 +151,11 @@ void frmMain::buildWindow()
                         QStringLiteral("Left"), true);
     setBordered(YourWay);
     YourWay->hide();
-    lblGetBla = makeLabel(client, QStringLiteral("lblGetBla"), Twips::toPixels(3840, 3240, 1095, 495),
-                          QStringLiteral("Label5"), true);
+    lblGetBla = makeLabel(client, QStringLiteral("lblGetBla"),
+                          Twips::toPixels(3840, 3240, 1095, 495), QStringLiteral("Label5"), true);
     lblGetBla->hide();
-    WhoAreYou = makeLabel(client, QStringLiteral("WhoAreYou"), Twips::toPixels(3360, 3840, 1935, 255),
-                          QStringLiteral("Gimbo"), true);
+    WhoAreYou = makeLabel(client, QStringLiteral("WhoAreYou"),
+                          Twips::toPixels(3360, 3840, 1935, 255), QStringLiteral("Gimbo"), true);
     WhoAreYou->hide();
     Label5 = makeLabel(client, QStringLiteral("Label5"), Twips::toPixels(1200, 3840, 1215, 375),
                        QStringLiteral("Label5"), true);
@@ -199,11 +176,12 @@ void frmMain::buildWindow()
     buildStage();
     cmdLeft = makeButton(client, QStringLiteral("cmdLeft"), Twips::toPixels(2520, 2280, 375, 1455),
                          QStringLiteral("<"));
-    cmdLeft->setFont(sansFont(16));
-    cmdRight = makeButton(client, QStringLiteral("cmdRight"), Twips::toPixels(2880, 2280, 375, 1455),
-                          QStringLiteral(">"));
-    cmdRight->setFont(sansFont(16));
-    Picture1 = new PictureBox(client, QStringLiteral("Picture1"), Twips::toPixels(3360, 0, 1935, 1215));
+    cmdLeft->setFont(m_fonts.sans(16));
+    cmdRight = makeButton(client, QStringLiteral("cmdRight"),
+                          Twips::toPixels(2880, 2280, 375, 1455), QStringLiteral(">"));
+    cmdRight->setFont(m_fonts.sans(16));
+    Picture1 =
+        new PictureBox(client, QStringLiteral("Picture1"), Twips::toPixels(3360, 0, 1935, 1215));
     Picture1->setBackColor(Qt::black);
     Picture1->setFocusPolicy(Qt::TabFocus);
     buildPanel();
@@ -235,15 +213,16 @@ void frmMain::buildPanel()
     Label2 = makeLabel(panel, QStringLiteral("Label2"), Twips::toPixels(0, 0, 1875, 300),
                        QStringLiteral("Quandrel"), false);
     setColours(Label2, QColor(), QColor(0, 255, 255));
-    Label2->setFont(layoutFont(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"), 15));
+    Label2->setFont(m_fonts.serif(15));
     Label1 = makeLabel(panel, QStringLiteral("Label1"), Twips::toPixels(480, 240, 810, 300),
                        QStringLiteral("Online"), false);
     setColours(Label1, QColor(), QColor(0, 255, 255));
-    Label1->setFont(sansFont(15, false, true));
+    Label1->setFont(m_fonts.sans(15, false, true));
 
-    auto selection = [panel](const QString &name, float left, float top, float width, float height) {
+    auto selection = [panel](const QString &name, float left, float top, float width,
+                             float height) {
         auto *image = new ImageControl(panel, name, left, top, width, height);
-        image->setPicture(QPixmap(QStringLiteral(":/pictures/") + name + QStringLiteral(".bmp")));
+        image->setPicture(QPixmap(QStringLiteral(":/pictures/%1.bmp").arg(name), "BMP"));
         image->setClickable(true);
         image->setToolTip(Roster::bySelection(name)->displayName.toString());
         return image;
@@ -261,19 +240,21 @@ void frmMain::buildStage()
     QWidget *stage = Haps->inner();
     background = new ImageControl(stage, QStringLiteral("background"), 0, -240, 2505, 1770);
     background->setStretch(true);
-    background->setPicture(QPixmap(QStringLiteral(":/pictures/background.bmp")));
+    background->setPicture(QPixmap(QStringLiteral(":/pictures/background.bmp"), "BMP"));
     imgServer = new ImageControl(stage, QStringLiteral("imgServer"), 240, 680, 225, 405);
-    imgServer->setPicture(QPixmap(QStringLiteral(":/pictures/imgServer.gif")));
+    imgServer->setPicture(QPixmap(QStringLiteral(":/pictures/imgServer.gif"), "GIF"));
     imgServer->hide();
-    const QPixmap post(QStringLiteral(":/pictures/post.bmp"));
+    const QPixmap post(QStringLiteral(":/pictures/post.bmp"), "BMP");
     Ground = new ImageControl(stage, QStringLiteral("Ground"), 0, StageRules::GroundTop, 5790, 360);
-    Ground->setPicture(QPixmap(QStringLiteral(":/pictures/ground.bmp")));
+    Ground->setPicture(QPixmap(QStringLiteral(":/pictures/ground.bmp"), "BMP"));
     Post2 = new ImageControl(stage, QStringLiteral("Post2"), 2280, 360, 240, 2655);
     Post2->setPicture(post);
     Post1 = new ImageControl(stage, QStringLiteral("Post1"), 0, 360, 240, 2655);
     Post1->setPicture(post);
 
-    const auto source = [this](const SpriteRef &sprite) { return graphix().sprite(sprite.name); };
+    const auto source = [this](const SpriteRef &sprite) {
+        return graphix().sprite(sprite.name);
+    };
     auto avatar = [&](int index) {
         auto *image = new ImageControl(stage, QStringLiteral("imgClient(%1)").arg(index), 1800, 480,
                                        375, 615);
@@ -376,8 +357,8 @@ void frmMain::mnuConnect_Click()
     if (Wsk->State() != Wsk::sckClosed)
         return;
     UserName = m_prompt(tr("What is your username?"), tr("Username"), tr("Guest"));
-    const QString host =
-        m_prompt(tr("Enter the IP of the server you wish to connect to."), tr("Parlwick"), QString());
+    const QString host = m_prompt(tr("Enter the IP of the server you wish to connect to."),
+                                  tr("Parlwick"), QString());
     if (m_ended)
         return;
     Wsk->setRemoteHost(host);
@@ -417,8 +398,8 @@ void frmMain::Wsk_Connect()
 
 void frmMain::Wsk_Dropped(bool wasConnected, const QString &reason)
 {
-    const QString line = wasConnected ? tr("The connection to %1 ended: %2")
-                                      : tr("Could not connect to %1: %2");
+    const QString line =
+        wasConnected ? tr("The connection to %1 ended: %2") : tr("Could not connect to %1: %2");
     appendToTranscript(line.arg(Wsk->RemoteHost(), reason) + QStringLiteral("\r\n"));
 }
 
@@ -486,7 +467,8 @@ void frmMain::walk(Direction dir)
     if (!n || !StageRules::mayStep(dir, imgClient[*n]->Left()))
         return;
     const ImageControl *own = imgClient[*n];
-    Wsk->SendData(Packets::move(dir, lblClientNumber->text(), WhoAreYou->text(), own->Left(), own->Top()));
+    Wsk->SendData(
+        Packets::move(dir, lblClientNumber->text(), WhoAreYou->text(), own->Left(), own->Top()));
     if (dir == Direction::Left)
         QCoreApplication::processEvents();
     n = StageRules::imageIndex(lblClientNumber->text());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LayoutFonts.h"
 #include "net/Packets.h"
 
 #include <QDateTime>
@@ -136,6 +137,7 @@ private:
     void endProgramAtOnce();
     Graphix &graphix();
 
+    LayoutFonts m_fonts;
     Prompt m_prompt;
     std::function<void()> m_endProgram;
     std::function<QDateTime()> m_clock;

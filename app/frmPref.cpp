@@ -1,5 +1,6 @@
 #include "app/frmPref.h"
 
+#include "app/LayoutFonts.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
@@ -29,28 +30,26 @@ void setRole(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
 } // namespace
 
 frmPref::frmPref(frmMain *main)
-    : QWidget(main, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                        Qt::WindowCloseButtonHint),
+    : QWidget(main,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       CDColor(this), m_main(main)
 {
     setObjectName(QStringLiteral("frmPref"));
     setWindowTitle(tr("Preferences"));
     setFixedSize(216, 67);
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans")});
-    font.setPixelSize(10);
-    setFont(font);
+    setFont(LayoutFonts().sans(10));
 
     lblBGColor = makeLabel(this, QStringLiteral("lblBGColor"), Twips::toPixels(120, 120, 1275, 195),
                            tr("Background Color"));
-    picBGColor = new PictureBox(this, QStringLiteral("picBGColor"), Twips::toPixels(120, 360, 1335, 495));
+    picBGColor =
+        new PictureBox(this, QStringLiteral("picBGColor"), Twips::toPixels(120, 360, 1335, 495));
     picBGColor->setBackColor(QColor(0, 255, 255));
     picBGColor->setCursor(Qt::PointingHandCursor);
     lblTextColor = makeLabel(this, QStringLiteral("lblTextColor"),
                              Twips::toPixels(1800, 120, 1320, 195), tr("Text Color"));
     lblTextColor->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    picTextColor = new PictureBox(this, QStringLiteral("picTextColor"),
-                                  Twips::toPixels(1800, 360, 1335, 495));
+    picTextColor =
+        new PictureBox(this, QStringLiteral("picTextColor"), Twips::toPixels(1800, 360, 1335, 495));
     picTextColor->setBackColor(QColor(0, 0, 255));
     picTextColor->setCursor(Qt::PointingHandCursor);
 

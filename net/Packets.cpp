@@ -16,7 +16,8 @@ QString Packets::chatLine(const QString &userName, const QString &text)
 QString Packets::move(Direction dir, const QString &clientNumber, const QString &code, float x,
                       float y)
 {
-    const QString word = dir == Direction::Left ? QStringLiteral("GoLeft") : QStringLiteral("GoRight");
+    const QString word =
+        dir == Direction::Left ? QStringLiteral("GoLeft") : QStringLiteral("GoRight");
     return QChar(RelayMarker) + QStringLiteral("Action") + clientNumber + word + code +
            QStringLiteral("X") + PositionText::format(x) + QStringLiteral("Y") +
            PositionText::format(y) + QStringLiteral("Z") + QChar(Terminator);

@@ -49,7 +49,11 @@
     pieces across reads.
 */
 
-enum class Direction { Left, Right };
+enum class Direction
+{
+    Left,
+    Right
+};
 
 class Packets
 {

@@ -3,7 +3,14 @@
 #include <QString>
 #include <QStringList>
 
-enum class PacketKind { ClientNumber, NewUser, Action, Chat, Unknown };
+enum class PacketKind
+{
+    ClientNumber,
+    NewUser,
+    Action,
+    Chat,
+    Unknown
+};
 
 // Rules for text read from the stage server. A read is cut into pieces, each
 // piece a packet, and each piece is recognised by its leading characters.

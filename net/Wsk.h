@@ -16,7 +16,8 @@ class Wsk : public QObject
 {
     Q_OBJECT
 public:
-    enum StateValue : int {
+    enum StateValue : int
+    {
         sckClosed = 0,
         sckConnecting = 6,
         sckConnected = 7,

@@ -24,9 +24,8 @@ QString printable(const QByteArray &name)
 } // namespace
 
 StageServer::StageServer(QObject *parent)
-    : QObject(parent), m_log([](const QString &line) {
-          std::fprintf(stderr, "%s\n", qPrintable(line));
-      })
+    : QObject(parent),
+      m_log([](const QString &line) { std::fprintf(stderr, "%s\n", qPrintable(line)); })
 {
     connect(&m_server, &QTcpServer::newConnection, this, &StageServer::onNewConnection);
 }
@@ -133,7 +132,8 @@ void StageServer::join(Client *client, const QByteArray &name)
     }
     client->number = number;
     m_numbers[number] = client;
-    m_log(QStringLiteral("join %1 as %2 \"%3\"").arg(client->peer).arg(number).arg(printable(name)));
+    m_log(
+        QStringLiteral("join %1 as %2 \"%3\"").arg(client->peer).arg(number).arg(printable(name)));
     send(client, QByteArrayLiteral("ClientNumber") + char('0' + number));
 }
 
@@ -150,7 +150,8 @@ void StageServer::send(Client *client, const QByteArray &bytes)
     client->socket->write(bytes);
     client->socket->flush(); // each packet goes out on its own
     if (client->socket->bytesToWrite() > MaxPendingOutput)
-        drop(client, QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
+        drop(client,
+             QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
 }
 
 void StageServer::drop(Client *client, const QString &why)
@@ -160,7 +161,10 @@ void StageServer::drop(Client *client, const QString &why)
     client->gone = true;
     if (client->number >= 0) {
         m_numbers[client->number] = nullptr;
-        m_log(QStringLiteral("leave %1 number %2: %3").arg(client->peer).arg(client->number).arg(why));
+        m_log(QStringLiteral("leave %1 number %2: %3")
+                  .arg(client->peer)
+                  .arg(client->number)
+                  .arg(why));
     } else {
         m_log(QStringLiteral("leave %1: %2").arg(client->peer, why));
     }

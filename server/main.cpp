@@ -1,6 +1,6 @@
+#include "net/Wsk.h"
 #include "server/SignalWatcher.h"
 #include "server/StageServer.h"
-#include "net/Wsk.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,14 +13,15 @@ int main(int argc, char *argv[])
     SignalWatcher watcher;
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Quandrel stage server: relays avatars, steps and chat between up to ten clients."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Quandrel stage server: relays avatars, steps and chat between up to ten clients."));
     parser.addHelpOption();
     const QCommandLineOption listenOption(
         QStringLiteral("listen"), QStringLiteral("Address to listen on (default: all interfaces)."),
         QStringLiteral("ADDRESS"));
     const QCommandLineOption portOption(
-        QStringLiteral("port"), QStringLiteral("TCP port (default: %1).").arg(Wsk::DefaultRemotePort),
+        QStringLiteral("port"),
+        QStringLiteral("TCP port (default: %1).").arg(Wsk::DefaultRemotePort),
         QStringLiteral("PORT"), QString::number(Wsk::DefaultRemotePort));
     parser.addOption(listenOption);
     parser.addOption(portOption);
@@ -28,13 +29,15 @@ int main(int argc, char *argv[])
 
     QHostAddress address = QHostAddress::Any;
     if (parser.isSet(listenOption) && !address.setAddress(parser.value(listenOption))) {
-        std::fprintf(stderr, "quandrel-server: not an address: %s\n", qPrintable(parser.value(listenOption)));
+        std::fprintf(stderr, "quandrel-server: not an address: %s\n",
+                     qPrintable(parser.value(listenOption)));
         return 2;
     }
     bool ok = false;
     const uint port = parser.value(portOption).toUInt(&ok);
     if (!ok || port > 65535) {
-        std::fprintf(stderr, "quandrel-server: not a port: %s\n", qPrintable(parser.value(portOption)));
+        std::fprintf(stderr, "quandrel-server: not a port: %s\n",
+                     qPrintable(parser.value(portOption)));
         return 2;
     }
 
@@ -44,8 +47,8 @@ int main(int argc, char *argv[])
                      qPrintable(address.toString()), port, qPrintable(server.errorString()));
         return 1;
     }
-    std::fprintf(stderr, "quandrel-server: listening on %s port %u\n", qPrintable(address.toString()),
-                 unsigned(server.port()));
+    std::fprintf(stderr, "quandrel-server: listening on %s port %u\n",
+                 qPrintable(address.toString()), unsigned(server.port()));
     QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app, [](int signal) {
         std::fprintf(stderr, "quandrel-server: signal %d, stopping\n", signal);
         QCoreApplication::quit();

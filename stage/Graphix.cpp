@@ -6,7 +6,7 @@ Graphix::Graphix()
 {
     for (const AvatarRow &row : Roster::rows()) {
         for (const SpriteRef *ref : {&row.right, &row.left})
-            m_sprites.insert(ref->name.toString(), QPixmap(resourcePath(ref->name)));
+            m_sprites.insert(ref->name.toString(), QPixmap(resourcePath(ref->name), "GIF"));
     }
 }
 

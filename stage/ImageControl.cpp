@@ -78,7 +78,8 @@ void ImageControl::paintEvent(QPaintEvent *)
 
 void ImageControl::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (m_clickable && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    if (m_clickable && event->button() == Qt::LeftButton &&
+        rect().contains(event->position().toPoint()))
         emit Click();
     QWidget::mouseReleaseEvent(event);
 }

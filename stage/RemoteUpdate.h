@@ -12,8 +12,8 @@
 // avatar code at 14 or 15 and the left edge after "X".
 struct ActionUpdate
 {
-    int index = -1;                 // the image addressed; -1: none
-    std::optional<float> left;      // the left edge the packet places the image at
+    int index = -1;            // the image addressed; -1: none
+    std::optional<float> left; // the left edge the packet places the image at
     const AvatarRow *avatar = nullptr;
     std::optional<Direction> step;  // "GoLeft" / "GoRight": step and turn
     std::optional<Direction> stand; // "StLeft" / "StRight": turn where it stands

@@ -11,7 +11,7 @@ class StageRules
 public:
     static constexpr int ImageCount = 21; // imgClient(0) .. imgClient(20)
     static constexpr float Step = 50.0f;
-    static constexpr float LeftLimit = 100.0f;  // "<" steps while left edge >= this
+    static constexpr float LeftLimit = 100.0f;   // "<" steps while left edge >= this
     static constexpr float RightLimit = 2100.0f; // ">" steps while left edge <= this
     static constexpr float GroundTop = 1080.0f;
 

@@ -2,10 +2,10 @@
 // a local stage server, two clients, each walks a little, and the first
 // client's window is grabbed at twice its size.
 //   QT_QPA_PLATFORM=offscreen quandrel-screenshot out.png
-#include "app/frmMain.h"
 #include "app/TranscriptBox.h"
-#include "server/StageServer.h"
+#include "app/frmMain.h"
 #include "net/Wsk.h"
+#include "server/StageServer.h"
 #include "stage/ImageControl.h"
 
 #include <QApplication>

@@ -30,7 +30,8 @@ private slots:
         b.cmdConnection_Click();
         QTRY_COMPARE(b.lblClientNumber->text(), QStringLiteral("1"));
         QCOMPARE(a.lblClientNumber->text(), QStringLiteral("0"));
-        QTRY_COMPARE(a.lblGetBla->text(), QStringLiteral("Action0StLeftGimboX1800")); // A answered B
+        QTRY_COMPARE(a.lblGetBla->text(),
+                     QStringLiteral("Action0StLeftGimboX1800")); // A answered B
     }
 };
 

@@ -51,8 +51,8 @@ class TestFrmMain : public QObject
     bool enabledAre(bool connect, bool disconnect, bool exit, bool button) const
     {
         return form->mnuConnect->isEnabled() == connect &&
-               form->mnuDisconnect->isEnabled() == disconnect && form->mnuExit->isEnabled() == exit &&
-               form->cmdConnection->isEnabled() == button;
+               form->mnuDisconnect->isEnabled() == disconnect &&
+               form->mnuExit->isEnabled() == exit && form->cmdConnection->isEnabled() == button;
     }
 
 private slots:
@@ -127,8 +127,10 @@ private slots:
         QTRY_COMPARE(form->Label5->text(), QStringLiteral("1800"));
 
         // Every caption fits its control.
-        for (QLabel *label : {form->Label3, form->Label4, form->Label1, form->Label2, form->lblDisplayWhoYouAre})
-            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width(),
+        for (QLabel *label :
+             {form->Label3, form->Label4, form->Label1, form->Label2, form->lblDisplayWhoYouAre})
+            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <=
+                         label->contentsRect().width(),
                      qPrintable(label->objectName()));
     }
 
@@ -137,13 +139,14 @@ private slots:
         // The time stamp button lies under the stage: the mouse finds the stage.
         QWidget *client = form->centralWidget();
         const QPoint stamp = form->cmdTimeStamp->geometry().center();
-        QVERIFY(form->Haps->isAncestorOf(client->childAt(stamp)) || client->childAt(stamp) == form->Haps);
+        QVERIFY(form->Haps->isAncestorOf(client->childAt(stamp)) ||
+                client->childAt(stamp) == form->Haps);
         QCOMPARE(client->childAt(form->cmdConnection->geometry().center()), form->cmdConnection);
 
         // Tab from the entry box reaches the hidden-by-the-stage button, then the rest in order.
-        const QList<QWidget *> order = {form->txtInput, form->cmdTimeStamp, form->cmdPrefs, form->Haps,
-                                        form->cmdLeft,  form->cmdRight,     form->Picture1, form->cmdConnection,
-                                        form->txtIP};
+        const QList<QWidget *> order = {form->txtInput, form->cmdTimeStamp,  form->cmdPrefs,
+                                        form->Haps,     form->cmdLeft,       form->cmdRight,
+                                        form->Picture1, form->cmdConnection, form->txtIP};
         for (int i = 0; i + 1 < order.size(); ++i) {
             QWidget *next = order[i]->nextInFocusChain();
             while (next->focusPolicy() == Qt::NoFocus || !next->isVisibleTo(form.get()))
@@ -171,7 +174,8 @@ private slots:
         QCOMPARE(server->received, QByteArray("\x0ANubo \0", 7));
         QVERIFY(enabledAre(false, true, false, false));
         QCOMPARE(form->UserName, QStringLiteral("Nubo "));
-        QCOMPARE(form->txtOutput->Text(), QStringLiteral("Connected to the server at 14:05:09\r\n"));
+        QCOMPARE(form->txtOutput->Text(),
+                 QStringLiteral("Connected to the server at 14:05:09\r\n"));
         QVERIFY(prompts.isEmpty());
 
         // Connecting again while connected changes nothing and asks nothing.
@@ -200,12 +204,15 @@ private slots:
         QCOMPARE(prompts[0].prompt, QStringLiteral("What is your username?"));
         QCOMPARE(prompts[0].title, QStringLiteral("Username"));
         QCOMPARE(prompts[0].answer, QStringLiteral("Guest"));
-        QCOMPARE(prompts[1].prompt, QStringLiteral("Enter the IP of the server you wish to connect to."));
+        QCOMPARE(prompts[1].prompt,
+                 QStringLiteral("Enter the IP of the server you wish to connect to."));
         QCOMPARE(prompts[1].title, QStringLiteral("Parlwick"));
         QCOMPARE(prompts[1].answer, QString());
         QVERIFY(enabledAre(false, true, false, true)); // the button is not touched
         QVERIFY(server->waitForBytes(5));
-        QCOMPARE(server->received, QByteArray("\x0A" "Ann\0", 5));
+        QCOMPARE(server->received, QByteArray("\x0A"
+                                              "Ann\0",
+                                              5));
     }
 
     void failedConnectIsReportedAndKeepsTheControls()
@@ -213,7 +220,8 @@ private slots:
         server.reset(); // nothing listens on that port any more
         form->cmdConnection_Click();
         QTRY_COMPARE(form->Wsk->State(), 9);
-        QVERIFY(form->txtOutput->Text().startsWith(QStringLiteral("Could not connect to 127.0.0.1: ")));
+        QVERIFY(
+            form->txtOutput->Text().startsWith(QStringLiteral("Could not connect to 127.0.0.1: ")));
         QVERIFY(form->txtOutput->Text().endsWith(QStringLiteral("\r\n")));
         QVERIFY(enabledAre(false, true, false, false));
         // Walking and choosing stay as for a socket that is not closed.
@@ -233,7 +241,8 @@ private slots:
         connectWithButton();
         server->closeClient();
         QTRY_COMPARE(form->Wsk->State(), 8);
-        QVERIFY(form->txtOutput->Text().contains(QStringLiteral("The connection to 127.0.0.1 ended: ")));
+        QVERIFY(form->txtOutput->Text().contains(
+            QStringLiteral("The connection to 127.0.0.1 ended: ")));
         QVERIFY(enabledAre(false, true, false, false));
     }
 
@@ -261,7 +270,9 @@ private slots:
         serverSays(QByteArray("NewUser\0NewUser\0", 16));
         QVERIFY(server->waitForBytes(25));
         QTest::qWait(50);
-        QCOMPARE(server->received, QByteArray("\x02" "Action4StLeftGimboX1800\0", 25));
+        QCOMPARE(server->received, QByteArray("\x02"
+                                              "Action4StLeftGimboX1800\0",
+                                              25));
         QCOMPARE(form->LastPacket, QStringLiteral("NewUser"));
         QVERIFY(!form->SendUsersYourData->isActive());
         form->cmdRight_Click(); // now facing right, at 1850
@@ -269,7 +280,9 @@ private slots:
         server->received.clear();
         serverSays(QByteArray("NewUser\0", 8));
         QVERIFY(server->waitForBytes(26));
-        QCOMPARE(server->received, QByteArray("\x02" "Action4StRightGimboX1850\0", 26));
+        QCOMPARE(server->received, QByteArray("\x02"
+                                              "Action4StRightGimboX1850\0",
+                                              26));
     }
 
     void everyActionPacketIsApplied()
@@ -338,7 +351,7 @@ private slots:
         serverSays(QByteArray("NewUser\0", 8)); // an answer is due on the next tick...
         server->received.clear();
         form->SendUsersYourData->start();
-        form->close();                          // ...but the window closes first
+        form->close(); // ...but the window closes first
         QCOMPARE(endCalls, 1);
         QVERIFY(form->ended());
         QVERIFY(!form->isVisible());

@@ -20,7 +20,8 @@ private slots:
 
     void chatLine()
     {
-        const QByteArray bytes = wire(Packets::chatLine(QStringLiteral("Ann"), QStringLiteral("hi")));
+        const QByteArray bytes =
+            wire(Packets::chatLine(QStringLiteral("Ann"), QStringLiteral("hi")));
         QCOMPARE(bytes, QByteArray("\x02[Ann] - hi\r\n\x00", 14));
         QCOMPARE(bytes.size(), 14);
         // Blanks and the brackets of the frame itself go out unchanged.
@@ -30,21 +31,36 @@ private slots:
 
     void movePackets()
     {
-        QCOMPARE(wire(Packets::move(Direction::Left, QStringLiteral("3"), QStringLiteral("Gimbo"), 1200, 480)),
-                 QByteArray("\x02" "Action3GoLeftGimboX1200Y480Z\x00", 30));
-        QCOMPARE(wire(Packets::move(Direction::Right, QStringLiteral("7"), QStringLiteral("Nubo "), 850, 480)),
-                 QByteArray("\x02" "Action7GoRightNubo X850Y480Z\x00", 30));
+        QCOMPARE(wire(Packets::move(Direction::Left, QStringLiteral("3"), QStringLiteral("Gimbo"),
+                                    1200, 480)),
+                 QByteArray("\x02"
+                            "Action3GoLeftGimboX1200Y480Z\x00",
+                            30));
+        QCOMPARE(wire(Packets::move(Direction::Right, QStringLiteral("7"), QStringLiteral("Nubo "),
+                                    850, 480)),
+                 QByteArray("\x02"
+                            "Action7GoRightNubo X850Y480Z\x00",
+                            30));
         // A two-digit client number shifts every later field by one.
-        QCOMPARE(wire(Packets::move(Direction::Left, QStringLiteral("12"), QStringLiteral("Jaxo "), 50, 465)),
-                 QByteArray("\x02" "Action12GoLeftJaxo X50Y465Z\x00", 29));
+        QCOMPARE(wire(Packets::move(Direction::Left, QStringLiteral("12"), QStringLiteral("Jaxo "),
+                                    50, 465)),
+                 QByteArray("\x02"
+                            "Action12GoLeftJaxo X50Y465Z\x00",
+                            29));
     }
 
     void presenceAnswer()
     {
-        QCOMPARE(wire(Packets::presence(Direction::Right, QStringLiteral("3"), QStringLiteral("Gimbo"), 1800)),
-                 QByteArray("\x02" "Action3StRightGimboX1800\x00", 26));
-        QCOMPARE(wire(Packets::presence(Direction::Left, QStringLiteral("3"), QStringLiteral("Gimbo"), 1800)),
-                 QByteArray("\x02" "Action3StLeftGimboX1800\x00", 25));
+        QCOMPARE(wire(Packets::presence(Direction::Right, QStringLiteral("3"),
+                                        QStringLiteral("Gimbo"), 1800)),
+                 QByteArray("\x02"
+                            "Action3StRightGimboX1800\x00",
+                            26));
+        QCOMPARE(wire(Packets::presence(Direction::Left, QStringLiteral("3"),
+                                        QStringLiteral("Gimbo"), 1800)),
+                 QByteArray("\x02"
+                            "Action3StLeftGimboX1800\x00",
+                            25));
     }
 
     void positionText_data()
@@ -71,7 +87,8 @@ private slots:
         QCOMPARE(PositionText::parse(u"1800"), std::optional<float>(1800));
         QCOMPARE(PositionText::parse(u"-50"), std::optional<float>(-50));
         QCOMPARE(PositionText::parse(u"7.5"), std::optional<float>(7.5));
-        for (QStringView bad : {u"", u"-", u" 12", u"12 ", u"1e3", u"nan", u"inf", u"0x1", u"1.2.3", u"Y4"})
+        for (QStringView bad :
+             {u"", u"-", u" 12", u"12 ", u"1e3", u"nan", u"inf", u"0x1", u"1.2.3", u"Y4"})
             QVERIFY2(!PositionText::parse(bad), qPrintable(bad.toString()));
     }
 

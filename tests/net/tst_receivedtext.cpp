@@ -16,10 +16,13 @@ private slots:
     {
         QTest::addColumn<QString>("piece");
         QTest::addColumn<int>("kind");
-        QTest::newRow("client number") << QStringLiteral("ClientNumber3") << int(PacketKind::ClientNumber);
+        QTest::newRow("client number")
+            << QStringLiteral("ClientNumber3") << int(PacketKind::ClientNumber);
         QTest::newRow("new user") << QStringLiteral("NewUser") << int(PacketKind::NewUser);
-        QTest::newRow("new user and more") << QStringLiteral("NewUser Ann") << int(PacketKind::NewUser);
-        QTest::newRow("action") << QStringLiteral("Action3GoLeftGimboX1800Y480Z") << int(PacketKind::Action);
+        QTest::newRow("new user and more")
+            << QStringLiteral("NewUser Ann") << int(PacketKind::NewUser);
+        QTest::newRow("action") << QStringLiteral("Action3GoLeftGimboX1800Y480Z")
+                                << int(PacketKind::Action);
         QTest::newRow("chat") << QStringLiteral("[Ann] - hi\r\n") << int(PacketKind::Chat);
         QTest::newRow("lower case") << QStringLiteral("newuser") << int(PacketKind::Unknown);
         QTest::newRow("other case") << QStringLiteral("ACTION3") << int(PacketKind::Unknown);
@@ -44,7 +47,8 @@ private slots:
 
     void splitsAtTerminators()
     {
-        const QString read = text("Action1GoLeftGimboX1800Y480Z\0Action2GoRightNubo X850Y480Z\0", 59);
+        const QString read =
+            text("Action1GoLeftGimboX1800Y480Z\0Action2GoRightNubo X850Y480Z\0", 59);
         QCOMPARE(ReceivedText::pieces(read),
                  QStringList({QStringLiteral("Action1GoLeftGimboX1800Y480Z"),
                               QStringLiteral("Action2GoRightNubo X850Y480Z")}));
@@ -75,10 +79,12 @@ private slots:
     void framerCutsAtTerminators()
     {
         PacketFramer framer(16);
-        framer.append("\x0A" "Ann");
+        framer.append("\x0A"
+                      "Ann");
         QVERIFY(!framer.next());
         framer.append(QByteArray("\0\x02hi\0\x02", 6));
-        QCOMPARE(*framer.next(), QByteArray("\x0A" "Ann"));
+        QCOMPARE(*framer.next(), QByteArray("\x0A"
+                                            "Ann"));
         QCOMPARE(*framer.next(), QByteArray("\x02hi"));
         QVERIFY(!framer.next());
         QCOMPARE(framer.buffered(), 1);

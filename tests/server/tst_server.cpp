@@ -78,12 +78,16 @@ private slots:
         auto b = joined("B", '1');
         QVERIFY(a && b);
         receive(*a, 8);
-        a->write(QByteArray("\x02" "Action0GoLeftGimboX1800Y480Z\0", 30));
+        a->write(QByteArray("\x02"
+                            "Action0GoLeftGimboX1800Y480Z\0",
+                            30));
         const QByteArray expected("Action0GoLeftGimboX1800Y480Z\0", 29);
         QCOMPARE(receive(*a, 29), expected);
         QCOMPARE(receive(*b, 29), expected);
         // Two packets in one write come out as two packets, in order.
-        b->write(QByteArray("\x02[B] - hi\r\n\0\x02" "Action1StLeftNubo X50\0", 35));
+        b->write(QByteArray("\x02[B] - hi\r\n\0\x02"
+                            "Action1StLeftNubo X50\0",
+                            35));
         const QByteArray both("[B] - hi\r\n\0Action1StLeftNubo X50\0", 33);
         QCOMPARE(receive(*a, 33), both);
         QCOMPARE(receive(*b, 33), both);
@@ -94,9 +98,13 @@ private slots:
         auto stranger = connectClient();
         auto a = joined("A", '0');
         QVERIFY(stranger && a);
-        stranger->write(QByteArray("\x02" "Action5GoLeftGimboX1Y1Z\0", 25)); // not joined
-        a->write(QByteArray("\x07hello\0\0", 8));                            // unknown marker, empty packet
-        a->write(QByteArray("\x0A" "again\0", 7));                           // second join
+        stranger->write(QByteArray("\x02"
+                                   "Action5GoLeftGimboX1Y1Z\0",
+                                   25));          // not joined
+        a->write(QByteArray("\x07hello\0\0", 8)); // unknown marker, empty packet
+        a->write(QByteArray("\x0A"
+                            "again\0",
+                            7)); // second join
         QCOMPARE(quietFor(*a, 100), QByteArray());
         QCOMPARE(quietFor(*stranger, 10), QByteArray());
         QCOMPARE(server->joinedCount(), 1);

@@ -21,11 +21,13 @@ class TestPictures : public QObject
     {
         const QByteArray gif = bytes(path);
         QVERIFY2(gif.startsWith("GIF89a"), qPrintable(path));
-        const auto u8 = [&](int i) { return int(static_cast<unsigned char>(gif[i])); };
+        const auto u8 = [&](int i) {
+            return int(static_cast<unsigned char>(gif[i]));
+        };
         QCOMPARE(QSize(u8(6) | u8(7) << 8, u8(8) | u8(9) << 8), size);
         QVERIFY(u8(10) & 0x80);
         QVERIFY2(tableSizes.contains(2 << (u8(10) & 7)), qPrintable(path));
-        QCOMPARE(gif.count("\x21\xF9\x04"), 1);                // one graphic control block
+        QCOMPARE(gif.count("\x21\xF9\x04"), 1);              // one graphic control block
         QVERIFY(u8(gif.indexOf("\x21\xF9\x04") + 3) & 0x01); // with a transparent colour
         QImage image(path);
         QCOMPARE(image.size(), size);

@@ -66,8 +66,10 @@ private slots:
         QTest::addColumn<float>("left");
         QTest::newRow("one digit, left") << QStringLiteral("Action1GoLeftVeck X5Y4Z") << -45.0f;
         QTest::newRow("two digits, left") << QStringLiteral("Action1GoLeftVeck X50Y4Z") << 0.0f;
-        QTest::newRow("three digits, right") << QStringLiteral("Action1GoRightVeck X850Y4Z") << 900.0f;
-        QTest::newRow("four digits, right") << QStringLiteral("Action1GoRightVeck X2150Y4Z") << 2200.0f;
+        QTest::newRow("three digits, right")
+            << QStringLiteral("Action1GoRightVeck X850Y4Z") << 900.0f;
+        QTest::newRow("four digits, right")
+            << QStringLiteral("Action1GoRightVeck X2150Y4Z") << 2200.0f;
         // Five characters match no row: the old edge (1800) is stepped instead.
         QTest::newRow("five digits") << QStringLiteral("Action1GoLeftVeck X10000Y480Z") << 1750.0f;
         QTest::newRow("not a number") << QStringLiteral("Action1GoLeftVeck XabY480Z") << 1750.0f;
@@ -123,8 +125,9 @@ private slots:
         QCOMPARE(slot.left, 50.0f);
         QCOMPARE(slot.sprite, QStringLiteral("GimboRight"));
         // What is not a clean 1 to 4 digit edge leaves the image where it stands.
-        for (QStringView odd : {u"Action0StLeftGimboX12345", u"Action0StLeftGimboX", u"Action0StLeftGimboX-50",
-                                u"Action0StLeftGimboX18 0", u"Action0StLeftGimboY1800"}) {
+        for (QStringView odd :
+             {u"Action0StLeftGimboX12345", u"Action0StLeftGimboX", u"Action0StLeftGimboX-50",
+              u"Action0StLeftGimboX18 0", u"Action0StLeftGimboY1800"}) {
             QCOMPARE(applied(odd).left, 1800.0f);
         }
         QCOMPARE(applied(u"Action0StLeftGimboX-50").sprite, QStringLiteral("GimboLeft"));
@@ -142,7 +145,8 @@ private slots:
             if (i % 2) {
                 packet = good.left(random.bounded(good.size() + 1));
                 if (!packet.isEmpty())
-                    packet[random.bounded(packet.size())] = QChar(char16_t(random.bounded(0x20, 0x7F)));
+                    packet[random.bounded(packet.size())] =
+                        QChar(char16_t(random.bounded(0x20, 0x7F)));
             } else {
                 packet = QStringLiteral("Action");
                 const int n = random.bounded(40);

@@ -1,0 +1,255 @@
+#include "ClientBench.h"
+
+#include "Stats.h"
+#include "app/frmMain.h"
+#include "net/ReceivedText.h"
+#include "net/Wsk.h"
+#include "stage/Graphix.h"
+#include "stage/ImageControl.h"
+#include "stage/RemoteUpdate.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QTimer>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double peakRssMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+class FirstPaint : public QObject
+{
+public:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !m_seen) {
+            m_seen = true;
+            QTimer::singleShot(
+                0, [] { std::printf("shown %lld\n", static_cast<long long>(Stats::nowNs())); });
+        }
+        return false;
+    }
+
+private:
+    bool m_seen = false;
+};
+
+bool waitFor(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Runs a child of this program and collects its "key value" lines.
+std::optional<QHash<QString, double>> runChild(const QString &self, const QStringList &args,
+                                               std::int64_t *startedNs)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (startedNs)
+        *startedNs = Stats::nowNs();
+    child.start(self, args);
+    if (!child.waitForFinished(60000) || child.exitCode() != 0)
+        return std::nullopt;
+    QHash<QString, double> values;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() == 2)
+            values.insert(QString::fromLatin1(parts[0]), parts[1].toDouble());
+    }
+    return values;
+}
+
+} // namespace
+
+int ClientBench::idleChild(const QString &mode, std::uint16_t port, double seconds)
+{
+    const bool bare = mode == u"bare";
+    const bool connect = mode == u"client";
+    int argc = 1;
+    char name[] = "quandrel-bench";
+    char *argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    std::unique_ptr<QWidget> window;
+    frmMain *form = nullptr;
+    if (bare) {
+        auto *label = new QLabel(QStringLiteral("Quandrel"));
+        label->resize(357, 288);
+        window.reset(label);
+    } else {
+        form = new frmMain;
+        form->Wsk->setRemotePort(port);
+        form->setEndProgram([] {});
+        form->Form_Load();
+        window.reset(form);
+    }
+    // Shown means painted: the first paint event, once it has been handled.
+    FirstPaint firstPaint;
+    window->installEventFilter(&firstPaint);
+    window->show();
+    if (form && connect) {
+        form->cmdConnection_Click();
+        if (!waitFor([form] { return form->Wsk->State() == Wsk::sckConnected; }, 5000))
+            return 1;
+    }
+    waitFor([] { return false; }, 300); // settle: start-up work is not idle time
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
+    app.exec();
+    const double cpu = cpuSeconds() - cpuBefore;
+    std::printf("cpu %.3f\n", 100.0 * cpu / (double(wall.nsecsElapsed()) / 1e9));
+    std::printf("rss %.2f\n", peakRssMiB());
+    return 0;
+}
+
+std::optional<IdleResult> ClientBench::idle(const QString &self, bool bare, std::uint16_t port,
+                                            double seconds)
+{
+    const auto values = runChild(self,
+                                 {QStringLiteral("--child"),
+                                  bare ? QStringLiteral("bare") : QStringLiteral("client"),
+                                  QString::number(port), QString::number(seconds)},
+                                 nullptr);
+    if (!values)
+        return std::nullopt;
+    IdleResult result;
+    result.cpuPercent = values->value(QStringLiteral("cpu"));
+    result.peakRssMiB = values->value(QStringLiteral("rss"));
+    return result;
+}
+
+std::optional<std::pair<double, double>> ClientBench::startupMs(const QString &self, int runs)
+{
+    // Alternate the two, so that both see the same state of the machine.
+    std::vector<double> client;
+    std::vector<double> bare;
+    for (int i = 0; i < 2 * runs; ++i) {
+        const bool isBare = i % 2 == 1;
+        std::int64_t started = 0;
+        // Port 9 (discard) on loopback is never reached: nothing connects at start-up.
+        const auto values = runChild(self,
+                                     {QStringLiteral("--child"),
+                                      isBare ? QStringLiteral("bare") : QStringLiteral("startup"),
+                                      QStringLiteral("9"), QStringLiteral("0")},
+                                     &started);
+        if (!values || !values->contains(QStringLiteral("shown")))
+            return std::nullopt;
+        (isBare ? bare : client)
+            .push_back((values->value(QStringLiteral("shown")) - double(started)) / 1e6);
+    }
+    return std::pair{Stats::median(client), Stats::median(bare)};
+}
+
+std::optional<StepResult> ClientBench::stepLatency(std::uint16_t port, int steps)
+{
+    frmMain a;
+    frmMain b;
+    for (frmMain *form : {&a, &b}) {
+        form->Wsk->setRemotePort(port);
+        form->setEndProgram([] {});
+        form->Form_Load();
+        form->show();
+    }
+    a.cmdConnection_Click();
+    if (!waitFor([&] { return a.lblGetBla->text().startsWith(QStringLiteral("ClientNumber")); },
+                 5000))
+        return std::nullopt;
+    b.cmdConnection_Click();
+    if (!waitFor([&] { return b.lblGetBla->text().startsWith(QStringLiteral("ClientNumber")); },
+                 5000))
+        return std::nullopt;
+    waitFor([] { return false; }, 200);
+    const int own = a.lblClientNumber->text().toInt();
+    ImageControl *seen = b.imgClient[own];
+
+    std::vector<double> latencies;
+    std::vector<double> readouts;
+    std::int64_t movedAt = 0;
+    const auto connection = QObject::connect(seen, &ImageControl::moved, [&] {
+        if (!movedAt)
+            movedAt = Stats::nowNs();
+    });
+    for (int i = 0; i < steps; ++i) {
+        const QString before = a.Label5->text();
+        movedAt = 0;
+        std::int64_t readoutAt = 0;
+        const std::int64_t clicked = Stats::nowNs();
+        if (i % 2 == 0)
+            a.cmdLeft_Click();
+        else
+            a.cmdRight_Click();
+        QElapsedTimer timeout;
+        timeout.start();
+        while ((!movedAt || !readoutAt) && timeout.elapsed() < 1000) {
+            if (!readoutAt && a.Label5->text() != before)
+                readoutAt = Stats::nowNs();
+            if (!movedAt || !readoutAt)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        if (!movedAt || !readoutAt)
+            return std::nullopt;
+        latencies.push_back(double(movedAt - clicked) / 1e6);
+        readouts.push_back(double(readoutAt - clicked) / 1e6);
+    }
+    QObject::disconnect(connection);
+    StepResult result;
+    result.steps = steps;
+    result.p50Ms = Stats::percentile(latencies, 50);
+    result.p99Ms = Stats::percentile(latencies, 99);
+    result.readoutP99Ms = Stats::percentile(readouts, 99);
+    return result;
+}
+
+double ClientBench::actionApplyNs(int iterations)
+{
+    QWidget stage;
+    Graphix sprites;
+    ImageControl image(&stage, QStringLiteral("imgClient(3)"), 1800, 480, 375, 615);
+    image.setSpriteSource([&sprites](const SpriteRef &ref) { return sprites.sprite(ref.name); });
+    const QString packets[2] = {QStringLiteral("Action3GoLeftGimboX1800Y480Z") + QChar(0),
+                                QStringLiteral("Action3GoRightGimboX1750Y480Z") + QChar(0)};
+    const std::int64_t start = Stats::nowNs();
+    for (int i = 0; i < iterations; ++i) {
+        for (const QString &piece : ReceivedText::pieces(packets[i & 1])) {
+            if (ReceivedText::kind(piece) == PacketKind::Action) {
+                const ActionUpdate update = RemoteUpdate::parse(piece);
+                RemoteUpdate::apply(update, image, 1080);
+            }
+        }
+    }
+    return double(Stats::nowNs() - start) / iterations;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <cstdint>
+#include <optional>
+
+// A bare non-blocking TCP client for driving the server at full speed without
+// an event loop in the way.
+class RawClient
+{
+public:
+    RawClient() = default;
+    ~RawClient();
+    RawClient(const RawClient &) = delete;
+    RawClient &operator=(const RawClient &) = delete;
+
+    bool connectTo(std::uint16_t port);
+    // Sends "\x0A name \0" and waits for "ClientNumber" and the digit.
+    std::optional<int> join(const QByteArray &name);
+    // Writes all of it (briefly blocking if the socket is full).
+    bool sendAll(const QByteArray &bytes);
+    // Reads what is pending into the buffer; false when the connection ended.
+    bool readPending();
+    // The next complete 0x00-terminated packet in the buffer, without terminator.
+    std::optional<QByteArray> nextPacket();
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    QByteArray m_buffer;
+    qsizetype m_start = 0;
+};

@@ -1,0 +1,138 @@
+#include "ServerFanout.h"
+
+#include "RawClient.h"
+#include "Stats.h"
+
+#include <memory>
+#include <poll.h>
+#include <vector>
+
+namespace {
+
+QByteArray stepPacket(int number, int seq)
+{
+    return "\x02"
+           "Action" +
+           QByteArray::number(number) + "GoLeftGimboX1800Y" + QByteArray::number(seq) + "Z" + '\0';
+}
+
+// The sender and sequence number of a relayed step, or -1.
+std::pair<int, int> parseStep(const QByteArray &packet)
+{
+    if (!packet.startsWith("Action") || packet.size() < 8)
+        return {-1, -1};
+    const qsizetype y = packet.indexOf('Y');
+    const qsizetype z = packet.indexOf('Z', y);
+    if (y < 0 || z < 0)
+        return {-1, -1};
+    bool ok = false;
+    const int seq = packet.mid(y + 1, z - y - 1).toInt(&ok);
+    return ok ? std::pair{packet[6] - '0', seq} : std::pair{-1, -1};
+}
+
+} // namespace
+
+std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCount,
+                                              int stepsPerSecond, double pacedSeconds,
+                                              double fullSpeedSeconds)
+{
+    std::vector<std::unique_ptr<RawClient>> clients;
+    std::vector<int> numbers;
+    for (int i = 0; i < clientCount; ++i) {
+        auto client = std::make_unique<RawClient>();
+        if (!client->connectTo(port))
+            return std::nullopt;
+        const auto number = client->join("bench");
+        if (!number)
+            return std::nullopt;
+        numbers.push_back(*number);
+        clients.push_back(std::move(client));
+    }
+    std::vector<pollfd> fds;
+    for (auto &client : clients)
+        fds.push_back({client->fd(), POLLIN, 0});
+
+    FanoutResult result;
+    // Paced: every client steps at the given rate, staggered across the period.
+    const int steps = int(stepsPerSecond * pacedSeconds);
+    const std::int64_t period = 1'000'000'000 / stepsPerSecond;
+    std::vector<std::vector<std::int64_t>> sentAt(10, std::vector<std::int64_t>(steps, 0));
+    std::vector<int> nextStep(clientCount, 0);
+    std::vector<double> latencies;
+    latencies.reserve(std::size_t(steps) * clientCount * clientCount);
+    const std::int64_t start = Stats::nowNs() + 20'000'000;
+    const std::int64_t deadline = start + std::int64_t(pacedSeconds * 1e9) + 2'000'000'000;
+    const auto expected = std::size_t(steps) * clientCount * clientCount;
+    while (latencies.size() < expected && Stats::nowNs() < deadline) {
+        std::int64_t now = Stats::nowNs();
+        std::int64_t nextDue = deadline;
+        for (int i = 0; i < clientCount; ++i) {
+            if (nextStep[i] >= steps)
+                continue;
+            const std::int64_t due = start + nextStep[i] * period + i * period / clientCount;
+            if (now >= due) {
+                sentAt[numbers[i]][nextStep[i]] = Stats::nowNs();
+                clients[i]->sendAll(stepPacket(numbers[i], nextStep[i]));
+                ++nextStep[i];
+                now = Stats::nowNs();
+            } else {
+                nextDue = std::min(nextDue, due);
+            }
+        }
+        const int waitMs = int(std::max<std::int64_t>(0, (nextDue - now) / 1'000'000));
+        if (::poll(fds.data(), nfds_t(fds.size()), std::min(waitMs, 1)) <= 0)
+            continue;
+        const std::int64_t received = Stats::nowNs();
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            if (!clients[i]->readPending())
+                return std::nullopt;
+            while (auto packet = clients[i]->nextPacket()) {
+                const auto [sender, seq] = parseStep(*packet);
+                if (sender >= 0 && sender < 10 && seq >= 0 && seq < steps && sentAt[sender][seq])
+                    latencies.push_back(double(received - sentAt[sender][seq]) / 1000.0);
+            }
+        }
+    }
+    result.samples = std::int64_t(latencies.size());
+    result.p50Us = Stats::percentile(latencies, 50);
+    result.p99Us = Stats::percentile(latencies, 99);
+
+    // Flat out: each client keeps a window of its own packets in flight.
+    constexpr int Window = 32;
+    std::vector<int> inFlight(clientCount, 0);
+    std::int64_t delivered = 0;
+    const std::int64_t fullStart = Stats::nowNs();
+    const std::int64_t fullEnd = fullStart + std::int64_t(fullSpeedSeconds * 1e9);
+    int seq = 0;
+    while (Stats::nowNs() < fullEnd) {
+        for (int i = 0; i < clientCount; ++i) {
+            QByteArray burst;
+            while (inFlight[i] < Window) {
+                burst += stepPacket(numbers[i], seq++ % 100000);
+                ++inFlight[i];
+            }
+            if (!burst.isEmpty())
+                clients[i]->sendAll(burst);
+        }
+        if (::poll(fds.data(), nfds_t(fds.size()), 5) <= 0)
+            continue;
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            if (!clients[i]->readPending())
+                return std::nullopt;
+            while (auto packet = clients[i]->nextPacket()) {
+                const auto [sender, ignored] = parseStep(*packet);
+                if (sender < 0)
+                    continue;
+                ++delivered;
+                if (sender == numbers[i])
+                    --inFlight[i];
+            }
+        }
+    }
+    result.deliveredPerSecond = double(delivered) / (double(Stats::nowNs() - fullStart) / 1e9);
+    return result;
+}

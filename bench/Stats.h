@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+// Monotonic time and percentiles for the benchmarks.
+class Stats
+{
+public:
+    static std::int64_t nowNs();
+    // The p-th percentile (0..100) of the samples; 0 for none.
+    static double percentile(std::vector<double> samples, double p);
+    static double median(std::vector<double> samples) { return percentile(std::move(samples), 50); }
+};

@@ -1,0 +1,208 @@
+// quandrel-bench: measures the client and the server side by side with their
+// baselines and prints one table; --json FILE writes the same figures.
+//   quandrel-bench [--server PATH] [--json FILE]
+#include "ClientBench.h"
+#include "ServerFanout.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <cstdio>
+
+namespace {
+
+struct Row
+{
+    QString measure;
+    QString value;
+    QString baseline;
+    QString goal;
+    bool met;
+};
+
+QString fixed(double v, int decimals = 2)
+{
+    return QString::number(v, 'f', decimals);
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The real server binary, on a free loopback port.
+class ServerProcess
+{
+public:
+    bool start(const QString &path)
+    {
+        port = freePort();
+        process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(path, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                             QStringLiteral("--port"), QString::number(port)});
+        if (!process.waitForStarted(5000))
+            return false;
+        for (int i = 0; i < 100; ++i) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            if (probe.waitForConnected(100))
+                return true;
+            QThread::msleep(20);
+        }
+        return false;
+    }
+    ~ServerProcess()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    QProcess process;
+    quint16 port = 0;
+};
+
+void print(const QList<Row> &rows)
+{
+    std::printf("%-58s %-18s %-14s %-20s %s\n", "measure", "value", "baseline", "goal", "met");
+    for (const Row &row : rows)
+        std::printf("%-58s %-18s %-14s %-20s %s\n", qPrintable(row.measure), qPrintable(row.value),
+                    qPrintable(row.baseline), qPrintable(row.goal), row.met ? "yes" : "NO");
+}
+
+void writeJson(const QList<Row> &rows, const QString &path)
+{
+    QJsonArray array;
+    for (const Row &row : rows)
+        array.append(QJsonObject{{QStringLiteral("measure"), row.measure},
+                                 {QStringLiteral("value"), row.value},
+                                 {QStringLiteral("baseline"), row.baseline},
+                                 {QStringLiteral("goal"), row.goal},
+                                 {QStringLiteral("met"), row.met}});
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QJsonDocument(array).toJson());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && qstrcmp(argv[1], "--child") == 0)
+        return ClientBench::idleChild(QString::fromLatin1(argv[2]), quint16(atoi(argv[3])),
+                                      atof(argv[4]));
+
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"), QStringLiteral("Path of quandrel-server."),
+        QStringLiteral("PATH"),
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../server/quandrel-server"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Also write the figures here."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption secondsOption(QStringLiteral("idle-seconds"),
+                                           QStringLiteral("Idle window."), QStringLiteral("S"),
+                                           QStringLiteral("10"));
+    parser.addOption(serverOption);
+    parser.addOption(jsonOption);
+    const QCommandLineOption onlyOption(
+        QStringLiteral("only"),
+        QStringLiteral("Run one part: idle, startup, step, server or apply."),
+        QStringLiteral("PART"));
+    parser.addOption(secondsOption);
+    parser.addOption(onlyOption);
+    parser.process(app);
+    const QString self = QCoreApplication::applicationFilePath();
+    const double idleSeconds = parser.value(secondsOption).toDouble();
+    const QString only = parser.value(onlyOption);
+    const auto wanted = [&only](const char *part) {
+        return only.isEmpty() || only == QLatin1String(part);
+    };
+
+    QList<Row> rows;
+    ServerProcess server;
+    if (!server.start(parser.value(serverOption))) {
+        std::fprintf(stderr, "quandrel-bench: cannot start %s\n",
+                     qPrintable(parser.value(serverOption)));
+        return 1;
+    }
+
+    if (wanted("idle")) {
+        std::fprintf(stderr, "idle client and bare window, %g s each...\n", idleSeconds);
+        const auto bare = ClientBench::idle(self, true, 0, idleSeconds);
+        const auto client = ClientBench::idle(self, false, server.port, idleSeconds);
+        if (!bare || !client)
+            return 1;
+        rows.append({QStringLiteral("client idle, connected: CPU % of one core"),
+                     fixed(client->cpuPercent), fixed(bare->cpuPercent),
+                     QStringLiteral("<= baseline + 0.5"),
+                     client->cpuPercent <= bare->cpuPercent + 0.5});
+        rows.append({QStringLiteral("client idle: peak RSS MiB"), fixed(client->peakRssMiB, 1),
+                     fixed(bare->peakRssMiB, 1), QStringLiteral("<= 1.25 x baseline"),
+                     client->peakRssMiB <= 1.25 * bare->peakRssMiB});
+    }
+    if (wanted("startup")) {
+        std::fprintf(stderr, "start-up, 9 runs each...\n");
+        const auto startup = ClientBench::startupMs(self, 9);
+        if (!startup)
+            return 1;
+        const auto [clientStart, bareStart] = *startup;
+        rows.append({QStringLiteral("start-up to window painted, ms (median of 9)"),
+                     fixed(clientStart, 1), fixed(bareStart, 1),
+                     QStringLiteral("<= 1.5 x baseline"), clientStart <= 1.5 * bareStart});
+    }
+
+    if (wanted("step")) {
+        std::fprintf(stderr, "step latency, 1000 steps...\n");
+        const auto steps = ClientBench::stepLatency(server.port, 1000);
+        if (!steps)
+            return 1;
+        rows.append({QStringLiteral("step: click on A to image moved on B, ms p50/p99"),
+                     fixed(steps->p50Ms, 3) + u'/' + fixed(steps->p99Ms, 3), QString(),
+                     QStringLiteral("p99 < 2"), steps->p99Ms < 2});
+        rows.append({QStringLiteral("step: click to own readout updated, ms p99"),
+                     fixed(steps->readoutP99Ms, 3), QString(), QStringLiteral("< 16 (one frame)"),
+                     steps->readoutP99Ms < 16});
+    }
+
+    if (wanted("server")) {
+        std::fprintf(stderr, "server fan-out, 10 clients...\n");
+        ServerProcess fanoutServer;
+        const auto fanout = fanoutServer.start(parser.value(serverOption))
+                                ? ServerFanout::run(fanoutServer.port, 10, 100, 3.0, 3.0)
+                                : std::nullopt;
+        if (!fanout)
+            return 1;
+        {
+            rows.append({QStringLiteral("server relay, 10 clients x 100 steps/s, us p50/p99"),
+                         fixed(fanout->p50Us, 1) + u'/' + fixed(fanout->p99Us, 1), QString(),
+                         QStringLiteral("p99 < 1000"), fanout->p99Us < 1000});
+            rows.append({QStringLiteral("server delivered packets/s, 10 clients flat out"),
+                         fixed(fanout->deliveredPerSecond, 0), QString(),
+                         QStringLiteral("> 100000"), fanout->deliveredPerSecond > 100000});
+        }
+    }
+
+    if (wanted("apply")) {
+        const double applyNs = ClientBench::actionApplyNs(200000);
+        rows.append({QStringLiteral("parse and apply one received Action packet, us"),
+                     fixed(applyNs / 1000.0, 3), QString(), QStringLiteral("< 2"), applyNs < 2000});
+    }
+
+    print(rows);
+    if (parser.isSet(jsonOption))
+        writeJson(rows, parser.value(jsonOption));
+    return 0;
+}
