@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 #include "net/Wsk.h"
 #include "server/StageServer.h"
+#include "stage/ImageControl.h"
 
 #include <QLabel>
 #include <QTest>

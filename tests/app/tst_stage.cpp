@@ -1,0 +1,241 @@
+#include "FakeServer.h"
+#include "app/TranscriptBox.h"
+#include "app/frmMain.h"
+#include "net/Wsk.h"
+#include "stage/ImageControl.h"
+
+#include <QLabel>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+// The stage in the main window: choosing an avatar, walking, answering
+// newcomers, placing what the server relays, and the readout.
+class TestStage : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<FakeServer> server;
+    std::unique_ptr<frmMain> form;
+
+    void connectAs(const QByteArray &number)
+    {
+        form->cmdConnection_Click();
+        QVERIFY(server->waitForClient());
+        QTRY_COMPARE(form->Wsk->State(), 7);
+        QVERIFY(server->waitForBytes(1));
+        server->send("ClientNumber" + number);
+        QTRY_COMPARE(form->lblClientNumber->text(), QString::fromLatin1(number));
+        server->received.clear();
+    }
+
+    // What the window sent since the last call.
+    QByteArray sent(qsizetype atLeast)
+    {
+        server->waitForBytes(atLeast);
+        QTest::qWait(10);
+        return std::exchange(server->received, {});
+    }
+
+    void serverSays(const QByteArray &bytes)
+    {
+        server->send(bytes);
+        QTRY_VERIFY(form->queuedActions() == 0 && !form->Action->isActive() &&
+                    form->lblGetBla->text() != QStringLiteral("Label5"));
+        QTest::qWait(10);
+    }
+
+private slots:
+    void init()
+    {
+        server = std::make_unique<FakeServer>();
+        form = std::make_unique<frmMain>();
+        form->Wsk->setRemotePort(server->port());
+        form->setEndProgram([] {});
+        form->Form_Load();
+        form->show();
+    }
+    void cleanup()
+    {
+        form.reset();
+        server.reset();
+    }
+
+    void choosingAnAvatar()
+    {
+        form->Jaxorin_Click();
+        QCOMPARE(form->lblDisplayWhoYouAre->text(), QStringLiteral("Jaxorin"));
+        QCOMPARE(form->WhoAreYou->text(), QStringLiteral("Jaxo "));
+        form->Nubo_Click();
+        QCOMPARE(form->WhoAreYou->text(), QStringLiteral("Nubo "));
+        QCOMPARE(form->lblDisplayWhoYouAre->text(), QStringLiteral("Nubo"));
+        // A click with the mouse reaches the same handler.
+        QTest::mouseClick(form->Sorra, Qt::LeftButton);
+        QCOMPARE(form->WhoAreYou->text(), QStringLiteral("Sorra"));
+        connectAs("0");
+        form->Tavro_Click(); // connected: the avatar stays
+        QCOMPARE(form->WhoAreYou->text(), QStringLiteral("Sorra"));
+        QCOMPARE(form->lblDisplayWhoYouAre->text(), QStringLiteral("Sorra"));
+        for (ImageControl *image : form->imgClient)
+            QVERIFY(image->picture().isNull()); // choosing shows nothing on the stage
+    }
+
+    void walkingWhileClosedDoesNothing()
+    {
+        form->cmdRight_Click();
+        form->cmdLeft_Click();
+        QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
+        QCOMPARE(form->imgClient[0]->Left(), 1800.0f);
+        form->cmdRight_Click();
+        QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
+    }
+
+    void stepsCarryThePositionBeforeTheStep()
+    {
+        connectAs("3");
+        form->cmdLeft_Click();
+        QCOMPARE(sent(30), QByteArray("\x02" "Action3GoLeftGimboX1800Y480Z\0", 30));
+        QCOMPARE(form->imgClient[3]->Left(), 1750.0f);
+        form->cmdLeft_Click();
+        QCOMPARE(sent(30), QByteArray("\x02" "Action3GoLeftGimboX1750Y480Z\0", 30));
+        QCOMPARE(form->imgClient[3]->Left(), 1700.0f);
+        QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
+        form->cmdRight_Click();
+        QCOMPARE(sent(31), QByteArray("\x02" "Action3GoRightGimboX1700Y480Z\0", 31));
+        QCOMPARE(form->imgClient[3]->Left(), 1750.0f);
+        QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
+        QCOMPARE(form->imgClient[0]->Left(), 1800.0f); // only the own image moves
+        QTRY_COMPARE(form->Label5->text(), QStringLiteral("1750"));
+        // The walking buttons never give the own image a picture.
+        QVERIFY(form->imgClient[3]->picture().isNull());
+    }
+
+    void limits()
+    {
+        connectAs("0");
+        ImageControl *own = form->imgClient[0];
+        own->setLeft(100);
+        form->cmdLeft_Click();
+        QCOMPARE(sent(29), QByteArray("\x02" "Action0GoLeftGimboX100Y480Z\0", 29));
+        QCOMPARE(own->Left(), 50.0f);
+        form->cmdRight_Click(); // turns and steps back to 100
+        sent(30);
+        form->cmdLeft_Click();
+        sent(29);
+        QCOMPARE(own->Left(), 50.0f);
+        form->cmdRight_Click();
+        sent(30);
+        own->setLeft(50);
+        form->YourWay->setText(QStringLiteral("Right"));
+        form->cmdLeft_Click(); // at 50: only the facing changes
+        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(own->Left(), 50.0f);
+        QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
+
+        own->setLeft(2100);
+        form->cmdRight_Click();
+        QCOMPARE(sent(31), QByteArray("\x02" "Action0GoRightGimboX2100Y480Z\0", 31));
+        QCOMPARE(own->Left(), 2150.0f);
+        form->cmdLeft_Click();
+        sent(30);
+        own->setLeft(2150);
+        form->cmdRight_Click(); // at 2150: only the facing changes...
+        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(own->Left(), 2150.0f);
+        QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
+        // ...and the next presence answer reports it.
+        server->send(QByteArray("NewUser\0", 8));
+        QCOMPARE(sent(26), QByteArray("\x02" "Action0StRightGimboX2150\0", 26));
+    }
+
+    void clientNumberThatNamesNoImage()
+    {
+        connectAs("42");
+        form->cmdLeft_Click();
+        form->cmdRight_Click();
+        QCOMPARE(sent(0), QByteArray());
+        for (ImageControl *image : form->imgClient)
+            QCOMPARE(image->Left(), 1800.0f);
+        server->send(QByteArray("NewUser\0", 8));
+        QTest::qWait(50);
+        QCOMPARE(sent(0), QByteArray()); // no position to report
+        QVERIFY(!form->SendUsersYourData->isActive());
+        // A two-digit number that names an image goes into the packet as it stands.
+        server->send("ClientNumber12");
+        QTRY_COMPARE(form->lblClientNumber->text(), QStringLiteral("12"));
+        form->cmdLeft_Click();
+        QCOMPARE(sent(31), QByteArray("\x02" "Action12GoLeftGimboX1800Y480Z\0", 31));
+    }
+
+    void presenceAnswerDoesNotMoveAnything()
+    {
+        connectAs("5");
+        server->send(QByteArray("NewUser\0", 8));
+        QCOMPARE(sent(25), QByteArray("\x02" "Action5StLeftGimboX1800\0", 25));
+        for (ImageControl *image : form->imgClient)
+            QCOMPARE(image->Left(), 1800.0f);
+        form->mnuDisconnect_Click();
+        form->SendUsersYourData->start(); // closed at the tick: nothing, and the timer stops
+        QTRY_VERIFY(!form->SendUsersYourData->isActive());
+    }
+
+    void relayedPacketsPlaceTheImages()
+    {
+        connectAs("0");
+        serverSays(QByteArray("Action4GoLeftGimboX1800Y480Z\0", 29));
+        ImageControl *four = form->imgClient[4];
+        QCOMPARE(four->Left(), 1750.0f);
+        QCOMPARE(four->pictureName(), QStringLiteral("GimboLeft"));
+        QCOMPARE(four->picture().size(), QSize(15, 31));
+        QCOMPARE(four->Top() + four->Height(), form->Ground->Top()); // on the ground
+        QCOMPARE(four->geometry(), QRect(117, 41, 15, 31));
+        serverSays(QByteArray("Action8GoRightJaxo X1800Y480Z\0", 30));
+        QCOMPARE(form->imgClient[8]->Left(), 1850.0f);
+        QCOMPARE(form->imgClient[8]->pictureName(), QStringLiteral("JaxoRight"));
+        // The own client number is applied like any other.
+        serverSays(QByteArray("Action0GoRightNubo X1800Y480Z\0", 30));
+        QCOMPARE(form->imgClient[0]->Left(), 1850.0f);
+        QCOMPARE(form->imgClient[0]->pictureName(), QStringLiteral("NuboRight"));
+        QTRY_COMPARE(form->Label5->text(), QStringLiteral("1850"));
+        // Images far outside the stage are clipped, not a problem.
+        serverSays(QByteArray("Action7GoLeftVeck X9999Y480Z\0", 29));
+        QCOMPARE(form->imgClient[7]->Left(), 9949.0f);
+    }
+
+    void randomPacketsNeverCrash()
+    {
+        connectAs("0");
+        QRandomGenerator random(8122026);
+        const QByteArray good("Action3GoRightNubo X1850Y465Z");
+        const QList<QByteArray> heads = {"Action", "NewUser", "ClientNumber", "[", ""};
+        for (int batch = 0; batch < 60; ++batch) {
+            QByteArray bytes;
+            for (int i = 0; i < 60; ++i) {
+                QByteArray packet;
+                if (i % 3 == 0) {
+                    packet = good.left(random.bounded(good.size() + 1));
+                    if (!packet.isEmpty())
+                        packet[random.bounded(int(packet.size()))] = char(random.bounded(256));
+                } else {
+                    packet = heads[random.bounded(int(heads.size()))];
+                    const int n = random.bounded(30);
+                    for (int k = 0; k < n; ++k)
+                        packet.append(char(random.bounded(256)));
+                }
+                bytes += packet;
+                if (random.bounded(4))
+                    bytes += '\0';
+            }
+            server->send(bytes);
+            QTest::qWait(2);
+        }
+        QTRY_VERIFY(!form->Action->isActive() && form->queuedActions() == 0);
+        QVERIFY(form->txtOutput->isVisible());
+        for (ImageControl *image : form->imgClient)
+            QVERIFY(std::isfinite(image->Left()) && std::isfinite(image->Top()));
+    }
+};
+
+QTEST_MAIN(TestStage)
+#include "tst_stage.moc"
