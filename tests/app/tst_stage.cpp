@@ -95,14 +95,20 @@ private slots:
     {
         connectAs("3");
         form->cmdLeft_Click();
-        QCOMPARE(sent(30), QByteArray("\x02" "Action3GoLeftGimboX1800Y480Z\0", 30));
+        QCOMPARE(sent(30), QByteArray("\x02"
+                                      "Action3GoLeftGimboX1800Y480Z\0",
+                                      30));
         QCOMPARE(form->imgClient[3]->Left(), 1750.0f);
         form->cmdLeft_Click();
-        QCOMPARE(sent(30), QByteArray("\x02" "Action3GoLeftGimboX1750Y480Z\0", 30));
+        QCOMPARE(sent(30), QByteArray("\x02"
+                                      "Action3GoLeftGimboX1750Y480Z\0",
+                                      30));
         QCOMPARE(form->imgClient[3]->Left(), 1700.0f);
         QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
         form->cmdRight_Click();
-        QCOMPARE(sent(31), QByteArray("\x02" "Action3GoRightGimboX1700Y480Z\0", 31));
+        QCOMPARE(sent(31), QByteArray("\x02"
+                                      "Action3GoRightGimboX1700Y480Z\0",
+                                      31));
         QCOMPARE(form->imgClient[3]->Left(), 1750.0f);
         QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
         QCOMPARE(form->imgClient[0]->Left(), 1800.0f); // only the own image moves
@@ -117,7 +123,9 @@ private slots:
         ImageControl *own = form->imgClient[0];
         own->setLeft(100);
         form->cmdLeft_Click();
-        QCOMPARE(sent(29), QByteArray("\x02" "Action0GoLeftGimboX100Y480Z\0", 29));
+        QCOMPARE(sent(29), QByteArray("\x02"
+                                      "Action0GoLeftGimboX100Y480Z\0",
+                                      29));
         QCOMPARE(own->Left(), 50.0f);
         form->cmdRight_Click(); // turns and steps back to 100
         sent(30);
@@ -135,7 +143,9 @@ private slots:
 
         own->setLeft(2100);
         form->cmdRight_Click();
-        QCOMPARE(sent(31), QByteArray("\x02" "Action0GoRightGimboX2100Y480Z\0", 31));
+        QCOMPARE(sent(31), QByteArray("\x02"
+                                      "Action0GoRightGimboX2100Y480Z\0",
+                                      31));
         QCOMPARE(own->Left(), 2150.0f);
         form->cmdLeft_Click();
         sent(30);
@@ -146,7 +156,9 @@ private slots:
         QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
         // ...and the next presence answer reports it.
         server->send(QByteArray("NewUser\0", 8));
-        QCOMPARE(sent(26), QByteArray("\x02" "Action0StRightGimboX2150\0", 26));
+        QCOMPARE(sent(26), QByteArray("\x02"
+                                      "Action0StRightGimboX2150\0",
+                                      26));
     }
 
     void clientNumberThatNamesNoImage()
@@ -165,14 +177,18 @@ private slots:
         server->send("ClientNumber12");
         QTRY_COMPARE(form->lblClientNumber->text(), QStringLiteral("12"));
         form->cmdLeft_Click();
-        QCOMPARE(sent(31), QByteArray("\x02" "Action12GoLeftGimboX1800Y480Z\0", 31));
+        QCOMPARE(sent(31), QByteArray("\x02"
+                                      "Action12GoLeftGimboX1800Y480Z\0",
+                                      31));
     }
 
     void presenceAnswerDoesNotMoveAnything()
     {
         connectAs("5");
         server->send(QByteArray("NewUser\0", 8));
-        QCOMPARE(sent(25), QByteArray("\x02" "Action5StLeftGimboX1800\0", 25));
+        QCOMPARE(sent(25), QByteArray("\x02"
+                                      "Action5StLeftGimboX1800\0",
+                                      25));
         for (ImageControl *image : form->imgClient)
             QCOMPARE(image->Left(), 1800.0f);
         form->mnuDisconnect_Click();

@@ -1,0 +1,240 @@
+#include "FakeServer.h"
+#include "app/PictureBox.h"
+#include "app/TranscriptBox.h"
+#include "app/frmMain.h"
+#include "app/frmPref.h"
+#include "net/Wsk.h"
+#include "server/StageServer.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextCursor>
+#include <memory>
+
+// Chat entry, the transcript's housekeeping, the time stamp and the colours.
+class TestChat : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<FakeServer> server;
+    std::unique_ptr<frmMain> form;
+
+    void connectAs(const QString &name)
+    {
+        QStringList answers = {name, QStringLiteral("127.0.0.1")};
+        form->setPrompt([answers](const QString &, const QString &, const QString &) mutable {
+            return answers.takeFirst();
+        });
+        form->mnuConnect_Click();
+        QVERIFY(server->waitForClient());
+        QTRY_COMPARE(form->Wsk->State(), 7);
+        QVERIFY(server->waitForBytes(name.size() + 2));
+        server->received.clear();
+    }
+
+    QByteArray sent(qsizetype atLeast)
+    {
+        server->waitForBytes(atLeast);
+        QTest::qWait(10);
+        return std::exchange(server->received, {});
+    }
+
+    static void postKey(QWidget *to, Qt::Key key, const QString &text)
+    {
+        QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+        QCoreApplication::postEvent(to,
+                                    new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+    }
+
+private slots:
+    void init()
+    {
+        server = std::make_unique<FakeServer>();
+        form = std::make_unique<frmMain>();
+        form->Wsk->setRemotePort(server->port());
+        form->setEndProgram([] {});
+        form->setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)); });
+        form->setTimeLocale(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        form->Form_Load();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    }
+    void cleanup()
+    {
+        form.reset();
+        server.reset();
+    }
+
+    void enterSendsTheLineUnchanged()
+    {
+        connectAs(QStringLiteral("Ann"));
+        form->txtInput->setFocus();
+        QTest::keyClicks(form->txtInput, QStringLiteral("hi"));
+        QTest::keyClick(form->txtInput, Qt::Key_Return);
+        QCOMPARE(sent(14), QByteArray("\x02[Ann] - hi\r\n\0", 14));
+        QCOMPARE(form->txtInput->text(), QString());
+        QCOMPARE(form->txtOutput->Text(),
+                 QStringLiteral("Connected to the server at 14:05:09\r\n"));
+
+        form->txtInput->setText(QStringLiteral("  [x] - \u00E9\t "));
+        form->txtInput_KeyPress(13);
+        QCOMPARE(sent(23), QByteArray("\x02[Ann] -   [x] - \xE9\t \r\n\0", 23));
+    }
+
+    void nothingGoesOutEmptyOrClosed()
+    {
+        form->txtInput->setText(QStringLiteral("kept"));
+        form->txtInput_KeyPress(13); // closed: the line stays
+        QCOMPARE(form->txtInput->text(), QStringLiteral("kept"));
+        connectAs(QStringLiteral("Ann"));
+        form->txtInput->clear();
+        form->txtInput_KeyPress(13);
+        form->txtInput->setText(QStringLiteral("x"));
+        form->txtInput_KeyPress(65); // not Enter
+        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(form->txtInput->text(), QStringLiteral("x"));
+    }
+
+    void aQueuedEnterDoesNotSendTwiceAndTypingIsKept()
+    {
+        connectAs(QStringLiteral("Ann"));
+        form->txtInput->setFocus();
+        form->txtInput->setText(QStringLiteral("once"));
+        form->txtInput->end(false);
+        // Keys already waiting when the send lets pending events run.
+        postKey(form->txtInput, Qt::Key_Return, QStringLiteral("\r"));
+        postKey(form->txtInput, Qt::Key_X, QStringLiteral("x"));
+        form->txtInput_KeyPress(13);
+        QCOMPARE(sent(16), QByteArray("\x02[Ann] - once\r\n\0", 16));
+        QTest::qWait(50);
+        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(form->txtInput->text(), QStringLiteral("x"));
+    }
+
+    void transcriptKeepsItsNewestText()
+    {
+        form->txtOutput->setText(QString(10000, u'a'));
+        QCOMPARE(form->txtOutput->Text().size(), 10000);
+        QCOMPARE(form->txtOutput->SelStart(), 10000);
+        // CR LF counts as two characters: 9998 + CR LF + one more is 10001.
+        form->txtOutput->setText(QString(9998, u'a') + QStringLiteral("\r\nb"));
+        QCOMPARE(form->txtOutput->Text().size(), 1000);
+        QCOMPARE(form->txtOutput->Text().right(3), QStringLiteral("\r\nb"));
+        QCOMPARE(form->txtOutput->SelStart(), 1000);
+        QCOMPARE(form->txtOutput->textCursor().position(),
+                 form->txtOutput->document()->characterCount() - 1);
+        // A received line goes through the same housekeeping.
+        connectAs(QStringLiteral("Ann"));
+        form->txtOutput->setText(QString(9990, u'c'));
+        server->send(QByteArray("[Bob] - twelve\r\n\0", 17));
+        QTRY_COMPARE(form->txtOutput->Text().size(), 1000);
+        QVERIFY(form->txtOutput->Text().endsWith(QStringLiteral("[Bob] - twelve\r\n\r\n")));
+    }
+
+    void theTranscriptNeverKeepsTheFocus()
+    {
+        form->txtOutput->setFocus(Qt::MouseFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), form->txtInput);
+        QTest::mouseClick(form->txtOutput->viewport(), Qt::LeftButton);
+        QTRY_COMPARE(QApplication::focusWidget(), form->txtInput);
+        // Backwards from the entry box lands on the transcript, which hands it back.
+        QTest::keyClick(form->txtInput, Qt::Key_Backtab);
+        QTRY_COMPARE(QApplication::focusWidget(), form->txtInput);
+    }
+
+    void timeStampFromTheKeyboard()
+    {
+        connectAs(QStringLiteral("Ann"));
+        form->txtOutput->setText(QString());
+        form->txtInput->setFocus();
+        QTest::keyClick(form->txtInput, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), form->cmdTimeStamp);
+        QTest::keyClick(form->cmdTimeStamp, Qt::Key_Space);
+        QCOMPARE(form->txtOutput->Text(), QStringLiteral("It is 14:05:09 on 08/12/2026\r\n"));
+        form->cmdTimeStamp_Click();
+        QCOMPARE(form->txtOutput->Text().count(QStringLiteral("It is ")), 2);
+        QCOMPARE(sent(0), QByteArray()); // nothing goes to the server
+        form->mnuDisconnect_Click();
+        form->cmdTimeStamp_Click();
+        QCOMPARE(form->txtOutput->Text().count(QStringLiteral("It is ")), 3);
+    }
+
+    void preferences()
+    {
+        form->cmdPrefs_Click();
+        frmPref *pref = form->pref();
+        QVERIFY(pref && pref->isVisible());
+        QVERIFY(pref->windowFlags() & Qt::Tool);
+        QCOMPARE(pref->size(), QSize(216, 67));
+        QCOMPARE(pref->windowTitle(), QStringLiteral("Preferences"));
+        form->cmdPrefs_Click();
+        QCOMPARE(form->pref(), pref); // one window
+        QCOMPARE(pref->picBGColor->BackColor(), QColor(0, 255, 255));
+        QCOMPARE(pref->picTextColor->BackColor(), QColor(0, 0, 255));
+
+        QList<QColor> offered;
+        std::optional<QColor> answer = QColor(10, 20, 30);
+        pref->CDColor.setChooser([&](const QColor &initial) {
+            offered.append(initial);
+            return answer;
+        });
+        QTest::mouseClick(pref->picBGColor, Qt::LeftButton);
+        QCOMPARE(offered.value(0),
+                 QColor(0, 255, 255)); // the chooser starts at the swatch's colour
+        QCOMPARE(pref->picBGColor->BackColor(), QColor(10, 20, 30));
+        QCOMPARE(form->txtInput->palette().color(QPalette::Base), QColor(10, 20, 30));
+        QCOMPARE(form->txtOutput->palette().color(QPalette::Base), QColor(10, 20, 30));
+        QCOMPARE(pref->CDColor.Color, quint32(10 | 20 << 8 | 30 << 16));
+
+        answer = QColor(200, 100, 0);
+        pref->picTextColor_Click();
+        QCOMPARE(form->txtOutput->palette().color(QPalette::Text), QColor(200, 100, 0));
+        QCOMPARE(form->txtInput->palette().color(QPalette::Text), QColor(200, 100, 0));
+
+        answer.reset(); // cancel: nothing changes
+        pref->picBGColor_Click();
+        QCOMPARE(pref->picBGColor->BackColor(), QColor(10, 20, 30));
+        QCOMPARE(form->txtOutput->palette().color(QPalette::Base), QColor(10, 20, 30));
+
+        // Closed and opened again: the swatches show the boxes' colours.
+        pref->close();
+        QVERIFY(!pref->isVisible());
+        pref->picBGColor->setBackColor(Qt::red);
+        form->cmdPrefs_Click();
+        QCOMPARE(form->pref(), pref);
+        QVERIFY(pref->isVisible());
+        QCOMPARE(pref->picBGColor->BackColor(), QColor(10, 20, 30));
+        QCOMPARE(pref->picTextColor->BackColor(), QColor(200, 100, 0));
+        // The main window goes on working meanwhile.
+        form->cmdTimeStamp_Click();
+        QVERIFY(form->txtOutput->Text().contains(QStringLiteral("It is ")));
+    }
+
+    void twoClientsChatThroughTheServer()
+    {
+        StageServer stage;
+        stage.setLog([](const QString &) {});
+        QVERIFY(stage.listen(QHostAddress::LocalHost, 0));
+        frmMain b;
+        b.Wsk->setRemotePort(stage.port());
+        b.setEndProgram([] {});
+        b.Form_Load();
+        form->Wsk->setRemotePort(stage.port());
+        form->cmdConnection_Click();
+        b.cmdConnection_Click();
+        QTRY_COMPARE(stage.joinedCount(), 2);
+        form->txtInput->setText(QStringLiteral("hello B"));
+        form->txtInput_KeyPress(13);
+        const QString line = QStringLiteral("[Gimbo] - hello B\r\n\r\n");
+        QTRY_VERIFY(b.txtOutput->Text().contains(line));
+        QTRY_VERIFY(form->txtOutput->Text().contains(line));
+        QTest::qWait(50);
+        QCOMPARE(b.txtOutput->Text().count(line), 1);
+        QCOMPARE(form->txtOutput->Text().count(line), 1);
+    }
+};
+
+QTEST_MAIN(TestChat)
+#include "tst_chat.moc"
