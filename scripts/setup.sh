@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-          fonts-liberation "$@")
+          fonts-liberation clang libclang-rt-14-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

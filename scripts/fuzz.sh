@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for SECONDS (default 30).
+# New inputs go to build/fuzz/corpus-*, crashes to build/fuzz/artifacts; the
+# committed seeds in fuzz/corpus are only read.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+
+scripts/setup.sh
+cmake --preset fuzz -G Ninja >/dev/null
+cmake --build build/fuzz --target fuzz_received fuzz_framer
+mkdir -p build/fuzz/artifacts
+for target in received framer; do
+    mkdir -p "build/fuzz/corpus-$target"
+    echo "fuzz_$target: $seconds s"
+    log="build/fuzz/fuzz_$target.log"
+    status=0
+    "build/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 \
+        -artifact_prefix=build/fuzz/artifacts/ "build/fuzz/corpus-$target" "fuzz/corpus/$target" \
+        >"$log" 2>&1 || status=$?
+    grep -E "^(Done|stat::number_of_executed_units)" "$log" || true
+    if [ "$status" -ne 0 ]; then
+        tail -40 "$log"
+        exit "$status"
+    fi
+done
