@@ -1,6 +1,7 @@
 #include "ClientBench.h"
 
 #include "Stats.h"
+#include "app/TranscriptBox.h"
 #include "app/frmMain.h"
 #include "net/ReceivedText.h"
 #include "net/Wsk.h"
@@ -184,14 +185,19 @@ std::optional<StepResult> ClientBench::stepLatency(std::uint16_t port, int steps
         form->Form_Load();
         form->show();
     }
-    a.cmdConnection_Click();
-    if (!waitFor([&] { return a.lblGetBla->text().startsWith(QStringLiteral("ClientNumber")); },
-                 5000))
-        return std::nullopt;
-    b.cmdConnection_Click();
-    if (!waitFor([&] { return b.lblGetBla->text().startsWith(QStringLiteral("ClientNumber")); },
-                 5000))
-        return std::nullopt;
+    for (frmMain *form : {&a, &b}) {
+        form->cmdConnection_Click();
+        // Another packet may follow the number in the same read, so look at both labels.
+        const auto numbered = [form] {
+            return form->lblGetBla->text().startsWith(QStringLiteral("ClientNumber")) ||
+                   form->lblClientNumber->text() != u"0";
+        };
+        if (!waitFor(numbered, 5000)) {
+            std::fprintf(stderr, "no client number from the server: %s\n",
+                         qPrintable(form->txtOutput->Text()));
+            return std::nullopt;
+        }
+    }
     waitFor([] { return false; }, 200);
     const int own = a.lblClientNumber->text().toInt();
     ImageControl *seen = b.imgClient[own];
@@ -220,8 +226,11 @@ std::optional<StepResult> ClientBench::stepLatency(std::uint16_t port, int steps
             if (!movedAt || !readoutAt)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
-        if (!movedAt || !readoutAt)
+        if (!movedAt || !readoutAt) {
+            std::fprintf(stderr, "step %d: %s did not follow\n", i,
+                         movedAt ? "the readout" : "the other window");
             return std::nullopt;
+        }
         latencies.push_back(double(movedAt - clicked) / 1e6);
         readouts.push_back(double(readoutAt - clicked) / 1e6);
     }
