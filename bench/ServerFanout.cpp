@@ -30,6 +30,23 @@ std::pair<int, int> parseStep(const QByteArray &packet)
     return ok ? std::pair{packet[6] - '0', seq} : std::pair{-1, -1};
 }
 
+// Reads every client that poll found readable and hands each relayed packet
+// on with the index of the client that got it; false when a connection ended.
+template <typename OnPacket>
+bool drain(std::vector<std::unique_ptr<RawClient>> &clients, const std::vector<pollfd> &fds,
+           OnPacket onPacket)
+{
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        if (!(fds[i].revents & POLLIN))
+            continue;
+        if (!clients[i]->readPending())
+            return false;
+        while (auto packet = clients[i]->nextPacket())
+            onPacket(i, *packet);
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCount,
@@ -83,17 +100,13 @@ std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCoun
         if (::poll(fds.data(), nfds_t(fds.size()), std::min(waitMs, 1)) <= 0)
             continue;
         const std::int64_t received = Stats::nowNs();
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (!(fds[i].revents & POLLIN))
-                continue;
-            if (!clients[i]->readPending())
-                return std::nullopt;
-            while (auto packet = clients[i]->nextPacket()) {
-                const auto [sender, seq] = parseStep(*packet);
-                if (sender >= 0 && sender < 10 && seq >= 0 && seq < steps && sentAt[sender][seq])
-                    latencies.push_back(double(received - sentAt[sender][seq]) / 1000.0);
-            }
-        }
+        const bool open = drain(clients, fds, [&](std::size_t, const QByteArray &packet) {
+            const auto [sender, seq] = parseStep(packet);
+            if (sender >= 0 && sender < 10 && seq >= 0 && seq < steps && sentAt[sender][seq])
+                latencies.push_back(double(received - sentAt[sender][seq]) / 1000.0);
+        });
+        if (!open)
+            return std::nullopt;
     }
     result.samples = std::int64_t(latencies.size());
     result.p50Us = Stats::percentile(latencies, 50);
@@ -118,20 +131,16 @@ std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCoun
         }
         if (::poll(fds.data(), nfds_t(fds.size()), 5) <= 0)
             continue;
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (!(fds[i].revents & POLLIN))
-                continue;
-            if (!clients[i]->readPending())
-                return std::nullopt;
-            while (auto packet = clients[i]->nextPacket()) {
-                const auto [sender, ignored] = parseStep(*packet);
-                if (sender < 0)
-                    continue;
-                ++delivered;
-                if (sender == numbers[i])
-                    --inFlight[i];
-            }
-        }
+        const bool open = drain(clients, fds, [&](std::size_t i, const QByteArray &packet) {
+            const int sender = parseStep(packet).first;
+            if (sender < 0)
+                return;
+            ++delivered;
+            if (sender == numbers[i])
+                --inFlight[i];
+        });
+        if (!open)
+            return std::nullopt;
     }
     result.deliveredPerSecond = double(delivered) / (double(Stats::nowNs() - fullStart) / 1e9);
     return result;

@@ -21,6 +21,13 @@ bool FakeServer::waitForBytes(qsizetype size)
     return QTest::qWaitFor([this, size] { return received.size() >= size; }, 3000);
 }
 
+QByteArray FakeServer::take(qsizetype atLeast)
+{
+    waitForBytes(atLeast);
+    QTest::qWait(10);
+    return std::exchange(received, {});
+}
+
 void FakeServer::send(const QByteArray &bytes)
 {
     m_peer->write(bytes);

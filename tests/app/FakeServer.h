@@ -16,6 +16,9 @@ public:
     bool waitForClient();
     // Waits until at least `size` bytes have come in.
     bool waitForBytes(qsizetype size);
+    // What came in since the last call, once at least `atLeast` bytes are in
+    // (or a short while has passed).
+    QByteArray take(qsizetype atLeast);
     void send(const QByteArray &bytes);
     void closeClient();
     bool clientGone() const;

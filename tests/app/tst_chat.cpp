@@ -34,13 +34,6 @@ class TestChat : public QObject
         server->received.clear();
     }
 
-    QByteArray sent(qsizetype atLeast)
-    {
-        server->waitForBytes(atLeast);
-        QTest::qWait(10);
-        return std::exchange(server->received, {});
-    }
-
     static void postKey(QWidget *to, Qt::Key key, const QString &text)
     {
         QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
@@ -73,14 +66,14 @@ private slots:
         form->txtInput->setFocus();
         QTest::keyClicks(form->txtInput, QStringLiteral("hi"));
         QTest::keyClick(form->txtInput, Qt::Key_Return);
-        QCOMPARE(sent(14), QByteArray("\x02[Ann] - hi\r\n\0", 14));
+        QCOMPARE(server->take(14), QByteArray("\x02[Ann] - hi\r\n\0", 14));
         QCOMPARE(form->txtInput->text(), QString());
         QCOMPARE(form->txtOutput->Text(),
                  QStringLiteral("Connected to the server at 14:05:09\r\n"));
 
         form->txtInput->setText(QStringLiteral("  [x] - \u00E9\t "));
         form->txtInput_KeyPress(13);
-        QCOMPARE(sent(23), QByteArray("\x02[Ann] -   [x] - \xE9\t \r\n\0", 23));
+        QCOMPARE(server->take(23), QByteArray("\x02[Ann] -   [x] - \xE9\t \r\n\0", 23));
     }
 
     void nothingGoesOutEmptyOrClosed()
@@ -93,7 +86,7 @@ private slots:
         form->txtInput_KeyPress(13);
         form->txtInput->setText(QStringLiteral("x"));
         form->txtInput_KeyPress(65); // not Enter
-        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(server->take(0), QByteArray());
         QCOMPARE(form->txtInput->text(), QStringLiteral("x"));
     }
 
@@ -107,9 +100,9 @@ private slots:
         postKey(form->txtInput, Qt::Key_Return, QStringLiteral("\r"));
         postKey(form->txtInput, Qt::Key_X, QStringLiteral("x"));
         form->txtInput_KeyPress(13);
-        QCOMPARE(sent(16), QByteArray("\x02[Ann] - once\r\n\0", 16));
+        QCOMPARE(server->take(16), QByteArray("\x02[Ann] - once\r\n\0", 16));
         QTest::qWait(50);
-        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(server->take(0), QByteArray());
         QCOMPARE(form->txtInput->text(), QStringLiteral("x"));
     }
 
@@ -155,7 +148,7 @@ private slots:
         QCOMPARE(form->txtOutput->Text(), QStringLiteral("It is 14:05:09 on 08/12/2026\r\n"));
         form->cmdTimeStamp_Click();
         QCOMPARE(form->txtOutput->Text().count(QStringLiteral("It is ")), 2);
-        QCOMPARE(sent(0), QByteArray()); // nothing goes to the server
+        QCOMPARE(server->take(0), QByteArray()); // nothing goes to the server
         form->mnuDisconnect_Click();
         form->cmdTimeStamp_Click();
         QCOMPARE(form->txtOutput->Text().count(QStringLiteral("It is ")), 3);

@@ -30,14 +30,6 @@ class TestStage : public QObject
         server->received.clear();
     }
 
-    // What the window sent since the last call.
-    QByteArray sent(qsizetype atLeast)
-    {
-        server->waitForBytes(atLeast);
-        QTest::qWait(10);
-        return std::exchange(server->received, {});
-    }
-
     void serverSays(const QByteArray &bytes)
     {
         server->send(bytes);
@@ -95,20 +87,20 @@ private slots:
     {
         connectAs("3");
         form->cmdLeft_Click();
-        QCOMPARE(sent(30), QByteArray("\x02"
-                                      "Action3GoLeftGimboX1800Y480Z\0",
-                                      30));
+        QCOMPARE(server->take(30), QByteArray("\x02"
+                                              "Action3GoLeftGimboX1800Y480Z\0",
+                                              30));
         QCOMPARE(form->imgClient[3]->Left(), 1750.0f);
         form->cmdLeft_Click();
-        QCOMPARE(sent(30), QByteArray("\x02"
-                                      "Action3GoLeftGimboX1750Y480Z\0",
-                                      30));
+        QCOMPARE(server->take(30), QByteArray("\x02"
+                                              "Action3GoLeftGimboX1750Y480Z\0",
+                                              30));
         QCOMPARE(form->imgClient[3]->Left(), 1700.0f);
         QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
         form->cmdRight_Click();
-        QCOMPARE(sent(31), QByteArray("\x02"
-                                      "Action3GoRightGimboX1700Y480Z\0",
-                                      31));
+        QCOMPARE(server->take(31), QByteArray("\x02"
+                                              "Action3GoRightGimboX1700Y480Z\0",
+                                              31));
         QCOMPARE(form->imgClient[3]->Left(), 1750.0f);
         QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
         QCOMPARE(form->imgClient[0]->Left(), 1800.0f); // only the own image moves
@@ -123,42 +115,42 @@ private slots:
         ImageControl *own = form->imgClient[0];
         own->setLeft(100);
         form->cmdLeft_Click();
-        QCOMPARE(sent(29), QByteArray("\x02"
-                                      "Action0GoLeftGimboX100Y480Z\0",
-                                      29));
+        QCOMPARE(server->take(29), QByteArray("\x02"
+                                              "Action0GoLeftGimboX100Y480Z\0",
+                                              29));
         QCOMPARE(own->Left(), 50.0f);
         form->cmdRight_Click(); // turns and steps back to 100
-        sent(30);
+        server->take(30);
         form->cmdLeft_Click();
-        sent(29);
+        server->take(29);
         QCOMPARE(own->Left(), 50.0f);
         form->cmdRight_Click();
-        sent(30);
+        server->take(30);
         own->setLeft(50);
         form->YourWay->setText(QStringLiteral("Right"));
         form->cmdLeft_Click(); // at 50: only the facing changes
-        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(server->take(0), QByteArray());
         QCOMPARE(own->Left(), 50.0f);
         QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
 
         own->setLeft(2100);
         form->cmdRight_Click();
-        QCOMPARE(sent(31), QByteArray("\x02"
-                                      "Action0GoRightGimboX2100Y480Z\0",
-                                      31));
+        QCOMPARE(server->take(31), QByteArray("\x02"
+                                              "Action0GoRightGimboX2100Y480Z\0",
+                                              31));
         QCOMPARE(own->Left(), 2150.0f);
         form->cmdLeft_Click();
-        sent(30);
+        server->take(30);
         own->setLeft(2150);
         form->cmdRight_Click(); // at 2150: only the facing changes...
-        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(server->take(0), QByteArray());
         QCOMPARE(own->Left(), 2150.0f);
         QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
         // ...and the next presence answer reports it.
         server->send(QByteArray("NewUser\0", 8));
-        QCOMPARE(sent(26), QByteArray("\x02"
-                                      "Action0StRightGimboX2150\0",
-                                      26));
+        QCOMPARE(server->take(26), QByteArray("\x02"
+                                              "Action0StRightGimboX2150\0",
+                                              26));
     }
 
     void clientNumberThatNamesNoImage()
@@ -166,29 +158,29 @@ private slots:
         connectAs("42");
         form->cmdLeft_Click();
         form->cmdRight_Click();
-        QCOMPARE(sent(0), QByteArray());
+        QCOMPARE(server->take(0), QByteArray());
         for (ImageControl *image : form->imgClient)
             QCOMPARE(image->Left(), 1800.0f);
         server->send(QByteArray("NewUser\0", 8));
         QTest::qWait(50);
-        QCOMPARE(sent(0), QByteArray()); // no position to report
+        QCOMPARE(server->take(0), QByteArray()); // no position to report
         QVERIFY(!form->SendUsersYourData->isActive());
         // A two-digit number that names an image goes into the packet as it stands.
         server->send("ClientNumber12");
         QTRY_COMPARE(form->lblClientNumber->text(), QStringLiteral("12"));
         form->cmdLeft_Click();
-        QCOMPARE(sent(31), QByteArray("\x02"
-                                      "Action12GoLeftGimboX1800Y480Z\0",
-                                      31));
+        QCOMPARE(server->take(31), QByteArray("\x02"
+                                              "Action12GoLeftGimboX1800Y480Z\0",
+                                              31));
     }
 
     void presenceAnswerDoesNotMoveAnything()
     {
         connectAs("5");
         server->send(QByteArray("NewUser\0", 8));
-        QCOMPARE(sent(25), QByteArray("\x02"
-                                      "Action5StLeftGimboX1800\0",
-                                      25));
+        QCOMPARE(server->take(25), QByteArray("\x02"
+                                              "Action5StLeftGimboX1800\0",
+                                              25));
         for (ImageControl *image : form->imgClient)
             QCOMPARE(image->Left(), 1800.0f);
         form->mnuDisconnect_Click();
