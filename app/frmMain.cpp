@@ -125,7 +125,7 @@ void frmMain::buildWindow()
     client->setFixedSize(ClientWidth, ClientHeight);
     client->setAutoFillBackground(true);
     setColours(client, QColor(20, 67, 20), palette().color(QPalette::WindowText));
-    client->setFont(m_fonts.sans(10));
+    setFont(m_fonts.sans(10)); // the menu bar too
     setCentralWidget(client);
     const QPalette system = QApplication::palette();
 
