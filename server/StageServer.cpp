@@ -100,10 +100,10 @@ void StageServer::onNewConnection()
         Client *raw = client.get();
         connect(socket, &QTcpSocket::readyRead, this, [this, raw] { onReadyRead(raw); });
         connect(socket, &QTcpSocket::disconnected, this,
-                [this, raw] { drop(raw, QStringLiteral("disconnected")); });
+                [this, raw] { leaveLater(raw, QStringLiteral("disconnected")); });
         connect(socket, &QTcpSocket::errorOccurred, this, [this, raw] {
             if (raw->socket->error() != QAbstractSocket::RemoteHostClosedError)
-                drop(raw, raw->socket->errorString());
+                leaveLater(raw, raw->socket->errorString());
         });
         m_clients.push_back(std::move(client));
         m_log(QStringLiteral("connect %1").arg(peer));
@@ -167,11 +167,37 @@ void StageServer::relay(const QByteArray &packet)
 
 void StageServer::send(Client *client, const QByteArray &bytes)
 {
+    if (client->gone || !client->leaving.isEmpty())
+        return;
     client->socket->write(bytes);
     client->socket->flush(); // each packet goes out on its own
     if (client->socket->bytesToWrite() > MaxPendingOutput)
-        drop(client,
-             QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
+        leaveLater(client,
+                   QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
+}
+
+void StageServer::leaveLater(Client *client, const QString &why)
+{
+    if (client->gone || !client->leaving.isEmpty())
+        return;
+    client->leaving = why;
+    if (!m_leaveQueued) {
+        m_leaveQueued = true;
+        QTimer::singleShot(0, this, &StageServer::finishLeaving);
+    }
+}
+
+void StageServer::finishLeaving()
+{
+    m_leaveQueued = false;
+    // By index: dropping only marks clients, and nobody connects meanwhile.
+    for (std::size_t i = 0; i < m_clients.size(); ++i) {
+        Client *client = m_clients[i].get();
+        if (client->gone || client->leaving.isEmpty())
+            continue;
+        onReadyRead(client);
+        drop(client, client->leaving);
+    }
 }
 
 void StageServer::drop(Client *client, const QString &why)

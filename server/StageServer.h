@@ -43,6 +43,7 @@ private:
         PacketFramer framer{MaxPacket};
         int number = -1; // -1 until joined
         QString peer;
+        QString leaving; // why it is to be dropped, once its input is read
         bool gone = false;
     };
 
@@ -52,6 +53,10 @@ private:
     void join(Client *client, const QByteArray &name);
     void relay(const QByteArray &packet);
     void send(Client *client, const QByteArray &bytes);
+    // Drops a client at the next turn of the event loop, after relaying every
+    // packet it sent before it went; it is sent nothing more meanwhile.
+    void leaveLater(Client *client, const QString &why);
+    void finishLeaving();
     void drop(Client *client, const QString &why);
     void purge();
 
@@ -59,5 +64,6 @@ private:
     std::vector<std::unique_ptr<Client>> m_clients;
     std::array<Client *, MaxClients> m_numbers{};
     std::function<void(const QString &)> m_log;
+    bool m_leaveQueued = false;
     bool m_purgeQueued = false;
 };

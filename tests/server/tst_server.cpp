@@ -116,6 +116,31 @@ private slots:
         QCOMPARE(receive(*a, 23), QByteArray("[A] - one piece\r\n\0", 18));
     }
 
+    void aLeavingClientsLastPacketsStillGoOut()
+    {
+        auto a = joined("A", '0');
+        QVERIFY(a);
+        QByteArray expected;
+        for (int round = 0; round < 40; ++round) {
+            auto b = joined("B", '1');
+            QVERIFY(b);
+            QByteArray burst;
+            for (int i = 0; i < 8; ++i) {
+                const QByteArray line =
+                    "[B] - " + QByteArray::number(round) + "." + QByteArray::number(i) + "\r\n";
+                burst += '\x02' + line + '\0';
+                expected += line + '\0';
+            }
+            b->write(burst);
+            b->disconnectFromHost(); // sends everything, then closes
+            QTRY_COMPARE(server->joinedCount(), 1);
+        }
+        QByteArray got;
+        QTRY_VERIFY((got += a->readAll()).size() >= expected.size());
+        got.replace(QByteArray("NewUser\0", 8), QByteArray());
+        QCOMPARE(got, expected);
+    }
+
     void reusesTheNumberOfAClientThatLeft()
     {
         auto a = joined("A", '0');
