@@ -24,6 +24,14 @@ std::optional<float> PositionText::parse(QStringView text)
     }
     if (digits == 0)
         return std::nullopt;
+    if (!point && digits <= 9) { // the usual case, without the cost of a locale-aware parse
+        int value = 0;
+        for (QChar c : text) {
+            if (c >= u'0' && c <= u'9')
+                value = value * 10 + (c.unicode() - u'0');
+        }
+        return float(text.front() == u'-' ? -value : value);
+    }
     bool ok = false;
     const float value = text.toFloat(&ok);
     return ok ? std::optional<float>(value) : std::nullopt;

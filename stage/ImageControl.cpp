@@ -33,6 +33,8 @@ void ImageControl::setTop(float twips)
 
 void ImageControl::assignSprite(const SpriteRef &sprite)
 {
+    if (sprite.name == m_pictureName)
+        return; // already showing it
     m_pictureName = sprite.name.toString();
     if (m_spriteSource)
         setPicture(m_spriteSource(sprite));
@@ -62,7 +64,9 @@ void ImageControl::setClickable(bool clickable)
 
 void ImageControl::place()
 {
-    setGeometry(Twips::toPixels(m_left, m_top, m_width, m_height));
+    const QRect pixels = Twips::toPixels(m_left, m_top, m_width, m_height);
+    if (pixels != geometry())
+        setGeometry(pixels);
 }
 
 void ImageControl::paintEvent(QPaintEvent *)

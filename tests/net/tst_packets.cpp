@@ -87,6 +87,9 @@ private slots:
         QCOMPARE(PositionText::parse(u"1800"), std::optional<float>(1800));
         QCOMPARE(PositionText::parse(u"-50"), std::optional<float>(-50));
         QCOMPARE(PositionText::parse(u"7.5"), std::optional<float>(7.5));
+        QCOMPARE(PositionText::parse(u"+5"), std::optional<float>(5));
+        QCOMPARE(PositionText::parse(u"0050"), std::optional<float>(50));
+        QCOMPARE(PositionText::parse(u"-12345678901"), std::optional<float>(-12345678901.0f));
         for (QStringView bad :
              {u"", u"-", u" 12", u"12 ", u"1e3", u"nan", u"inf", u"0x1", u"1.2.3", u"Y4"})
             QVERIFY2(!PositionText::parse(bad), qPrintable(bad.toString()));
