@@ -17,7 +17,9 @@ int main(int argc, char *argv[])
         "Quandrel stage server: relays avatars, steps and chat between up to ten clients."));
     parser.addHelpOption();
     const QCommandLineOption listenOption(
-        QStringLiteral("listen"), QStringLiteral("Address to listen on (default: all interfaces)."),
+        QStringLiteral("listen"),
+        QStringLiteral("Address to listen on (default: 127.0.0.1, this machine only; "
+                       "0.0.0.0 for every interface)."),
         QStringLiteral("ADDRESS"));
     const QCommandLineOption portOption(
         QStringLiteral("port"),
@@ -27,7 +29,8 @@ int main(int argc, char *argv[])
     parser.addOption(portOption);
     parser.process(app);
 
-    QHostAddress address = QHostAddress::Any;
+    // Only this machine unless told otherwise: opening a server to a network is a choice.
+    QHostAddress address = QHostAddress::LocalHost;
     if (parser.isSet(listenOption) && !address.setAddress(parser.value(listenOption))) {
         std::fprintf(stderr, "quandrel-server: not an address: %s\n",
                      qPrintable(parser.value(listenOption)));
