@@ -4,6 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display found: run this from a desktop session (or under xvfb-run)." >&2
+    exit 1
+fi
+
 scripts/setup.sh
 cmake --preset release -G Ninja >/dev/null
 cmake --build build/release --target quandrel quandrel-server
