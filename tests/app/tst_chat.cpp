@@ -1,4 +1,5 @@
 #include "FakeServer.h"
+#include "TestForm.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
@@ -45,13 +46,9 @@ private slots:
     void init()
     {
         server = std::make_unique<FakeServer>();
-        form = std::make_unique<frmMain>();
-        form->Wsk->setRemotePort(server->port());
-        form->setEndProgram([] {});
+        form = makeTestForm(server->port());
         form->setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(14, 5, 9)); });
         form->setTimeLocale(QLocale(QLocale::English, QLocale::UnitedKingdom));
-        form->Form_Load();
-        form->show();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
     }
     void cleanup()

@@ -1,4 +1,5 @@
 #include "FakeServer.h"
+#include "TestForm.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
@@ -42,11 +43,7 @@ private slots:
     void init()
     {
         server = std::make_unique<FakeServer>();
-        form = std::make_unique<frmMain>();
-        form->Wsk->setRemotePort(server->port());
-        form->setEndProgram([] {});
-        form->Form_Load();
-        form->show();
+        form = makeTestForm(server->port());
     }
     void cleanup()
     {

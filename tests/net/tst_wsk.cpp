@@ -17,6 +17,18 @@ class TestWsk : public QObject
         return probe.serverPort(); // closed again when probe goes
     }
 
+    // Connects to a listener on loopback; the server side of the connection, or
+    // nullptr when it did not come up.
+    static QTcpSocket *openTo(QTcpServer &server, Wsk &wsk)
+    {
+        wsk.setRemoteHost(QStringLiteral("127.0.0.1"));
+        wsk.setRemotePort(server.serverPort());
+        wsk.Connect();
+        const bool up = QTest::qWaitFor(
+            [&] { return wsk.State() == Wsk::sckConnected && server.hasPendingConnections(); });
+        return up ? server.nextPendingConnection() : nullptr;
+    }
+
 private slots:
     void startsClosedAndSendsNothing()
     {
@@ -58,13 +70,10 @@ private slots:
         QSignalSpy connected(&wsk, &Wsk::ConnectEvent);
         QSignalSpy arrived(&wsk, &Wsk::DataArrival);
         QSignalSpy dropped(&wsk, &Wsk::Dropped);
-        wsk.setRemoteHost(QStringLiteral("127.0.0.1"));
-        wsk.setRemotePort(server.serverPort());
-        wsk.Connect();
-        QTRY_COMPARE(connected.size(), 1);
+        QTcpSocket *peer = openTo(server, wsk);
+        QVERIFY(peer);
+        QCOMPARE(connected.size(), 1);
         QCOMPARE(wsk.State(), 7);
-        QTRY_VERIFY(server.hasPendingConnections());
-        QTcpSocket *peer = server.nextPendingConnection();
 
         QVERIFY(wsk.SendData(QStringLiteral("\x02\u20ACr\u00E9\u4E2D") + QChar(0)));
         QByteArray got;
@@ -92,12 +101,9 @@ private slots:
         Wsk wsk;
         QSignalSpy connected(&wsk, &Wsk::ConnectEvent);
         QSignalSpy dropped(&wsk, &Wsk::Dropped);
-        wsk.setRemoteHost(QStringLiteral("127.0.0.1"));
-        wsk.setRemotePort(server.serverPort());
-        wsk.Connect();
-        QTRY_COMPARE(connected.size(), 1);
-        QTRY_VERIFY(server.hasPendingConnections());
-        QTcpSocket *peer = server.nextPendingConnection();
+        QTcpSocket *peer = openTo(server, wsk);
+        QVERIFY(peer);
+        QCOMPARE(connected.size(), 1);
         QSignalSpy peerGone(peer, &QTcpSocket::disconnected);
         wsk.Close();
         QCOMPARE(wsk.State(), 0);
