@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: MIT
 #include "server/StageServer.h"
 
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
+#include <sys/socket.h>
 
 // The stage server against raw sockets on loopback.
 class TestServer : public QObject
@@ -54,7 +56,11 @@ private slots:
     void init()
     {
         log.clear();
-        server = std::make_unique<StageServer>();
+        // The relay alone: no notices, no budget, unless a test asks for them.
+        ServerSettings settings;
+        settings.notices = false;
+        settings.rate = 0;
+        server = std::make_unique<StageServer>(settings);
         server->setLog([this](const QString &line) { log.append(line); });
         QVERIFY(server->listen(QHostAddress::LocalHost, 0));
     }
@@ -141,6 +147,104 @@ private slots:
         QCOMPARE(got, expected);
     }
 
+    void aLargeBurstBeforeClosingIsRelayedWhole()
+    {
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        receive(*a, 8);
+        QByteArray burst;
+        QByteArray expected;
+        for (int i = 0; i < 150; ++i) {
+            const QByteArray line = "[B] - " + QByteArray::number(i) + QByteArray(3000, 'b') + "\r\n";
+            burst += '\x02' + line + '\0';
+            expected += line + '\0';
+        }
+        b->write(burst); // about 450 KB
+        // Done sending and reading on: a client that closed outright while
+        // its own packets came back would make its system reset the
+        // connection and throw away what it had not sent yet.
+        QTRY_COMPARE(b->bytesToWrite(), 0);
+        ::shutdown(int(b->socketDescriptor()), SHUT_WR);
+        QByteArray got;
+        QTRY_VERIFY_WITH_TIMEOUT((got += a->readAll()).size() >= expected.size(), 10000);
+        QCOMPARE(got.size(), expected.size());
+        QVERIFY(got == expected);
+        QTRY_COMPARE(server->joinedCount(), 1);
+    }
+
+    void aBurstWaitingForItsBudgetSurvivesAReset()
+    {
+        ServerSettings settings;
+        settings.notices = false;
+        settings.rate = 100;
+        settings.burst = 10;
+        server = std::make_unique<StageServer>(settings);
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        receive(*a, 8);
+        QByteArray burst;
+        QByteArray expected;
+        for (int i = 0; i < 100; ++i) {
+            const QByteArray line = "[B] - " + QByteArray::number(i) + "\r\n";
+            burst += '\x02' + line + '\0';
+            expected += line + '\0';
+        }
+        b->write(burst);
+        QTRY_COMPARE(b->bytesToWrite(), 0);
+        b->abort(); // gone for good: whatever reaches it now is answered with a reset
+        a->write(QByteArray("\x02[A] - anyone?\r\n\0", 17));
+        QByteArray got;
+        QTRY_VERIFY_WITH_TIMEOUT((got += a->readAll()).size() >= expected.size() + 16, 10000);
+        got.replace(QByteArray("[A] - anyone?\r\n\0", 16), QByteArray());
+        QCOMPARE(got, expected);
+    }
+
+    void aLeavingClientIsSentNothingMore()
+    {
+        // With a budget, most of B's burst is relayed after B has gone.
+        ServerSettings settings;
+        settings.notices = false;
+        settings.rate = 400;
+        settings.burst = 20;
+        server = std::make_unique<StageServer>(settings);
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        receive(*a, 8);
+        QByteArray burst;
+        QByteArray expected;
+        for (int i = 0; i < 200; ++i) {
+            const QByteArray line = "[B] - " + QByteArray::number(i) + "\r\n";
+            burst += '\x02' + line + '\0';
+            expected += line + '\0';
+        }
+        b->write(burst);
+        b->flush();
+        ::shutdown(int(b->socketDescriptor()), SHUT_WR); // done sending, still reading
+        QByteArray toA;
+        QTRY_VERIFY_WITH_TIMEOUT((toA += a->readAll()).size() >= expected.size(), 10000);
+        QCOMPARE(toA, expected);
+        QByteArray toB;
+        QTRY_VERIFY((toB += b->readAll(), b->state() == QAbstractSocket::UnconnectedState));
+        toB += b->readAll();
+        QVERIFY(!toB.isEmpty());
+        QVERIFY(toB.size() < expected.size() / 2);
+        QVERIFY(expected.startsWith(toB));
+    }
+
+    void logLinesShowNamesSafely()
+    {
+        auto a = joined(QByteArray("Eve\x85\x81\n[x] \"q\" \\ \x7F\x9B", 18), '0');
+        QVERIFY(a);
+        const QString line = log.filter(QStringLiteral("join ")).value(0);
+        QVERIFY2(line.endsWith(QStringLiteral("as 0 \"Eve\u2026\\x81\\x0a[x] \\\"q\\\" \\\\ \\x7f\u203a\"")),
+                 qPrintable(line));
+    }
+
     void reusesTheNumberOfAClientThatLeft()
     {
         auto a = joined("A", '0');
@@ -189,12 +293,12 @@ private slots:
 
     void cutsAClientThatStopsReading()
     {
-        auto reader = joined("R", '0');
-        auto sleeper = connectClient();
+        auto sleeper = joined("S", '0');
+        auto reader = joined("R", '1');
         QVERIFY(reader && sleeper);
-        sleeper->setReadBufferSize(1); // it reads nothing from here on
-        sleeper->write("\x0AS\0", 3);
-        QTRY_COMPARE(server->joinedCount(), 2);
+        // Past its first moments as a newcomer, the sleeper stops reading.
+        QCOMPARE(receive(*sleeper, 8), QByteArray("NewUser\0", 8));
+        sleeper->setReadBufferSize(1);
         QByteArray packet = "\x02[R] - " + QByteArray(4000, 'z') + "\r\n";
         packet.append('\0');
         qint64 received = 0;

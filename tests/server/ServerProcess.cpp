@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: MIT
 #include "ServerProcess.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
+#include <unistd.h>
 
 ServerProcess::ServerProcess() = default;
 
@@ -12,28 +14,38 @@ ServerProcess::~ServerProcess()
     m_process.waitForFinished(3000);
 }
 
-bool ServerProcess::start()
+bool ServerProcess::start(const QStringList &options, int stderrFd)
 {
-    // The log goes to a file: a pipe nobody drains would stall the server.
-    const QString logPath = m_dir.filePath(QStringLiteral("server.log"));
-    m_process.setStandardErrorFile(logPath);
+    if (stderrFd >= 0) {
+        m_process.setChildProcessModifier([stderrFd] { ::dup2(stderrFd, 2); });
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+    } else {
+        // A file: a pipe nobody drains would fill up.
+        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")));
+    }
     m_process.start(QStringLiteral(QUANDREL_SERVER),
-                    {QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                     QStringLiteral("--port"), QStringLiteral("0")});
+                    QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                                QStringLiteral("--port"), QStringLiteral("0")} +
+                        options);
     if (!m_process.waitForStarted(5000))
         return false;
+    if (stderrFd >= 0)
+        return true; // the caller reads the port from its own end
     // Port 0 lets the system choose; the server says which on its first line.
     static const QRegularExpression listening(QStringLiteral("listening on \\S+ port (\\d+)"));
     return QTest::qWaitFor(
         [&] {
-            QFile log(logPath);
-            if (!log.open(QIODevice::ReadOnly))
-                return false;
-            const auto match = listening.match(QString::fromLatin1(log.readAll()));
+            const auto match = listening.match(log());
             m_port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;
             return m_port != 0;
         },
         5000);
+}
+
+QString ServerProcess::log() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("server.log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 void ServerProcess::kill()

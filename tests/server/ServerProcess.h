@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // The real quandrel-server binary on a free loopback port.
@@ -10,12 +12,16 @@ public:
     ServerProcess();
     ~ServerProcess();
 
-    bool start();
+    // Starts it with these options besides the address and port; its log
+    // goes to a file, unless `stderrFd` names a descriptor to give it.
+    bool start(const QStringList &options = {}, int stderrFd = -1);
     void kill();
     quint16 port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }
     // Resident memory of the server process, in KiB.
     qint64 residentKiB() const;
+    // What it has logged so far (nothing when its log went elsewhere).
+    QString log() const;
 
 private:
     QTemporaryDir m_dir;
