@@ -67,6 +67,14 @@ bool RawClient::sendAll(const QByteArray &bytes)
     return true;
 }
 
+qsizetype RawClient::sendSome(QByteArrayView bytes)
+{
+    const ssize_t n = ::send(m_fd, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL);
+    if (n >= 0)
+        return n;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+}
+
 bool RawClient::readPending()
 {
     char chunk[65536];

@@ -19,6 +19,8 @@ public:
     std::optional<int> join(const QByteArray &name);
     // Writes all of it (briefly blocking if the socket is full).
     bool sendAll(const QByteArray &bytes);
+    // Writes what the socket takes now, without waiting; how much, or -1.
+    qsizetype sendSome(QByteArrayView bytes);
     // Reads what is pending into the buffer; false when the connection ended.
     bool readPending();
     // The next complete 0x00-terminated packet in the buffer, without terminator.

@@ -47,46 +47,65 @@ bool drain(std::vector<std::unique_ptr<RawClient>> &clients, const std::vector<p
     return true;
 }
 
-} // namespace
+using Clients = std::vector<std::unique_ptr<RawClient>>;
 
-std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCount,
-                                              int stepsPerSecond, double pacedSeconds,
-                                              double fullSpeedSeconds)
+// Connects and joins `count` clients; their numbers in `numbers`.
+bool joinAll(std::uint16_t port, int count, Clients &clients, std::vector<int> &numbers)
 {
-    std::vector<std::unique_ptr<RawClient>> clients;
-    std::vector<int> numbers;
-    for (int i = 0; i < clientCount; ++i) {
+    for (int i = 0; i < count; ++i) {
         auto client = std::make_unique<RawClient>();
         if (!client->connectTo(port))
-            return std::nullopt;
+            return false;
         const auto number = client->join("bench");
         if (!number)
-            return std::nullopt;
+            return false;
         numbers.push_back(*number);
         clients.push_back(std::move(client));
     }
+    // A newcomer is sent nothing for a moment after its number; start after that.
+    ::poll(nullptr, 0, 400);
+    for (auto &client : clients) {
+        client->readPending();
+        while (client->nextPacket()) {
+        }
+    }
+    return true;
+}
+
+// The first `paced` clients step at the given rate, staggered across the
+// period; a client after them, if any, sends steps as fast as its socket
+// takes them. Fills p50 and p99 of the paced clients' relay latency.
+bool measurePaced(Clients &clients, const std::vector<int> &numbers, int paced, int stepsPerSecond,
+                  double seconds, bool flood, FanoutResult &result)
+{
     std::vector<pollfd> fds;
     for (auto &client : clients)
         fds.push_back({client->fd(), POLLIN, 0});
-
-    FanoutResult result;
-    // Paced: every client steps at the given rate, staggered across the period.
-    const int steps = int(stepsPerSecond * pacedSeconds);
+    const bool flooding = flood && int(clients.size()) > paced;
+    if (flooding) // woken when its socket takes more, so that the bench does not spin
+        fds[paced].events |= POLLOUT;
+    QByteArray floodBytes;
+    qsizetype floodSent = 0;
+    if (flooding) {
+        for (int i = 0; i < 1000; ++i)
+            floodBytes += stepPacket(numbers[paced], 90000 + i);
+    }
+    const int steps = int(stepsPerSecond * seconds);
     const std::int64_t period = 1'000'000'000 / stepsPerSecond;
     std::vector<std::vector<std::int64_t>> sentAt(10, std::vector<std::int64_t>(steps, 0));
-    std::vector<int> nextStep(clientCount, 0);
+    std::vector<int> nextStep(paced, 0);
     std::vector<double> latencies;
-    latencies.reserve(std::size_t(steps) * clientCount * clientCount);
+    latencies.reserve(std::size_t(steps) * clients.size() * paced);
     const std::int64_t start = Stats::nowNs() + 20'000'000;
-    const std::int64_t deadline = start + std::int64_t(pacedSeconds * 1e9) + 2'000'000'000;
-    const auto expected = std::size_t(steps) * clientCount * clientCount;
+    const std::int64_t deadline = start + std::int64_t(seconds * 1e9) + 2'000'000'000;
+    const auto expected = std::size_t(steps) * clients.size() * paced;
     while (latencies.size() < expected && Stats::nowNs() < deadline) {
         std::int64_t now = Stats::nowNs();
         std::int64_t nextDue = deadline;
-        for (int i = 0; i < clientCount; ++i) {
+        for (int i = 0; i < paced; ++i) {
             if (nextStep[i] >= steps)
                 continue;
-            const std::int64_t due = start + nextStep[i] * period + i * period / clientCount;
+            const std::int64_t due = start + nextStep[i] * period + i * period / paced;
             if (now >= due) {
                 sentAt[numbers[i]][nextStep[i]] = Stats::nowNs();
                 clients[i]->sendAll(stepPacket(numbers[i], nextStep[i]));
@@ -95,6 +114,13 @@ std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCoun
             } else {
                 nextDue = std::min(nextDue, due);
             }
+        }
+        if (flooding && (fds[paced].revents & POLLOUT)) {
+            const qsizetype n =
+                clients[paced]->sendSome(QByteArrayView(floodBytes).sliced(floodSent));
+            if (n < 0)
+                return false;
+            floodSent = (floodSent + n) % floodBytes.size();
         }
         const int waitMs = int(std::max<std::int64_t>(0, (nextDue - now) / 1'000'000));
         if (::poll(fds.data(), nfds_t(fds.size()), std::min(waitMs, 1)) <= 0)
@@ -106,11 +132,41 @@ std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCoun
                 latencies.push_back(double(received - sentAt[sender][seq]) / 1000.0);
         });
         if (!open)
-            return std::nullopt;
+            return false;
     }
     result.samples = std::int64_t(latencies.size());
     result.p50Us = Stats::percentile(latencies, 50);
     result.p99Us = Stats::percentile(latencies, 99);
+    return true;
+}
+
+} // namespace
+
+std::optional<FanoutResult> ServerFanout::flooded(std::uint16_t port, int clientCount,
+                                                  int stepsPerSecond, double seconds, bool flood)
+{
+    Clients clients;
+    std::vector<int> numbers;
+    FanoutResult result;
+    if (!joinAll(port, clientCount + 1, clients, numbers) ||
+        !measurePaced(clients, numbers, clientCount, stepsPerSecond, seconds, flood, result))
+        return std::nullopt;
+    return result;
+}
+
+std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCount,
+                                              int stepsPerSecond, double pacedSeconds,
+                                              double fullSpeedSeconds)
+{
+    Clients clients;
+    std::vector<int> numbers;
+    FanoutResult result;
+    if (!joinAll(port, clientCount, clients, numbers) ||
+        !measurePaced(clients, numbers, clientCount, stepsPerSecond, pacedSeconds, false, result))
+        return std::nullopt;
+    std::vector<pollfd> fds;
+    for (auto &client : clients)
+        fds.push_back({client->fd(), POLLIN, 0});
 
     // Flat out: each client keeps a window of its own packets in flight.
     constexpr int Window = 32;

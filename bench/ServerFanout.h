@@ -11,11 +11,17 @@ struct FanoutResult
     double deliveredPerSecond = 0;
 };
 
-// Ten raw clients against a running server: relay latency at a steady step
-// rate, then delivered packets per second with everyone sending flat out.
-class ServerFanout
-{
-public:
-    static std::optional<FanoutResult> run(std::uint16_t port, int clients, int stepsPerSecond,
-                                           double pacedSeconds, double fullSpeedSeconds);
-};
+// Raw clients against a running server.
+namespace ServerFanout {
+
+// Relay latency at a steady step rate, then delivered packets per second with
+// everyone sending flat out.
+std::optional<FanoutResult> run(std::uint16_t port, int clients, int stepsPerSecond,
+                                double pacedSeconds, double fullSpeedSeconds);
+
+// Relay latency for `clients` stepping at a steady rate while one more client
+// sends as fast as the server takes it (or, for a baseline, stays quiet).
+std::optional<FanoutResult> flooded(std::uint16_t port, int clients, int stepsPerSecond,
+                                    double seconds, bool flood = true);
+
+} // namespace ServerFanout

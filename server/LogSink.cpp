@@ -21,16 +21,15 @@ bool isJournal(int fd)
     struct stat st;
     if (fstat(fd, &st) != 0)
         return false;
-    return stream == QByteArray::number(quint64(st.st_dev)) + ':' +
-                         QByteArray::number(quint64(st.st_ino));
+    return stream ==
+           QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
 }
 
 } // namespace
 
 LogSink::LogSink(const QString &prefix, int fd)
     : m_fd(fd), m_prefix(prefix), m_stamped(!isJournal(fd)), m_thread(&LogSink::run, this)
-{
-}
+{}
 
 LogSink::~LogSink()
 {
@@ -56,7 +55,8 @@ void LogSink::write(const QString &line)
         QString note = m_prefix;
         if (m_stamped)
             note += QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ';
-        note += QStringLiteral("%1 log lines dropped: standard error was not read\n").arg(m_dropped);
+        note +=
+            QStringLiteral("%1 log lines dropped: standard error was not read\n").arg(m_dropped);
         if (!enqueue(note.toStdString()))
             return void(++m_dropped);
         m_dropped = 0;

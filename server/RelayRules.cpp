@@ -65,8 +65,7 @@ QByteArray noticeName(QByteArrayView name)
     for (char &c : out) {
         const auto b = static_cast<unsigned char>(c);
         // C0, DEL and the five bytes Windows-1252 leaves undefined.
-        if (b < 0x20 || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 ||
-            b == 0x9D)
+        if (b < 0x20 || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D)
             c = '?';
     }
     if (name.size() > MaxNoticeName)

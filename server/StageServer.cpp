@@ -111,7 +111,9 @@ void StageServer::onNewConnection()
         if (!group.isEmpty() && m_settings.maxPerAddress > 0 &&
             m_perGroup.value(group) >= m_settings.maxPerAddress) {
             refuse(socket, peer, QByteArrayLiteral("Too many connections from your address"),
-                   QStringLiteral("%1 connections from %2 already").arg(m_perGroup.value(group)).arg(group));
+                   QStringLiteral("%1 connections from %2 already")
+                       .arg(m_perGroup.value(group))
+                       .arg(group));
             continue;
         }
         auto client = std::make_unique<Client>(
@@ -295,8 +297,9 @@ void StageServer::send(Client *client, const QByteArray &bytes)
     if (client->quiet) {
         client->held += bytes;
         if (client->held.size() > MaxPendingOutput)
-            leaveLater(client,
-                       QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
+            leaveLater(
+                client,
+                QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
         return;
     }
     client->socket->write(bytes);

@@ -63,10 +63,10 @@ private:
         QTimer *resume = nullptr;   // reads on when the budget has refilled
         QTimer *deadline = nullptr; // ends a connection that does not join
         QTimer *quietEnd = nullptr; // ends the newcomer's quiet time
-        int number = -1;          // -1 until joined
+        int number = -1;            // -1 until joined
         QByteArray name;
         QString peer;
-        QString group; // what the per-address limit counts; empty when exempt
+        QString group;   // what the per-address limit counts; empty when exempt
         QString leaving; // why it is to be dropped, once its input is read
         bool gone = false;
         bool quiet = false; // a newcomer whose number is still travelling alone

@@ -6,8 +6,7 @@
 
 TokenBucket::TokenBucket(double rate, double burst, qint64 nowNs)
     : m_rate(rate), m_burst(std::max(1.0, burst)), m_tokens(m_burst), m_lastNs(nowNs)
-{
-}
+{}
 
 double TokenBucket::available(qint64 nowNs) const
 {

@@ -74,7 +74,8 @@ int main(int argc, char *argv[])
                        "only; 0.0.0.0 for every interface)."),
         QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOption(
-        QStringLiteral("port"), QStringLiteral("TCP port (default: %1).").arg(Wsk::DefaultRemotePort),
+        QStringLiteral("port"),
+        QStringLiteral("TCP port (default: %1).").arg(Wsk::DefaultRemotePort),
         QStringLiteral("PORT"), QString::number(Wsk::DefaultRemotePort));
     const QCommandLineOption joinTimeoutOption(
         QStringLiteral("join-timeout"),
@@ -106,8 +107,9 @@ int main(int argc, char *argv[])
                        burstOption, noNoticesOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
-        usageError(parser, QStringLiteral("unexpected argument \"%1\"")
-                               .arg(parser.positionalArguments().first()));
+        usageError(
+            parser,
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     // Only this machine unless told otherwise: opening a server to a network is a choice.
     const auto address = resolve(parser.value(listenOption));
@@ -131,9 +133,8 @@ int main(int argc, char *argv[])
                      qPrintable(server.errorString()));
         return 1;
     }
-    log.write(QStringLiteral("listening on %1 port %2")
-                  .arg(address->toString())
-                  .arg(server.port()));
+    log.write(
+        QStringLiteral("listening on %1 port %2").arg(address->toString()).arg(server.port()));
     if (!address->isLoopback())
         log.write(QStringLiteral("warning: listening on %1, which other machines can reach")
                       .arg(address->toString()));

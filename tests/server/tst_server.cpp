@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/StageServer.h"
 
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
@@ -156,7 +157,8 @@ private slots:
         QByteArray burst;
         QByteArray expected;
         for (int i = 0; i < 150; ++i) {
-            const QByteArray line = "[B] - " + QByteArray::number(i) + QByteArray(3000, 'b') + "\r\n";
+            const QByteArray line =
+                "[B] - " + QByteArray::number(i) + QByteArray(3000, 'b') + "\r\n";
             burst += '\x02' + line + '\0';
             expected += line + '\0';
         }
@@ -241,7 +243,8 @@ private slots:
         auto a = joined(QByteArray("Eve\x85\x81\n[x] \"q\" \\ \x7F\x9B", 18), '0');
         QVERIFY(a);
         const QString line = log.filter(QStringLiteral("join ")).value(0);
-        QVERIFY2(line.endsWith(QStringLiteral("as 0 \"Eve\u2026\\x81\\x0a[x] \\\"q\\\" \\\\ \\x7f\u203a\"")),
+        QVERIFY2(line.endsWith(
+                     QStringLiteral("as 0 \"Eve\u2026\\x81\\x0a[x] \\\"q\\\" \\\\ \\x7f\u203a\"")),
                  qPrintable(line));
     }
 
@@ -299,6 +302,19 @@ private slots:
         // Past its first moments as a newcomer, the sleeper stops reading.
         QCOMPARE(receive(*sleeper, 8), QByteArray("NewUser\0", 8));
         sleeper->setReadBufferSize(1);
+        // Once it is marked as leaving, nothing more is queued for it.
+        QPointer<QTcpSocket> toSleeper;
+        for (QTcpSocket *socket : server->findChildren<QTcpSocket *>()) {
+            if (socket->peerPort() == sleeper->localPort())
+                toSleeper = socket;
+        }
+        QVERIFY(toSleeper);
+        qint64 queuedAtCut = -1;
+        server->setLog([&](const QString &line) {
+            log.append(line);
+            if (line.contains(QStringLiteral("not reading")) && toSleeper)
+                queuedAtCut = toSleeper->bytesToWrite();
+        });
         QByteArray packet = "\x02[R] - " + QByteArray(4000, 'z') + "\r\n";
         packet.append('\0');
         qint64 received = 0;
@@ -311,6 +327,8 @@ private slots:
         }
         QCOMPARE(server->joinedCount(), 1);
         QVERIFY(log.join(u'\n').contains(QStringLiteral("not reading")));
+        QVERIFY(queuedAtCut > StageServer::MaxPendingOutput);
+        QVERIFY(queuedAtCut <= StageServer::MaxPendingOutput + packet.size());
         // The reader kept getting everything meanwhile.
         QVERIFY(received > (1 << 20));
     }

@@ -174,7 +174,8 @@ private slots:
         seen.removeOne("[O] - ping\r\n");
         QCOMPARE(seen, expected);
         // Beyond the burst, no faster than 200 a second.
-        QVERIFY2(spread >= (Count - 100) * 1000 / 200 * 9 / 10, qPrintable(QString::number(spread)));
+        QVERIFY2(spread >= (Count - 100) * 1000 / 200 * 9 / 10,
+                 qPrintable(QString::number(spread)));
     }
 
     void noticesTellTheStage()
