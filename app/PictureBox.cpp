@@ -1,5 +1,6 @@
 #include "app/PictureBox.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 PictureBox::PictureBox(QWidget *parent, const QString &name, const QRect &pixels)
@@ -30,4 +31,16 @@ void PictureBox::mouseReleaseEvent(QMouseEvent *event)
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit Click();
     QFrame::mouseReleaseEvent(event);
+}
+
+void PictureBox::keyPressEvent(QKeyEvent *event)
+{
+    // A swatch with the focus is chosen with Space or Enter, like a button.
+    const int key = event->key();
+    if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        !event->isAutoRepeat()) {
+        emit Click();
+        return;
+    }
+    QFrame::keyPressEvent(event);
 }

@@ -1,6 +1,5 @@
+// SPDX-License-Identifier: MIT
 #include "app/TranscriptBox.h"
-
-#include "chat/Transcript.h"
 
 #include <QScrollBar>
 
@@ -13,18 +12,42 @@ TranscriptBox::TranscriptBox(QWidget *parent) : QPlainTextEdit(parent)
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
 }
 
+void TranscriptBox::setSource(Transcript *source)
+{
+    m_source = source;
+    changed();
+}
+
 void TranscriptBox::setText(const QString &text)
 {
-    m_text = text;
-    m_selStart = qMin(m_selStart, m_text.size());
-    setPlainText(Transcript::displayText(m_text));
+    m_source->setText(text);
+    changed();
+}
+
+void TranscriptBox::changed()
+{
+    m_selStart = qMin(m_selStart, Text().size());
     emit Change();
+    if (!m_refreshQueued) {
+        m_refreshQueued = true;
+        QMetaObject::invokeMethod(this, &TranscriptBox::refresh, Qt::QueuedConnection);
+    }
+}
+
+void TranscriptBox::refresh()
+{
+    m_refreshQueued = false;
+    setPlainText(Transcript::displayText(Text()));
+    if (m_selStart == Text().size()) {
+        moveCursor(QTextCursor::End);
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    }
 }
 
 void TranscriptBox::setSelStart(qsizetype position)
 {
-    m_selStart = qBound<qsizetype>(0, position, m_text.size());
-    if (m_selStart == m_text.size()) {
+    m_selStart = qBound<qsizetype>(0, position, Text().size());
+    if (!m_refreshQueued && m_selStart == Text().size()) {
         moveCursor(QTextCursor::End);
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     }

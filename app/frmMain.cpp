@@ -1,20 +1,16 @@
+// SPDX-License-Identifier: MIT
 #include "app/frmMain.h"
 
+#include "app/CommandButton.h"
+#include "app/Graphix.h"
+#include "app/ImageControl.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
+#include "app/Twips.h"
 #include "app/frmPref.h"
-#include "chat/TimeStamp.h"
-#include "chat/Transcript.h"
-#include "net/Packets.h"
-#include "net/PositionText.h"
-#include "net/ReceivedText.h"
 #include "net/Wsk.h"
-#include "stage/Graphix.h"
-#include "stage/ImageControl.h"
-#include "stage/RemoteUpdate.h"
 #include "stage/Roster.h"
 #include "stage/StageRules.h"
-#include "stage/Twips.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,13 +30,19 @@ constexpr int ClientHeight = 288; // 4320 twips
 void setColours(QWidget *widget, const QColor &background, const QColor &text)
 {
     QPalette p = widget->palette();
-    if (background.isValid()) {
+    if (background.isValid())
         p.setColor(QPalette::Window, background);
-        p.setColor(QPalette::Base, background);
-    }
     p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Text, text);
     widget->setPalette(p);
+}
+
+// A chat box's colours fill its inside; its frame keeps the system's colours.
+void setBoxColours(QWidget *box, const QColor &background, const QColor &text)
+{
+    QPalette p = box->palette();
+    p.setColor(QPalette::Base, background);
+    p.setColor(QPalette::Text, text);
+    box->setPalette(p);
 }
 
 // Labels show text as plain text only: several of them show what the server sent.
@@ -64,10 +66,9 @@ void setBordered(QLabel *label)
 
 QPushButton *makeButton(QWidget *parent, const QString &name, QRect pixels, const QString &caption)
 {
-    auto *button = new QPushButton(caption, parent);
+    auto *button = new CommandButton(caption, parent);
     button->setObjectName(name);
     button->setGeometry(pixels);
-    button->setAutoDefault(false);
     return button;
 }
 
@@ -76,17 +77,8 @@ QLineEdit *makeTextBox(QWidget *parent, const QString &name, QRect pixels)
     auto *box = new QLineEdit(parent);
     box->setObjectName(name);
     box->setGeometry(pixels);
-    setColours(box, QColor(0, 255, 255), QColor(0, 0, 255));
+    setBoxColours(box, QColor(0, 255, 255), QColor(0, 0, 255));
     return box;
-}
-
-QTimer *makeTimer(QObject *parent, const QString &name, bool singleShot)
-{
-    auto *timer = new QTimer(parent);
-    timer->setObjectName(name);
-    timer->setInterval(0); // as soon as the event loop is idle
-    timer->setSingleShot(singleShot);
-    return timer;
 }
 
 } // namespace
@@ -95,18 +87,20 @@ frmMain::frmMain(QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
+      m_session(new ClientSession(this)),
       m_prompt([this](const QString &prompt, const QString &title, const QString &answer) {
           return QInputDialog::getText(this, title, prompt, QLineEdit::Normal, answer);
       }),
-      m_endProgram([] { QCoreApplication::exit(0); }),
-      m_clock([] { return QDateTime::currentDateTime(); })
+      m_endProgram([] { QCoreApplication::exit(0); })
 {
+    m_session->setPause([] { QCoreApplication::processEvents(); });
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vostrel! - Quandrel Online"));
     setWindowIcon(QIcon(QPixmap(QStringLiteral(":/pictures/icon.png"), "PNG")));
     buildWindow();
     buildMenu();
     connectHandlers();
+    connectSession();
     setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 }
 
@@ -164,7 +158,8 @@ void frmMain::buildWindow()
     txtOutput = new TranscriptBox(client);
     txtOutput->setObjectName(QStringLiteral("txtOutput"));
     txtOutput->setGeometry(Twips::toPixels(0, 240, 3255, 2055));
-    setColours(txtOutput, QColor(0, 255, 255), QColor(0, 0, 255));
+    txtOutput->setSource(&m_session->transcript());
+    setBoxColours(txtOutput, QColor(0, 255, 255), QColor(0, 0, 255));
     txtInput = makeTextBox(client, QStringLiteral("txtInput"), Twips::toPixels(0, 2040, 3255, 285));
     cmdTimeStamp = makeButton(client, QStringLiteral("cmdTimeStamp"),
                               Twips::toPixels(0, 2280, 1095, 315), QStringLiteral("Time Stamp"));
@@ -200,11 +195,10 @@ void frmMain::buildWindow()
     setTabOrder(Picture1, cmdConnection);
     setTabOrder(cmdConnection, txtIP);
 
-    Constant = makeTimer(this, QStringLiteral("Constant"), true);
-    SendUsersYourData = makeTimer(this, QStringLiteral("SendUsersYourData"), false);
-    Action = makeTimer(this, QStringLiteral("Action"), false);
-    Wsk = new ::Wsk(this);
-    Wsk->setObjectName(QStringLiteral("Wsk"));
+    Constant = m_session->Constant;
+    SendUsersYourData = m_session->SendUsersYourData;
+    Action = m_session->Action;
+    Wsk = m_session->Wsk;
 }
 
 void frmMain::buildPanel()
@@ -297,18 +291,28 @@ void frmMain::connectHandlers()
     connect(Sorra, &ImageControl::Click, this, &frmMain::Sorra_Click);
     connect(Veck, &ImageControl::Click, this, &frmMain::Veck_Click);
     connect(Jaxorin, &ImageControl::Click, this, &frmMain::Jaxorin_Click);
-    connect(Wsk, &Wsk::ConnectEvent, this, &frmMain::Wsk_Connect);
-    connect(Wsk, &Wsk::DataArrival, this, &frmMain::Wsk_DataArrival);
-    connect(Wsk, &Wsk::Dropped, this, &frmMain::Wsk_Dropped);
-    connect(Constant, &QTimer::timeout, this, &frmMain::Constant_Timer);
-    connect(SendUsersYourData, &QTimer::timeout, this, &frmMain::SendUsersYourData_Timer);
-    connect(Action, &QTimer::timeout, this, &frmMain::Action_Timer);
     connect(txtInput, &QLineEdit::returnPressed, this, [this] { txtInput_KeyPress(13); });
     connect(txtOutput, &TranscriptBox::Change, this, &frmMain::txtOutput_Change);
     connect(txtOutput, &TranscriptBox::GotFocus, this, &frmMain::txtOutput_GotFocus);
-    // The readout follows the own image; refresh it whenever any image moves.
-    for (ImageControl *image : imgClient)
-        connect(image, &ImageControl::moved, Constant, qOverload<>(&QTimer::start));
+}
+
+void frmMain::connectSession()
+{
+    ClientSession *s = m_session;
+    connect(s, &ClientSession::clientNumberChanged, lblClientNumber, &QLabel::setText);
+    connect(s, &ClientSession::lastPieceChanged, lblGetBla, &QLabel::setText);
+    connect(s, &ClientSession::readoutChanged, Label5, &QLabel::setText);
+    connect(s, &ClientSession::transcriptChanged, txtOutput, &TranscriptBox::changed);
+    connect(s, &ClientSession::avatarChanged, this, [this] {
+        lblDisplayWhoYouAre->setText(m_session->displayName());
+        WhoAreYou->setText(m_session->code());
+    });
+    connect(s, &ClientSession::facingChanged, this, [this] {
+        YourWay->setText(m_session->facing() == Direction::Left ? QStringLiteral("Left")
+                                                                : QStringLiteral("Right"));
+    });
+    connect(s, &ClientSession::imageChanged, this,
+            [this](int index) { imgClient[std::size_t(index)]->follow(m_session->image(index)); });
 }
 
 // ---- lifecycle
@@ -340,10 +344,7 @@ void frmMain::endProgramAtOnce()
     if (m_ended)
         return;
     m_ended = true;
-    Wsk->Close();
-    Constant->stop();
-    SendUsersYourData->stop();
-    Action->stop();
+    m_session->end();
     if (m_pref)
         m_pref->hide();
     hide();
@@ -354,93 +355,39 @@ void frmMain::endProgramAtOnce()
 
 void frmMain::mnuConnect_Click()
 {
-    if (Wsk->State() != Wsk::sckClosed)
+    if (m_session->State() != Wsk::sckClosed)
         return;
-    UserName = m_prompt(tr("What is your username?"), tr("Username"), tr("Guest"));
+    const QString name = m_prompt(tr("What is your username?"), tr("Username"), tr("Guest"));
     const QString host = m_prompt(tr("Enter the IP of the server you wish to connect to."),
                                   tr("Parlwick"), QString());
-    if (m_ended)
-        return;
-    Wsk->setRemoteHost(host);
-    Wsk->Connect();
-    mnuDisconnect->setEnabled(true);
-    mnuConnect->setEnabled(false);
-    mnuExit->setEnabled(false);
+    if (!m_ended && m_session->connectTo(name, host))
+        switchMenusToConnected();
 }
 
 void frmMain::cmdConnection_Click()
 {
-    if (Wsk->State() != Wsk::sckClosed)
+    if (!m_session->connectTo(WhoAreYou->text(), txtIP->text()))
         return;
-    UserName = WhoAreYou->text();
-    Wsk->setRemoteHost(txtIP->text());
-    Wsk->Connect();
+    switchMenusToConnected();
+    cmdConnection->setEnabled(false);
+}
+
+void frmMain::switchMenusToConnected()
+{
     mnuDisconnect->setEnabled(true);
     mnuConnect->setEnabled(false);
     mnuExit->setEnabled(false);
-    cmdConnection->setEnabled(false);
 }
 
 void frmMain::mnuDisconnect_Click()
 {
-    Wsk->Close();
+    m_session->close();
     mnuConnect->setEnabled(true);
     mnuDisconnect->setEnabled(false);
     mnuExit->setEnabled(true);
 }
 
-void frmMain::Wsk_Connect()
-{
-    appendToTranscript(TimeStamp::connectedLine(m_clock(), m_locale));
-    Wsk->SendData(Packets::join(UserName));
-    QCoreApplication::processEvents();
-}
-
-void frmMain::Wsk_Dropped(bool wasConnected, const QString &reason)
-{
-    const QString line =
-        wasConnected ? tr("The connection to %1 ended: %2") : tr("Could not connect to %1: %2");
-    appendToTranscript(line.arg(Wsk->RemoteHost(), reason) + QStringLiteral("\r\n"));
-}
-
-void frmMain::Wsk_DataArrival()
-{
-    const QString received = Wsk->GetData();
-    for (const QString &piece : ReceivedText::pieces(received)) {
-        if (m_ended)
-            return;
-        lblGetBla->setText(piece);
-        dispatch(piece);
-    }
-}
-
-void frmMain::dispatch(const QString &piece)
-{
-    switch (ReceivedText::kind(piece)) {
-    case PacketKind::ClientNumber:
-        lblClientNumber->setText(ReceivedText::clientNumber(piece));
-        Constant->start();
-        break;
-    case PacketKind::NewUser:
-        LastPacket = piece;
-        SendUsersYourData->start();
-        break;
-    case PacketKind::Action:
-        LastPacket = piece;
-        if (m_actionQueue.size() >= MaxQueuedActions)
-            m_actionQueue.removeFirst();
-        m_actionQueue.append(piece);
-        Action->start();
-        break;
-    case PacketKind::Chat:
-        appendToTranscript(piece + QStringLiteral("\r\n"));
-        break;
-    case PacketKind::Unknown:
-        break;
-    }
-}
-
-// ---- stage
+// ---- stage and chat
 
 Graphix &frmMain::graphix()
 {
@@ -449,89 +396,21 @@ Graphix &frmMain::graphix()
     return *m_graphix;
 }
 
-void frmMain::selectAvatar(QStringView selection)
-{
-    const AvatarRow *row = Roster::bySelection(selection);
-    if (Wsk->State() == Wsk::sckClosed)
-        lblDisplayWhoYouAre->setText(row->displayName.toString());
-    if (Wsk->State() == Wsk::sckClosed)
-        WhoAreYou->setText(row->code.toString());
-}
-
-void frmMain::walk(Direction dir)
-{
-    if (Wsk->State() == Wsk::sckClosed)
-        return;
-    YourWay->setText(dir == Direction::Left ? QStringLiteral("Left") : QStringLiteral("Right"));
-    auto n = StageRules::imageIndex(lblClientNumber->text());
-    if (!n || !StageRules::mayStep(dir, imgClient[*n]->Left()))
-        return;
-    const ImageControl *own = imgClient[*n];
-    Wsk->SendData(
-        Packets::move(dir, lblClientNumber->text(), WhoAreYou->text(), own->Left(), own->Top()));
-    if (dir == Direction::Left)
-        QCoreApplication::processEvents();
-    n = StageRules::imageIndex(lblClientNumber->text());
-    if (n)
-        imgClient[*n]->setLeft(StageRules::stepped(dir, imgClient[*n]->Left()));
-}
-
-void frmMain::SendUsersYourData_Timer()
-{
-    const auto n = StageRules::imageIndex(lblClientNumber->text());
-    if (Wsk->State() != Wsk::sckClosed && n) {
-        const Direction facing = YourWay->text() == u"Right" ? Direction::Right : Direction::Left;
-        Wsk->SendData(Packets::presence(facing, lblClientNumber->text(), WhoAreYou->text(),
-                                        imgClient[*n]->Left()));
-    }
-    SendUsersYourData->stop();
-}
-
-void frmMain::Action_Timer()
-{
-    const QStringList queued = std::exchange(m_actionQueue, {});
-    for (const QString &packet : queued) {
-        const ActionUpdate update = RemoteUpdate::parse(packet);
-        if (update.index >= 0)
-            RemoteUpdate::apply(update, *imgClient[update.index], Ground->Top());
-    }
-    Action->stop();
-}
-
-void frmMain::Constant_Timer()
-{
-    if (const auto n = StageRules::imageIndex(lblClientNumber->text()))
-        Label5->setText(PositionText::format(imgClient[*n]->Left()));
-}
-
-// ---- chat
-
-void frmMain::appendToTranscript(const QString &text)
-{
-    txtOutput->setText(txtOutput->Text() + text);
-}
-
 void frmMain::txtInput_KeyPress(int keyAscii)
 {
-    if (keyAscii != 13 || txtInput->text().isEmpty() || Wsk->State() == Wsk::sckClosed)
+    if (keyAscii != 13)
         return;
-    if (m_sendingChat)
-        return; // an Enter queued behind the one being sent: that line is on its way
-    m_sendingChat = true;
     const QString line = txtInput->text();
-    Wsk->SendData(Packets::chatLine(UserName, line));
-    QCoreApplication::processEvents();
+    if (m_session->sendChat(line) != ClientSession::ChatResult::Sent)
+        return;
     // Keep anything typed during the pause; only the sent line leaves the box.
     const QString now = txtInput->text();
     txtInput->setText(now.startsWith(line) ? now.mid(line.size()) : now);
-    m_sendingChat = false;
 }
 
 void frmMain::txtOutput_Change()
 {
     txtOutput->setSelStart(txtOutput->Text().size());
-    if (Transcript::tooLong(txtOutput->Text()))
-        txtOutput->setText(Transcript::cut(txtOutput->Text()));
 }
 
 void frmMain::txtOutput_GotFocus()
@@ -541,7 +420,7 @@ void frmMain::txtOutput_GotFocus()
 
 void frmMain::cmdTimeStamp_Click()
 {
-    appendToTranscript(TimeStamp::line(m_clock(), m_locale));
+    m_session->stampTime();
 }
 
 void frmMain::cmdPrefs_Click()

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "app/LayoutFonts.h"
-#include "net/Packets.h"
+#include "client/ClientSession.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -16,16 +17,17 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTimer;
+class ClientSession;
 class Graphix;
 class ImageControl;
 class PictureBox;
 class TranscriptBox;
 class Wsk;
 class frmPref;
-struct AvatarRow;
 
 // The main window: stage, avatar choice, chat and connection. Its controls
-// hold the program's state; each handler below answers one control event.
+// show the session's state; each handler below answers one control event by
+// a call into the session.
 class frmMain : public QMainWindow
 {
     Q_OBJECT
@@ -40,13 +42,13 @@ public:
     // which main sets to leave the process).
     void setPrompt(Prompt prompt) { m_prompt = std::move(prompt); }
     void setEndProgram(std::function<void()> end) { m_endProgram = std::move(end); }
-    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
-    void setTimeLocale(const QLocale &locale) { m_locale = locale; }
+    void setClock(std::function<QDateTime()> clock) { m_session->setClock(std::move(clock)); }
+    void setTimeLocale(const QLocale &locale) { m_session->setTimeLocale(locale); }
     bool ended() const { return m_ended; }
     frmPref *pref() const { return m_pref; }
-    qsizetype queuedActions() const { return m_actionQueue.size(); }
-    // Bound on Action packets waiting for the next tick.
-    static constexpr qsizetype MaxQueuedActions = 4096;
+    ClientSession &session() const { return *m_session; }
+    qsizetype queuedActions() const { return m_session->queuedActions(); }
+    static constexpr qsizetype MaxQueuedActions = ClientSession::MaxQueuedActions;
 
     // Controls, by their names.
     QLineEdit *txtIP;
@@ -91,9 +93,6 @@ public:
     QAction *mnuSep1;
     QAction *mnuExit;
 
-    QString UserName;
-    QString LastPacket;
-
     // Handlers.
     void Form_Load();
     void Form_QueryUnload();
@@ -101,20 +100,14 @@ public:
     void mnuConnect_Click();
     void cmdConnection_Click();
     void mnuDisconnect_Click();
-    void Wsk_Connect();
-    void Wsk_DataArrival();
-    void Wsk_Dropped(bool wasConnected, const QString &reason);
-    void Tavro_Click() { selectAvatar(u"Tavro"); }
-    void Gimbo_Click() { selectAvatar(u"Gimbo"); }
-    void Nubo_Click() { selectAvatar(u"Nubo"); }
-    void Sorra_Click() { selectAvatar(u"Sorra"); }
-    void Veck_Click() { selectAvatar(u"Veck"); }
-    void Jaxorin_Click() { selectAvatar(u"Jaxorin"); }
-    void cmdLeft_Click() { walk(Direction::Left); }
-    void cmdRight_Click() { walk(Direction::Right); }
-    void SendUsersYourData_Timer();
-    void Action_Timer();
-    void Constant_Timer();
+    void Tavro_Click() { m_session->selectAvatar(u"Tavro"); }
+    void Gimbo_Click() { m_session->selectAvatar(u"Gimbo"); }
+    void Nubo_Click() { m_session->selectAvatar(u"Nubo"); }
+    void Sorra_Click() { m_session->selectAvatar(u"Sorra"); }
+    void Veck_Click() { m_session->selectAvatar(u"Veck"); }
+    void Jaxorin_Click() { m_session->selectAvatar(u"Jaxorin"); }
+    void cmdLeft_Click() { m_session->walk(Direction::Left); }
+    void cmdRight_Click() { m_session->walk(Direction::Right); }
     void txtInput_KeyPress(int keyAscii);
     void txtOutput_Change();
     void txtOutput_GotFocus();
@@ -130,21 +123,16 @@ private:
     void buildPanel();
     void buildStage();
     void connectHandlers();
-    void selectAvatar(QStringView selection);
-    void walk(Direction dir);
-    void dispatch(const QString &piece);
-    void appendToTranscript(const QString &text);
+    void connectSession();
+    void switchMenusToConnected();
     void endProgramAtOnce();
     Graphix &graphix();
 
+    ClientSession *m_session;
     LayoutFonts m_fonts;
     Prompt m_prompt;
     std::function<void()> m_endProgram;
-    std::function<QDateTime()> m_clock;
-    QLocale m_locale = QLocale::system();
     std::unique_ptr<Graphix> m_graphix;
     frmPref *m_pref = nullptr;
-    QStringList m_actionQueue;
-    bool m_sendingChat = false;
     bool m_ended = false;
 };

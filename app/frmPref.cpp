@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: MIT
 #include "app/frmPref.h"
 
 #include "app/LayoutFonts.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
+#include "app/Twips.h"
 #include "app/frmMain.h"
-#include "stage/Twips.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -52,6 +53,11 @@ frmPref::frmPref(frmMain *main)
         new PictureBox(this, QStringLiteral("picTextColor"), Twips::toPixels(1800, 360, 1335, 495));
     picTextColor->setBackColor(QColor(0, 0, 255));
     picTextColor->setCursor(Qt::PointingHandCursor);
+
+    // The swatches are reached with Tab and chosen with Space or Enter.
+    picBGColor->setFocusPolicy(Qt::StrongFocus);
+    picTextColor->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(picBGColor, picTextColor);
 
     connect(picBGColor, &PictureBox::Click, this, &frmPref::picBGColor_Click);
     connect(picTextColor, &PictureBox::Click, this, &frmPref::picTextColor_Click);

@@ -5,8 +5,8 @@
 #include "app/frmMain.h"
 #include "net/ReceivedText.h"
 #include "net/Wsk.h"
-#include "stage/Graphix.h"
-#include "stage/ImageControl.h"
+#include "app/Graphix.h"
+#include "app/ImageControl.h"
 #include "stage/RemoteUpdate.h"
 
 #include <QApplication>
@@ -111,7 +111,7 @@ int ClientBench::idleChild(const QString &mode, std::uint16_t port, double secon
         window.reset(label);
     } else {
         form = new frmMain;
-        form->Wsk->setRemotePort(port);
+        form->session().setDefaultPort(port);
         form->setEndProgram([] {});
         form->Form_Load();
         window.reset(form);
@@ -180,7 +180,7 @@ std::optional<StepResult> ClientBench::stepLatency(std::uint16_t port, int steps
     frmMain a;
     frmMain b;
     for (frmMain *form : {&a, &b}) {
-        form->Wsk->setRemotePort(port);
+        form->session().setDefaultPort(port);
         form->setEndProgram([] {});
         form->Form_Load();
         form->show();

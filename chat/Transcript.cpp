@@ -1,4 +1,25 @@
+// SPDX-License-Identifier: MIT
 #include "chat/Transcript.h"
+
+void Transcript::append(QStringView more)
+{
+    m_text.append(more);
+    keepBounded();
+}
+
+void Transcript::setText(const QString &text)
+{
+    m_text = text;
+    keepBounded();
+}
+
+void Transcript::keepBounded()
+{
+    // A cut happens at most once per 9000 characters appended, so its cost
+    // spreads thinly over the appends that led to it.
+    if (m_text.size() > MaxLength)
+        m_text = m_text.right(KeepLength);
+}
 
 QString Transcript::displayText(const QString &text)
 {

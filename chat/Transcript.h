@@ -1,18 +1,27 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <QString>
 
-// Housekeeping of the transcript's own text, CR LF line ends and all: the
-// limits count its characters exactly as held, whatever a widget shows.
+// The transcript's text, CR LF line ends and all, with its housekeeping:
+// after any change that leaves more than 10000 characters, only the last 1000
+// are kept. The limits count the characters exactly as held, whatever a
+// widget shows. Appending costs time in proportion to what is appended.
 class Transcript
 {
 public:
     static constexpr qsizetype MaxLength = 10000;
     static constexpr qsizetype KeepLength = 1000;
 
-    static bool tooLong(const QString &text) { return text.size() > MaxLength; }
-    // The last KeepLength characters; the cut may fall inside a line.
-    static QString cut(const QString &text) { return text.right(KeepLength); }
+    const QString &text() const { return m_text; }
+    void append(QStringView more);
+    void setText(const QString &text);
+
     // The text as a widget shows it: one line break per CR LF, no 0x00.
     static QString displayText(const QString &text);
+
+private:
+    void keepBounded();
+
+    QString m_text;
 };

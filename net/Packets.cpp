@@ -1,6 +1,9 @@
 #include "net/Packets.h"
 
 #include "net/PositionText.h"
+#include "net/Protocol.h"
+
+using namespace Protocol;
 
 QString Packets::join(const QString &userName)
 {

@@ -55,17 +55,11 @@ enum class Direction
     Right
 };
 
-class Packets
-{
-public:
-    static constexpr char16_t JoinMarker = 0x0A;
-    static constexpr char16_t RelayMarker = 0x02;
-    static constexpr char16_t Terminator = 0x00;
+namespace Packets {
 
-    static QString join(const QString &userName);
-    static QString chatLine(const QString &userName, const QString &text);
-    static QString move(Direction dir, const QString &clientNumber, const QString &code, float x,
-                        float y);
-    static QString presence(Direction facing, const QString &clientNumber, const QString &code,
-                            float x);
-};
+QString join(const QString &userName);
+QString chatLine(const QString &userName, const QString &text);
+QString move(Direction dir, const QString &clientNumber, const QString &code, float x, float y);
+QString presence(Direction facing, const QString &clientNumber, const QString &code, float x);
+
+} // namespace Packets

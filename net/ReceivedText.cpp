@@ -1,24 +1,25 @@
+// SPDX-License-Identifier: MIT
 #include "net/ReceivedText.h"
 
-#include <array>
+#include "net/Digits.h"
+#include "net/Protocol.h"
+
+#include <algorithm>
 
 namespace {
 
-constexpr QStringView kClientNumber = u"ClientNumber";
-constexpr QStringView kNewUser = u"NewUser";
-constexpr QStringView kAction = u"Action";
-constexpr QStringView kChat = u"[";
-
-// Where the next packet begins inside the tail of a client number packet.
-qsizetype nextKeyword(QStringView piece)
+// Where the digits of a client number packet begin: after the keyword and blanks.
+qsizetype digitsStart(QStringView piece)
 {
-    qsizetype best = -1;
-    for (QStringView keyword : std::array{kClientNumber, kNewUser, kAction, kChat}) {
-        const qsizetype at = piece.indexOf(keyword, kClientNumber.size());
-        if (at >= 0 && (best < 0 || at < best))
-            best = at;
-    }
-    return best;
+    qsizetype at = Protocol::ClientNumber.size();
+    while (at < piece.size() && piece[at] == u' ')
+        ++at;
+    return at;
+}
+
+qsizetype digitsLength(QStringView piece, qsizetype start)
+{
+    return std::min(Digits::leading(piece.mid(start)), ReceivedText::MaxClientNumberLength);
 }
 
 } // namespace
@@ -27,32 +28,36 @@ QStringList ReceivedText::pieces(const QString &received)
 {
     QStringList out;
     for (QStringView piece : QStringView(received).split(QChar(0), Qt::SkipEmptyParts)) {
-        while (piece.startsWith(kClientNumber)) {
-            const qsizetype next = nextKeyword(piece);
-            if (next < 0)
-                break;
-            out.append(piece.left(next).toString());
-            piece = piece.mid(next);
+        // Every turn takes at least the keyword off the front: linear.
+        while (piece.startsWith(Protocol::ClientNumber)) {
+            const qsizetype start = digitsStart(piece);
+            const qsizetype end = start + digitsLength(piece, start);
+            out.append(piece.left(end).toString());
+            piece = piece.mid(end);
         }
-        out.append(piece.toString());
+        if (!piece.isEmpty())
+            out.append(piece.toString());
     }
     return out;
 }
 
 PacketKind ReceivedText::kind(QStringView piece)
 {
-    if (piece.startsWith(kClientNumber))
+    if (piece.startsWith(Protocol::ClientNumber))
         return PacketKind::ClientNumber;
-    if (piece.startsWith(kNewUser))
+    if (piece.startsWith(Protocol::NewUser))
         return PacketKind::NewUser;
-    if (piece.startsWith(kAction))
+    if (piece.startsWith(Protocol::Action))
         return PacketKind::Action;
-    if (piece.startsWith(kChat))
+    if (piece.startsWith(Protocol::ChatStart))
         return PacketKind::Chat;
     return PacketKind::Unknown;
 }
 
 QString ReceivedText::clientNumber(QStringView piece)
 {
-    return piece.mid(kClientNumber.size(), MaxClientNumberLength).toString();
+    if (!piece.startsWith(Protocol::ClientNumber))
+        return {};
+    const qsizetype start = digitsStart(piece);
+    return piece.mid(start, digitsLength(piece, start)).toString();
 }

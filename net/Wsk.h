@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/Protocol.h"
+
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
@@ -24,8 +26,6 @@ public:
         sckClosing = 8,
         sckError = 9
     };
-
-    static constexpr quint16 DefaultRemotePort = 2579;
 
     explicit Wsk(QObject *parent = nullptr);
 
@@ -59,6 +59,6 @@ private:
 
     QTcpSocket m_socket;
     QString m_remoteHost = QStringLiteral("stage.example.net");
-    quint16 m_remotePort = DefaultRemotePort;
+    quint16 m_remotePort = Protocol::DefaultPort;
     int m_state = sckClosed;
 };

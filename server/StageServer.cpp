@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/StageServer.h"
 
-#include "net/Packets.h"
+#include "net/Protocol.h"
 #include "server/LogText.h"
 #include "server/RelayRules.h"
 
@@ -212,9 +212,9 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
 {
     if (packet.isEmpty())
         return;
-    if (packet.front() == char(Packets::JoinMarker) && client->number < 0) {
+    if (packet.front() == char(Protocol::JoinMarker) && client->number < 0) {
         join(client, packet.mid(1));
-    } else if (packet.front() == char(Packets::RelayMarker) && client->number >= 0) {
+    } else if (packet.front() == char(Protocol::RelayMarker) && client->number >= 0) {
         const QByteArray body = packet.mid(1);
         if (RelayRules::isOwnPacket(body, client->number, client->name))
             relay(body + '\0');

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "net/Wsk.h"
+#include "net/Protocol.h"
 #include "server/LogSink.h"
 #include "server/SignalWatcher.h"
 #include "server/StageServer.h"
@@ -75,8 +75,8 @@ int main(int argc, char *argv[])
         QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOption(
         QStringLiteral("port"),
-        QStringLiteral("TCP port (default: %1).").arg(Wsk::DefaultRemotePort),
-        QStringLiteral("PORT"), QString::number(Wsk::DefaultRemotePort));
+        QStringLiteral("TCP port (default: %1).").arg(Protocol::DefaultPort),
+        QStringLiteral("PORT"), QString::number(Protocol::DefaultPort));
     const QCommandLineOption joinTimeoutOption(
         QStringLiteral("join-timeout"),
         QStringLiteral("Close a connection that has not joined within this many seconds "

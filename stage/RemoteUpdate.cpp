@@ -1,5 +1,6 @@
 #include "stage/RemoteUpdate.h"
 
+#include "net/Digits.h"
 #include "net/PositionText.h"
 #include "stage/StageRules.h"
 
@@ -38,15 +39,6 @@ QStringView field(QStringView text, int position, int length)
     return text.mid(position - 1, length);
 }
 
-bool isAsciiDigits(QStringView text)
-{
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    return !text.isEmpty();
-}
-
 } // namespace
 
 ActionUpdate RemoteUpdate::parse(QStringView packet)
@@ -80,7 +72,7 @@ ActionUpdate RemoteUpdate::parse(QStringView packet)
         u.stand = right ? Direction::Right : Direction::Left;
         const int xAt = right ? 20 : 19;
         const QStringView x = packet.mid(xAt);
-        if (at(packet, xAt) == u'X' && x.size() <= 4 && isAsciiDigits(x))
+        if (at(packet, xAt) == u'X' && x.size() <= 4 && Digits::value(x))
             u.left = PositionText::parse(x);
     }
     return u;

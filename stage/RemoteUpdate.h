@@ -19,11 +19,11 @@ struct ActionUpdate
     std::optional<Direction> stand; // "StLeft" / "StRight": turn where it stands
 };
 
-class RemoteUpdate
-{
-public:
-    static ActionUpdate parse(QStringView packet);
-    // Shows the image, places it, steps and turns it, and stands it on the
-    // ground with the height of the picture it ends up showing.
-    static void apply(const ActionUpdate &update, ImageSlot &image, float groundTop);
-};
+namespace RemoteUpdate {
+
+ActionUpdate parse(QStringView packet);
+// Shows the image, places it, steps and turns it, and stands it on the
+// ground with the height of the picture it ends up showing.
+void apply(const ActionUpdate &update, ImageSlot &image, float groundTop);
+
+} // namespace RemoteUpdate

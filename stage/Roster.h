@@ -22,13 +22,13 @@ struct AvatarRow
 };
 
 // The six avatars, in the fixed order in which codes are looked up.
-class Roster
-{
-public:
-    static constexpr int DefaultRow = 1; // Gimbo
+namespace Roster {
 
-    static const std::array<AvatarRow, 6> &rows();
-    // Exact and case-sensitive, blanks included; nullptr when no row has the code.
-    static const AvatarRow *byCode(QStringView code);
-    static const AvatarRow *bySelection(QStringView selection);
-};
+inline constexpr int DefaultRow = 1; // Gimbo
+
+const std::array<AvatarRow, 6> &rows();
+// Exact and case-sensitive, blanks included; nullptr when no row has the code.
+const AvatarRow *byCode(QStringView code);
+const AvatarRow *bySelection(QStringView selection);
+
+} // namespace Roster

@@ -6,7 +6,7 @@
 #include "app/frmMain.h"
 #include "net/Wsk.h"
 #include "server/StageServer.h"
-#include "stage/ImageControl.h"
+#include "app/ImageControl.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -42,7 +42,7 @@ int main(int argc, char *argv[])
     frmMain a;
     frmMain b;
     for (frmMain *form : {&a, &b}) {
-        form->Wsk->setRemotePort(server.port());
+        form->session().setDefaultPort(server.port());
         form->Form_Load();
         form->show();
     }

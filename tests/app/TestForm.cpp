@@ -5,7 +5,7 @@
 std::unique_ptr<frmMain> makeTestForm(quint16 port)
 {
     auto form = std::make_unique<frmMain>();
-    form->Wsk->setRemotePort(port);
+    form->session().setDefaultPort(port);
     form->setEndProgram([] {});
     form->Form_Load();
     form->show();

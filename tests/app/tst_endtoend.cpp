@@ -1,7 +1,7 @@
+#include "app/ImageControl.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
 #include "server/StageServer.h"
-#include "stage/ImageControl.h"
 
 #include <QLabel>
 #include <QTest>
@@ -20,7 +20,7 @@ private slots:
         frmMain a;
         frmMain b;
         for (frmMain *form : {&a, &b}) {
-            form->Wsk->setRemotePort(server.port());
+            form->session().setDefaultPort(server.port());
             form->setEndProgram([] {});
             form->Form_Load();
             form->show();

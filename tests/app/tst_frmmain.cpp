@@ -1,9 +1,9 @@
 #include "FakeServer.h"
+#include "app/ImageControl.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
-#include "stage/ImageControl.h"
 
 #include <QAction>
 #include <QLabel>
@@ -63,7 +63,7 @@ private slots:
         prompts.clear();
         promptAnswers.clear();
         endCalls = 0;
-        form->Wsk->setRemotePort(server->port());
+        form->session().setDefaultPort(server->port());
         form->setEndProgram([this] { ++endCalls; });
         form->setPrompt([this](const QString &prompt, const QString &title, const QString &answer) {
             prompts.append({prompt, title, answer});
@@ -173,7 +173,7 @@ private slots:
         connectWithButton();
         QCOMPARE(server->received, QByteArray("\x0ANubo \0", 7));
         QVERIFY(enabledAre(false, true, false, false));
-        QCOMPARE(form->UserName, QStringLiteral("Nubo "));
+        QCOMPARE(form->session().UserName(), QStringLiteral("Nubo "));
         QCOMPARE(form->txtOutput->Text(),
                  QStringLiteral("Connected to the server at 14:05:09\r\n"));
         QVERIFY(prompts.isEmpty());
@@ -224,11 +224,13 @@ private slots:
             form->txtOutput->Text().startsWith(QStringLiteral("Could not connect to 127.0.0.1: ")));
         QVERIFY(form->txtOutput->Text().endsWith(QStringLiteral("\r\n")));
         QVERIFY(enabledAre(false, true, false, false));
-        // Walking and choosing stay as for a socket that is not closed.
+        // Choosing stays as for a socket that is not closed; without a number,
+        // walking does nothing.
         form->Veck_Click();
         QCOMPARE(form->WhoAreYou->text(), QStringLiteral("Gimbo"));
         form->cmdRight_Click();
-        QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
+        QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
+        QCOMPARE(form->imgClient[0]->Left(), 1800.0f);
         form->mnuDisconnect_Click();
         QCOMPARE(form->Wsk->State(), 0);
         form->Veck_Click();
@@ -249,17 +251,18 @@ private slots:
     void clientNumber()
     {
         connectWithButton();
-        serverSays("ClientNumber12");
-        QCOMPARE(form->lblClientNumber->text(), QStringLiteral("12"));
-        QCOMPARE(form->lblGetBla->text(), QStringLiteral("ClientNumber12"));
-        serverSays("ClientNumber");
-        QCOMPARE(form->lblClientNumber->text(), QString());
         // The number never takes in the terminator or the packet after it.
         serverSays(QByteArray("ClientNumber3NewUser\0", 21));
         QCOMPARE(form->lblClientNumber->text(), QStringLiteral("3"));
         QCOMPARE(form->lblGetBla->text(), QStringLiteral("NewUser")); // the last piece
         QTRY_VERIFY(server->received.contains("Action3StLeftGimboX1800"));
         QTRY_COMPARE(form->Label5->text(), QStringLiteral("1800"));
+        // Later numbers on the same connection, with digits or without, change nothing.
+        serverSays("ClientNumber12");
+        QCOMPARE(form->lblClientNumber->text(), QStringLiteral("3"));
+        QCOMPARE(form->lblGetBla->text(), QStringLiteral("ClientNumber12"));
+        serverSays("ClientNumber");
+        QCOMPARE(form->lblClientNumber->text(), QStringLiteral("3"));
     }
 
     void newUsersGetOneAnswerPerTick()
@@ -273,7 +276,7 @@ private slots:
         QCOMPARE(server->received, QByteArray("\x02"
                                               "Action4StLeftGimboX1800\0",
                                               25));
-        QCOMPARE(form->LastPacket, QStringLiteral("NewUser"));
+        QCOMPARE(form->session().LastPacket(), QStringLiteral("NewUser"));
         QVERIFY(!form->SendUsersYourData->isActive());
         form->cmdRight_Click(); // now facing right, at 1850
         QVERIFY(server->waitForBytes(30));
@@ -295,12 +298,12 @@ private slots:
         QCOMPARE(form->imgClient[1]->pictureName(), QStringLiteral("TavroRight"));
         QCOMPARE(form->imgClient[2]->Left(), 250.0f);
         QCOMPARE(form->imgClient[2]->pictureName(), QStringLiteral("SorraLeft"));
-        QCOMPARE(form->LastPacket, QStringLiteral("Action2GoLeftSorraX300Y480Z"));
+        QCOMPARE(form->session().LastPacket(), QStringLiteral("Action2GoLeftSorraX300Y480Z"));
         // An Action packet followed by a NewUser packet before the tick: both apply.
         serverSays(QByteArray("Action1GoLeftTavroX950Y480Z\0NewUser\0", 36));
         QTRY_VERIFY(!form->Action->isActive());
         QCOMPARE(form->imgClient[1]->Left(), 900.0f);
-        QCOMPARE(form->LastPacket, QStringLiteral("NewUser"));
+        QCOMPARE(form->session().LastPacket(), QStringLiteral("NewUser"));
     }
 
     void chatAndUnknownText()
@@ -314,7 +317,7 @@ private slots:
         serverSays(" Action1GoLeftGimboX1Y1Z");
         QCOMPARE(form->txtOutput->Text(), before + QStringLiteral("[Ann] - hi\r\n\r\n"));
         QVERIFY(!form->Action->isActive());
-        QCOMPARE(form->LastPacket, QString());
+        QCOMPARE(form->session().LastPacket(), QString());
     }
 
     void hostileTextNeverCrashes()
@@ -347,7 +350,10 @@ private slots:
     {
         connectWithButton();
         serverSays("ClientNumber0");
-        const QByteArray join = server->received;
+        // The join, and the presence answer that the number brings.
+        QTRY_COMPARE(server->received, QByteArray("\x0AGimbo\0\x02"
+                                                  "Action0StLeftGimboX1800\0",
+                                                  32));
         serverSays(QByteArray("NewUser\0", 8)); // an answer is due on the next tick...
         server->received.clear();
         form->SendUsersYourData->start();
@@ -359,7 +365,6 @@ private slots:
         QTRY_VERIFY(server->clientGone());
         QTest::qWait(50);
         QCOMPARE(server->received, QByteArray());
-        QCOMPARE(join, QByteArray("\x0AGimbo\0", 7));
         form->close(); // a second request changes nothing
         QCOMPARE(endCalls, 1);
     }

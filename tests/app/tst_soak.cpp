@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "FakeServer.h"
 #include "ServerProcess.h"
+#include "app/ImageControl.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
-#include "stage/ImageControl.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -338,7 +338,7 @@ private slots:
         ServerProcess server;
         QVERIFY(server.start());
         frmMain form;
-        form.Wsk->setRemotePort(server.port());
+        form.session().setDefaultPort(server.port());
         form.setEndProgram([] {});
         form.Form_Load();
         form.show();
@@ -360,7 +360,7 @@ private slots:
     {
         FakeServer fake;
         frmMain form;
-        form.Wsk->setRemotePort(fake.port());
+        form.session().setDefaultPort(fake.port());
         form.setEndProgram([] {});
         form.Form_Load();
         form.cmdConnection_Click();

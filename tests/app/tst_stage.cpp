@@ -1,9 +1,9 @@
 #include "FakeServer.h"
 #include "TestForm.h"
+#include "app/ImageControl.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
-#include "stage/ImageControl.h"
 
 #include <QLabel>
 #include <QRandomGenerator>
@@ -27,16 +27,23 @@ class TestStage : public QObject
         QTRY_COMPARE(form->Wsk->State(), 7);
         QVERIFY(server->waitForBytes(1));
         server->send("ClientNumber" + number);
-        QTRY_COMPARE(form->lblClientNumber->text(), QString::fromLatin1(number));
+        QTRY_VERIFY(form->session().numbered());
+        QCOMPARE(form->lblClientNumber->text(), QString::fromLatin1(number));
+        // With its number, the client stands on every stage at once.
+        if (number.toInt() <= 20)
+            QTRY_VERIFY(server->received.contains("Action" + number + "StLeft" +
+                                                  form->WhoAreYou->text().toLatin1() + "X1800"));
         server->received.clear();
     }
 
     void serverSays(const QByteArray &bytes)
     {
         server->send(bytes);
-        QTRY_VERIFY(form->queuedActions() == 0 && !form->Action->isActive() &&
-                    form->lblGetBla->text() != QStringLiteral("Label5"));
-        QTest::qWait(10);
+        QByteArray last;
+        for (const QByteArray &piece : bytes.split('\0'))
+            last = piece.isEmpty() ? last : piece;
+        QTRY_COMPARE(form->lblGetBla->text(), QString::fromLatin1(last));
+        QTRY_VERIFY(form->queuedActions() == 0 && !form->Action->isActive());
     }
 
 private slots:
@@ -110,7 +117,7 @@ private slots:
     {
         connectAs("0");
         ImageControl *own = form->imgClient[0];
-        own->setLeft(100);
+        form->session().placeImage(0, 100);
         form->cmdLeft_Click();
         QCOMPARE(server->take(29), QByteArray("\x02"
                                               "Action0GoLeftGimboX100Y480Z\0",
@@ -123,14 +130,17 @@ private slots:
         QCOMPARE(own->Left(), 50.0f);
         form->cmdRight_Click();
         server->take(30);
-        own->setLeft(50);
-        form->YourWay->setText(QStringLiteral("Right"));
+        form->session().placeImage(0, 2150);
+        form->cmdRight_Click(); // at 2150: only the facing changes
+        QCOMPARE(server->take(0), QByteArray());
+        QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
+        form->session().placeImage(0, 50);
         form->cmdLeft_Click(); // at 50: only the facing changes
         QCOMPARE(server->take(0), QByteArray());
         QCOMPARE(own->Left(), 50.0f);
         QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
 
-        own->setLeft(2100);
+        form->session().placeImage(0, 2100);
         form->cmdRight_Click();
         QCOMPARE(server->take(31), QByteArray("\x02"
                                               "Action0GoRightGimboX2100Y480Z\0",
@@ -138,7 +148,7 @@ private slots:
         QCOMPARE(own->Left(), 2150.0f);
         form->cmdLeft_Click();
         server->take(30);
-        own->setLeft(2150);
+        form->session().placeImage(0, 2150);
         form->cmdRight_Click(); // at 2150: only the facing changes...
         QCOMPARE(server->take(0), QByteArray());
         QCOMPARE(own->Left(), 2150.0f);
@@ -162,9 +172,16 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(server->take(0), QByteArray()); // no position to report
         QVERIFY(!form->SendUsersYourData->isActive());
-        // A two-digit number that names an image goes into the packet as it stands.
+        // A later number on the same connection changes nothing.
         server->send("ClientNumber12");
-        QTRY_COMPARE(form->lblClientNumber->text(), QStringLiteral("12"));
+        QTest::qWait(50);
+        QCOMPARE(form->lblClientNumber->text(), QStringLiteral("42"));
+        QCOMPARE(server->take(0), QByteArray());
+    }
+
+    void twoDigitNumberGoesOutAsItStands()
+    {
+        connectAs("12");
         form->cmdLeft_Click();
         QCOMPARE(server->take(31), QByteArray("\x02"
                                               "Action12GoLeftGimboX1800Y480Z\0",

@@ -43,10 +43,20 @@ private slots:
 
     void transcriptBound()
     {
-        QVERIFY(!Transcript::tooLong(QString(10000, u'x')));
-        QVERIFY(Transcript::tooLong(QString(10001, u'x')));
-        const QString text = QString(9001, u'a') + QString(1000, u'b');
-        QCOMPARE(Transcript::cut(text), QString(1000, u'b'));
+        Transcript t;
+        t.setText(QString(10000, u'x'));
+        QCOMPARE(t.text().size(), 10000);
+        t.append(u"y");
+        QCOMPARE(t.text(), QString(999, u'x') + u'y');
+        t.setText(QString(9001, u'a'));
+        t.append(QString(1000, u'b'));
+        QCOMPARE(t.text(), QString(1000, u'b'));
+        // CR LF counts two: 9998 + CR LF is exactly 10000 and stays whole.
+        t.setText(QString(9998, u'c'));
+        t.append(u"\r\n");
+        QCOMPARE(t.text().size(), 10000);
+        t.append(u"d");
+        QCOMPARE(t.text(), QString(997, u'c') + QStringLiteral("\r\nd"));
     }
 
     void displayForm()

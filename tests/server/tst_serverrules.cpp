@@ -258,7 +258,7 @@ private slots:
         const auto port = quint16(match.captured(1).toUInt());
 
         // From here on nobody reads the log, while far more is logged than it holds.
-        for (int i = 0; i < 2500; ++i) {
+        for (int i = 0; i < 6000; ++i) {
             QTcpSocket brief;
             brief.connectToHost(QHostAddress::LocalHost, port);
             QVERIFY(brief.waitForConnected(3000));

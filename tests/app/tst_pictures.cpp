@@ -1,4 +1,4 @@
-#include "stage/Graphix.h"
+#include "app/Graphix.h"
 #include "stage/Roster.h"
 
 #include <QFile>

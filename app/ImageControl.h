@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stage/AvatarImage.h"
 #include "stage/ImageSlot.h"
 
 #include <QPixmap>
@@ -27,6 +28,8 @@ public:
     void makeVisible() override { setVisible(true); }
     void assignSprite(const SpriteRef &sprite) override;
 
+    // Stands, shows and pictures itself as the stage's image does.
+    void follow(const AvatarImage &image);
     void setPicture(const QPixmap &picture);
     const QPixmap &picture() const { return m_picture; }
     QString pictureName() const { return m_pictureName; }

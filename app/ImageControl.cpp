@@ -1,6 +1,6 @@
-#include "stage/ImageControl.h"
+#include "app/ImageControl.h"
 
-#include "stage/Twips.h"
+#include "app/Twips.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -43,6 +43,15 @@ void ImageControl::assignSprite(const SpriteRef &sprite)
         m_height = sprite.size.height() * Twips::PerPixel;
         place();
     }
+}
+
+void ImageControl::follow(const AvatarImage &image)
+{
+    if (!image.sprite().name.isEmpty())
+        assignSprite(image.sprite());
+    setLeft(image.Left());
+    setTop(image.Top());
+    setVisible(image.visible());
 }
 
 void ImageControl::setPicture(const QPixmap &picture)

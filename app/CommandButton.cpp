@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+#include "app/CommandButton.h"
+
+#include <QKeyEvent>
+
+CommandButton::CommandButton(const QString &caption, QWidget *parent) : QPushButton(caption, parent)
+{
+    setAutoDefault(false);
+}
+
+void CommandButton::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier && !event->isAutoRepeat()) {
+        animateClick();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}

@@ -1,0 +1,298 @@
+// SPDX-License-Identifier: MIT
+#include "client/ClientSession.h"
+
+#include "chat/TimeStamp.h"
+#include "net/PositionText.h"
+#include "net/Protocol.h"
+#include "net/ReceivedText.h"
+#include "net/ServerAddress.h"
+#include "net/Wsk.h"
+#include "stage/RemoteUpdate.h"
+#include "stage/Roster.h"
+
+#include <QTimer>
+
+namespace {
+
+QTimer *makeTimer(QObject *parent, const QString &name)
+{
+    auto *timer = new QTimer(parent);
+    timer->setObjectName(name);
+    timer->setInterval(0); // as soon as the event loop is idle
+    timer->setSingleShot(true);
+    return timer;
+}
+
+} // namespace
+
+ClientSession::ClientSession(QObject *parent)
+    : QObject(parent), Constant(makeTimer(this, QStringLiteral("Constant"))),
+      SendUsersYourData(makeTimer(this, QStringLiteral("SendUsersYourData"))),
+      Action(makeTimer(this, QStringLiteral("Action"))), Wsk(new ::Wsk(this)), m_pause([] {}),
+      m_clock([] { return QDateTime::currentDateTime(); }), m_defaultPort(Protocol::DefaultPort),
+      m_avatar(Roster::DefaultRow)
+{
+    Wsk->setObjectName(QStringLiteral("Wsk"));
+    connect(Wsk, &Wsk::ConnectEvent, this, &ClientSession::Wsk_Connect);
+    connect(Wsk, &Wsk::DataArrival, this, &ClientSession::Wsk_DataArrival);
+    connect(Wsk, &Wsk::Dropped, this, &ClientSession::Wsk_Dropped);
+    connect(Constant, &QTimer::timeout, this, &ClientSession::Constant_Timer);
+    connect(SendUsersYourData, &QTimer::timeout, this, &ClientSession::SendUsersYourData_Timer);
+    connect(Action, &QTimer::timeout, this, &ClientSession::Action_Timer);
+}
+
+ClientSession::~ClientSession()
+{
+    // The socket's last signals while it goes must not reach a handler.
+    Wsk->disconnect(this);
+}
+
+int ClientSession::State() const
+{
+    return Wsk->State();
+}
+
+QString ClientSession::code() const
+{
+    return Roster::rows()[std::size_t(m_avatar)].code.toString();
+}
+
+QString ClientSession::displayName() const
+{
+    return Roster::rows()[std::size_t(m_avatar)].displayName.toString();
+}
+
+std::optional<int> ClientSession::ownIndex() const
+{
+    return StageRules::imageIndex(m_clientNumber);
+}
+
+void ClientSession::pause()
+{
+    m_pause();
+}
+
+// ---- connection
+
+bool ClientSession::connectTo(const QString &userName, const QString &address)
+{
+    if (State() != Wsk::sckClosed)
+        return false;
+    m_userName = userName;
+    m_numbered = false;
+    const auto server = ServerAddress::parse(address, m_defaultPort);
+    if (!server) {
+        appendToTranscript(
+            address.trimmed().isEmpty()
+                ? tr("Could not connect: no server address given\r\n")
+                : tr("Could not connect: \"%1\" is not a server address\r\n").arg(address));
+        return true;
+    }
+    Wsk->setRemoteHost(server->host);
+    Wsk->setRemotePort(server->port);
+    Wsk->Connect();
+    return true;
+}
+
+void ClientSession::close()
+{
+    Wsk->Close();
+}
+
+void ClientSession::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    Wsk->Close();
+    Constant->stop();
+    SendUsersYourData->stop();
+    Action->stop();
+}
+
+void ClientSession::Wsk_Connect()
+{
+    appendToTranscript(TimeStamp::connectedLine(m_clock(), m_locale));
+    Wsk->SendData(Packets::join(m_userName));
+    pause();
+}
+
+void ClientSession::Wsk_Dropped(bool wasConnected, const QString &reason)
+{
+    const QString line =
+        wasConnected ? tr("The connection to %1 ended: %2") : tr("Could not connect to %1: %2");
+    appendToTranscript(line.arg(Wsk->RemoteHost(), reason) + QStringLiteral("\r\n"));
+}
+
+void ClientSession::Wsk_DataArrival()
+{
+    receive(Wsk->GetData());
+}
+
+void ClientSession::receive(const QString &received)
+{
+    const QStringList pieces = ReceivedText::pieces(received);
+    for (const QString &piece : pieces) {
+        if (m_ended)
+            return;
+        dispatch(piece);
+    }
+    if (!pieces.isEmpty() && !m_ended) {
+        m_lastPiece = pieces.last();
+        emit lastPieceChanged(m_lastPiece);
+    }
+}
+
+void ClientSession::dispatch(const QString &piece)
+{
+    switch (ReceivedText::kind(piece)) {
+    case PacketKind::ClientNumber:
+        takeNumber(piece);
+        break;
+    case PacketKind::NewUser:
+        m_lastPacket = piece;
+        SendUsersYourData->start();
+        break;
+    case PacketKind::Action:
+        m_lastPacket = piece;
+        if (m_actionQueue.size() >= MaxQueuedActions)
+            m_actionQueue.removeFirst();
+        m_actionQueue.append(piece);
+        Action->start();
+        break;
+    case PacketKind::Chat:
+        appendToTranscript(piece + QStringLiteral("\r\n")); // one change, as one line
+        break;
+    case PacketKind::Unknown:
+        break;
+    }
+}
+
+void ClientSession::takeNumber(const QString &piece)
+{
+    // Only the first number of a connection counts: any peer can have a
+    // "ClientNumber" text relayed to everyone later on.
+    const QString digits = ReceivedText::clientNumber(piece);
+    if (m_numbered || digits.isEmpty())
+        return;
+    m_numbered = true;
+    m_clientNumber = digits;
+    emit clientNumberChanged(m_clientNumber);
+    Constant->start();
+    // Stand on every stage, the own one too, before the first step.
+    SendUsersYourData->start();
+}
+
+// ---- stage
+
+void ClientSession::selectAvatar(QStringView selection)
+{
+    if (State() != Wsk::sckClosed)
+        return;
+    const AvatarRow *row = Roster::bySelection(selection);
+    if (!row)
+        return;
+    m_avatar = int(row - Roster::rows().data());
+    emit avatarChanged();
+}
+
+void ClientSession::walk(Direction dir)
+{
+    // Before this connection has its number, a step would speak as client 0.
+    if (State() == Wsk::sckClosed || !m_numbered)
+        return;
+    if (m_facing != dir) {
+        m_facing = dir;
+        emit facingChanged();
+    }
+    auto n = ownIndex();
+    if (!n || !StageRules::mayStep(dir, m_images[std::size_t(*n)].Left()))
+        return;
+    const AvatarImage &own = m_images[std::size_t(*n)];
+    Wsk->SendData(Packets::move(dir, m_clientNumber, code(), own.Left(), own.Top()));
+    if (dir == Direction::Left)
+        pause();
+    n = ownIndex();
+    if (!n)
+        return;
+    AvatarImage &image = m_images[std::size_t(*n)];
+    image.setLeft(StageRules::stepped(dir, image.Left()));
+    emit imageChanged(*n);
+    Constant->start();
+}
+
+void ClientSession::placeImage(int index, float left)
+{
+    if (index < 0 || index >= StageRules::ImageCount)
+        return;
+    m_images[std::size_t(index)].setLeft(left);
+    emit imageChanged(index);
+    if (index == ownIndex())
+        Constant->start();
+}
+
+void ClientSession::SendUsersYourData_Timer()
+{
+    const auto n = ownIndex();
+    if (State() != Wsk::sckClosed && m_numbered && n)
+        Wsk->SendData(
+            Packets::presence(m_facing, m_clientNumber, code(), m_images[std::size_t(*n)].Left()));
+    SendUsersYourData->stop();
+}
+
+void ClientSession::Action_Timer()
+{
+    const QStringList queued = std::exchange(m_actionQueue, {});
+    const auto own = ownIndex();
+    for (const QString &packet : queued) {
+        const ActionUpdate update = RemoteUpdate::parse(packet);
+        if (update.index < 0)
+            continue;
+        RemoteUpdate::apply(update, m_images[std::size_t(update.index)], StageRules::GroundTop);
+        emit imageChanged(update.index);
+        if (update.index == own)
+            Constant->start();
+    }
+    Action->stop();
+}
+
+void ClientSession::Constant_Timer()
+{
+    const auto n = ownIndex();
+    if (!n)
+        return;
+    const QString text = PositionText::format(m_images[std::size_t(*n)].Left());
+    if (text == m_readout)
+        return;
+    m_readout = text;
+    emit readoutChanged(m_readout);
+}
+
+// ---- chat
+
+void ClientSession::appendToTranscript(QStringView text)
+{
+    m_transcript.append(text);
+    emit transcriptChanged();
+}
+
+ClientSession::ChatResult ClientSession::sendChat(const QString &text)
+{
+    if (text.isEmpty() || State() == Wsk::sckClosed)
+        return ChatResult::Ignored;
+    if (m_sendingChat)
+        return ChatResult::Ignored; // an Enter queued behind the one being sent
+    if (!Wsk->SendData(Packets::chatLine(m_userName, text))) {
+        appendToTranscript(tr("Not sent, the connection is not open: %1\r\n").arg(text));
+        return ChatResult::NotSent;
+    }
+    m_sendingChat = true;
+    pause();
+    m_sendingChat = false;
+    return ChatResult::Sent;
+}
+
+void ClientSession::stampTime()
+{
+    appendToTranscript(TimeStamp::line(m_clock(), m_locale));
+}
