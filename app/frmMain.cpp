@@ -36,10 +36,19 @@ void setColours(QWidget *widget, const QColor &background, const QColor &text)
     widget->setPalette(p);
 }
 
-// A chat box's colours fill its inside; its frame keeps the system's colours.
+// A chat box's colours fill its inside; its frame keeps the system's colours,
+// not the dark green it stands on.
 void setBoxColours(QWidget *box, const QColor &background, const QColor &text)
 {
-    QPalette p = box->palette();
+    const QPalette system = QApplication::palette();
+    QPalette p;
+    for (int group = 0; group < QPalette::NColorGroups; ++group) {
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+            const auto g = QPalette::ColorGroup(group);
+            const auto r = QPalette::ColorRole(role);
+            p.setBrush(g, r, system.brush(g, r)); // set, so not taken from the window
+        }
+    }
     p.setColor(QPalette::Base, background);
     p.setColor(QPalette::Text, text);
     box->setPalette(p);

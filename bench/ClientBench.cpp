@@ -1,13 +1,10 @@
 #include "ClientBench.h"
 
 #include "Stats.h"
+#include "app/ImageControl.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
-#include "net/ReceivedText.h"
 #include "net/Wsk.h"
-#include "app/Graphix.h"
-#include "app/ImageControl.h"
-#include "stage/RemoteUpdate.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -15,6 +12,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <cstdio>
 #include <sys/resource.h>
@@ -187,12 +186,7 @@ std::optional<StepResult> ClientBench::stepLatency(std::uint16_t port, int steps
     }
     for (frmMain *form : {&a, &b}) {
         form->cmdConnection_Click();
-        // Another packet may follow the number in the same read, so look at both labels.
-        const auto numbered = [form] {
-            return form->lblGetBla->text().startsWith(QStringLiteral("ClientNumber")) ||
-                   form->lblClientNumber->text() != u"0";
-        };
-        if (!waitFor(numbered, 5000)) {
+        if (!waitFor([form] { return form->session().numbered(); }, 5000)) {
             std::fprintf(stderr, "no client number from the server: %s\n",
                          qPrintable(form->txtOutput->Text()));
             return std::nullopt;
@@ -245,20 +239,59 @@ std::optional<StepResult> ClientBench::stepLatency(std::uint16_t port, int steps
 
 double ClientBench::actionApplyNs(int iterations)
 {
-    QWidget stage;
-    Graphix sprites;
-    ImageControl image(&stage, QStringLiteral("imgClient(3)"), 1800, 480, 375, 615);
-    image.setSpriteSource([&sprites](const SpriteRef &ref) { return sprites.sprite(ref.name); });
+    // The program's own path: the read dispatched, the tick applying it, the
+    // window's image following.
+    frmMain form;
+    ClientSession &session = form.session();
     const QString packets[2] = {QStringLiteral("Action3GoLeftGimboX1800Y480Z") + QChar(0),
                                 QStringLiteral("Action3GoRightGimboX1750Y480Z") + QChar(0)};
     const std::int64_t start = Stats::nowNs();
     for (int i = 0; i < iterations; ++i) {
-        for (const QString &piece : ReceivedText::pieces(packets[i & 1])) {
-            if (ReceivedText::kind(piece) == PacketKind::Action) {
-                const ActionUpdate update = RemoteUpdate::parse(piece);
-                RemoteUpdate::apply(update, image, 1080);
-            }
-        }
+        session.receive(packets[i & 1]);
+        session.Action_Timer();
     }
     return double(Stats::nowNs() - start) / iterations;
+}
+
+std::optional<double> ClientBench::chatBurstAnswerMs(int lines)
+{
+    QTcpServer listener;
+    listener.listen(QHostAddress::LocalHost, 0);
+    frmMain form;
+    form.session().setDefaultPort(listener.serverPort());
+    form.setEndProgram([] {});
+    form.Form_Load();
+    form.show();
+    form.cmdConnection_Click();
+    if (!waitFor([&] { return listener.hasPendingConnections(); }, 5000))
+        return std::nullopt;
+    QTcpSocket *peer = listener.nextPendingConnection();
+    peer->write("ClientNumber1");
+    QByteArray got;
+    if (!waitFor([&] { return (got += peer->readAll()).contains("StLeft"); }, 5000))
+        return std::nullopt;
+    got.clear();
+    QByteArray burst;
+    for (int i = 0; i < lines; ++i)
+        burst += "[Bob] - line " + QByteArray::number(i) + " of the burst\r\n" + '\0';
+    burst += QByteArray("NewUser\0", 8);
+    peer->write(burst);
+    while (peer->bytesToWrite() > 0)
+        peer->waitForBytesWritten(1000);
+    const std::int64_t lastByte = Stats::nowNs();
+    if (!waitFor([&] { return (got += peer->readAll()).contains("StLeft"); }, 10000))
+        return std::nullopt;
+    return double(Stats::nowNs() - lastByte) / 1e6;
+}
+
+double ClientBench::numberFloodMs(qsizetype bytes)
+{
+    frmMain form;
+    QString read;
+    while (read.size() < bytes)
+        read += QStringLiteral("ClientNumber");
+    const std::int64_t start = Stats::nowNs();
+    form.session().receive(read);
+    QCoreApplication::processEvents();
+    return double(Stats::nowNs() - start) / 1e6;
 }

@@ -20,20 +20,25 @@ struct StepResult
 };
 
 // Benchmarks of the client: idle cost and start-up (in child processes, so
-// that each is measured on its own), step latency through a real server, and
-// the cost of applying one received Action packet.
-class ClientBench
-{
-public:
-    // Child process entry point: "bare" (one label), "client" (the main window,
-    // connected) or "startup" (the main window, not connected). It prints its
-    // figures on stdout.
-    static int idleChild(const QString &mode, std::uint16_t port, double seconds);
+// that each is measured on its own), step latency through a real server, the
+// cost of applying one received Action packet, and what a hostile burst costs.
+namespace ClientBench {
 
-    static std::optional<IdleResult> idle(const QString &self, bool bare, std::uint16_t port,
-                                          double seconds);
-    // Medians of process start to first paint: (main window, bare window).
-    static std::optional<std::pair<double, double>> startupMs(const QString &self, int runs);
-    static std::optional<StepResult> stepLatency(std::uint16_t port, int steps);
-    static double actionApplyNs(int iterations);
-};
+// Child process entry point: "bare" (one label), "client" (the main window,
+// connected) or "startup" (the main window, not connected). It prints its
+// figures on stdout.
+int idleChild(const QString &mode, std::uint16_t port, double seconds);
+
+std::optional<IdleResult> idle(const QString &self, bool bare, std::uint16_t port, double seconds);
+// Medians of process start to first paint: (main window, bare window).
+std::optional<std::pair<double, double>> startupMs(const QString &self, int runs);
+std::optional<StepResult> stepLatency(std::uint16_t port, int steps);
+double actionApplyNs(int iterations);
+// A window gets `lines` chat lines and a NewUser packet in one burst: the
+// milliseconds from the last byte sent to its presence answer arriving.
+std::optional<double> chatBurstAnswerMs(int lines);
+// Milliseconds the window's thread spends on one read of `bytes` of repeated
+// "ClientNumber".
+double numberFloodMs(qsizetype bytes);
+
+} // namespace ClientBench

@@ -138,7 +138,7 @@ int main(int argc, char *argv[])
     parser.addOption(jsonOption);
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
-        QStringLiteral("Run one part: idle, startup, step, server, flood or apply."),
+        QStringLiteral("Run one part: idle, startup, step, server, flood, burst or apply."),
         QStringLiteral("PART"));
     parser.addOption(secondsOption);
     parser.addOption(onlyOption);
@@ -240,6 +240,18 @@ int main(int argc, char *argv[])
                      QStringLiteral("p99 < 2"), flooded->p99Us < 2000});
         rows.append({QStringLiteral("server CPU % of one core while flooded"), fixed(cpuPercent, 1),
                      QString(), QStringLiteral("<= 100"), cpuPercent <= 100});
+    }
+
+    if (wanted("burst")) {
+        std::fprintf(stderr, "hostile bursts at the window...\n");
+        const auto answer = ClientBench::chatBurstAnswerMs(10000);
+        if (!answer)
+            return 1;
+        rows.append({QStringLiteral("10,000 chat lines then NewUser: answer after, ms"),
+                     fixed(*answer, 1), QString(), QStringLiteral("< 100"), *answer < 100});
+        const double flood = ClientBench::numberFloodMs(1 << 20);
+        rows.append({QStringLiteral("one 1 MiB read of \"ClientNumber\": window thread, ms"),
+                     fixed(flood, 1), QString(), QStringLiteral("< 50"), flood < 50});
     }
 
     if (wanted("apply")) {

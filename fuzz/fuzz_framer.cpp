@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the server's inbound framing. The input is cut into
 // reads at every 0xFF byte, so that packets also arrive split across reads.
 #include "net/PacketFramer.h"

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextCursor>
 #include <memory>
@@ -150,6 +151,40 @@ private slots:
         form->mnuDisconnect_Click();
         form->cmdTimeStamp_Click();
         QCOMPARE(form->txtOutput->Text().count(QStringLiteral("It is ")), 3);
+        // Enter presses a focused button as Space does, every button alike.
+        form->cmdTimeStamp->setFocus();
+        QTest::keyClick(form->cmdTimeStamp, Qt::Key_Return);
+        QTRY_COMPARE(form->txtOutput->Text().count(QStringLiteral("It is ")), 4);
+        form->cmdPrefs->setFocus();
+        QTest::keyClick(form->cmdPrefs, Qt::Key_Enter);
+        QTRY_VERIFY(form->pref() && form->pref()->isVisible());
+    }
+
+    void aLineThatCannotGoOutStaysInTheBox()
+    {
+        const quint16 nobody = FakeServer().port();
+        form->session().setDefaultPort(nobody);
+        form->cmdConnection_Click();
+        QTRY_COMPARE(form->Wsk->State(), 9);
+        form->txtOutput->setText(QString());
+        form->txtInput->setText(QStringLiteral("are you there?"));
+        QTest::keyClick(form->txtInput, Qt::Key_Return);
+        QCOMPARE(form->txtInput->text(), QStringLiteral("are you there?"));
+        QCOMPARE(form->txtOutput->Text(),
+                 QStringLiteral("Not sent, the connection is not open: are you there?\r\n"));
+    }
+
+    void aBurstOfLinesRepaintsOnce()
+    {
+        connectAs(QStringLiteral("Ann"));
+        QTRY_VERIFY(form->txtOutput->toPlainText().startsWith(QStringLiteral("Connected")));
+        QSignalSpy repaints(form->txtOutput, &QPlainTextEdit::textChanged);
+        QByteArray burst;
+        for (int i = 0; i < 2000; ++i)
+            burst += "[Bob] - line " + QByteArray::number(i) + "\r\n" + '\0';
+        server->send(burst);
+        QTRY_VERIFY(form->txtOutput->toPlainText().endsWith(QStringLiteral("line 1999\n\n")));
+        QVERIFY2(repaints.size() <= 5, qPrintable(QString::number(repaints.size())));
     }
 
     void preferences()
@@ -182,6 +217,24 @@ private slots:
         answer = QColor(200, 100, 0);
         pref->picTextColor_Click();
         QCOMPARE(form->txtOutput->palette().color(QPalette::Text), QColor(200, 100, 0));
+        QCOMPARE(form->txtInput->palette().color(QPalette::Text), QColor(200, 100, 0));
+        // The frames keep the system's colours.
+        const QPalette system = QApplication::palette();
+        for (QWidget *box :
+             {static_cast<QWidget *>(form->txtInput), static_cast<QWidget *>(form->txtOutput)}) {
+            QCOMPARE(box->palette().color(QPalette::Window), system.color(QPalette::Window));
+            QCOMPARE(box->palette().color(QPalette::Button), system.color(QPalette::Button));
+        }
+        // The swatches take the focus in turn and are chosen from the keyboard.
+        answer = QColor(1, 2, 3);
+        pref->activateWindow();
+        pref->picBGColor->setFocus();
+        QTest::keyClick(pref->picBGColor, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), pref->picTextColor);
+        QTest::keyClick(pref->picTextColor, Qt::Key_Space);
+        QCOMPARE(form->txtInput->palette().color(QPalette::Text), QColor(1, 2, 3));
+        answer = QColor(200, 100, 0);
+        QTest::keyClick(pref->picTextColor, Qt::Key_Return);
         QCOMPARE(form->txtInput->palette().color(QPalette::Text), QColor(200, 100, 0));
 
         answer.reset(); // cancel: nothing changes

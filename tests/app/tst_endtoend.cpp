@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ImageControl.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
@@ -26,11 +27,16 @@ private slots:
             form->show();
         }
         a.cmdConnection_Click();
-        QTRY_COMPARE(a.lblClientNumber->text(), QStringLiteral("0"));
+        QTRY_VERIFY(a.session().numbered()); // given by the server, not the label's "0"
+        QCOMPARE(a.lblClientNumber->text(), QStringLiteral("0"));
         QTRY_COMPARE(server.joinedCount(), 1);
         b.cmdConnection_Click();
-        QTRY_COMPARE(b.lblClientNumber->text(), QStringLiteral("1"));
+        QTRY_VERIFY(b.session().numbered());
+        QCOMPARE(b.lblClientNumber->text(), QStringLiteral("1"));
         QCOMPARE(a.lblClientNumber->text(), QStringLiteral("0"));
+        // Each stands on both stages as soon as it has its number.
+        QTRY_VERIFY(a.imgClient[1]->isVisible() && b.imgClient[0]->isVisible());
+        QTRY_VERIFY(a.imgClient[0]->isVisible() && b.imgClient[1]->isVisible());
         QTRY_COMPARE(a.lblGetBla->text(),
                      QStringLiteral("Action0StLeftGimboX1800")); // A answered B
     }

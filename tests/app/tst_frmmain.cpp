@@ -215,11 +215,23 @@ private slots:
                                               5));
     }
 
+    void startUpOpensNoConnection()
+    {
+        QTest::qWait(50);
+        QCOMPARE(form->Wsk->State(), 0);
+        QVERIFY(!server->waitForClient());
+    }
+
     void failedConnectIsReportedAndKeepsTheControls()
     {
         server.reset(); // nothing listens on that port any more
         form->cmdConnection_Click();
         QTRY_COMPARE(form->Wsk->State(), 9);
+        // Neither way to connect does anything now, and nothing asks.
+        form->mnuConnect_Click();
+        form->cmdConnection_Click();
+        QVERIFY(prompts.isEmpty());
+        QCOMPARE(form->Wsk->State(), 9);
         QVERIFY(
             form->txtOutput->Text().startsWith(QStringLiteral("Could not connect to 127.0.0.1: ")));
         QVERIFY(form->txtOutput->Text().endsWith(QStringLiteral("\r\n")));
