@@ -50,6 +50,9 @@ public:
     qsizetype queuedActions() const { return m_session->queuedActions(); }
     static constexpr qsizetype MaxQueuedActions = ClientSession::MaxQueuedActions;
 
+    static constexpr int ClientWidth = 357;  // 5355 twips
+    static constexpr int ClientHeight = 288; // 4320 twips
+
     // Controls, by their names.
     QLineEdit *txtIP;
     QPushButton *cmdConnection;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/frmPref.h"
 
+#include "app/Controls.h"
 #include "app/LayoutFonts.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
@@ -11,15 +12,6 @@
 #include <QLineEdit>
 
 namespace {
-
-QLabel *makeLabel(QWidget *parent, const QString &name, QRect pixels, const QString &caption)
-{
-    auto *label = new QLabel(caption, parent);
-    label->setObjectName(name);
-    label->setTextFormat(Qt::PlainText);
-    label->setGeometry(pixels);
-    return label;
-}
 
 void setRole(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
 {
@@ -40,14 +32,14 @@ frmPref::frmPref(frmMain *main)
     setFixedSize(216, 67);
     setFont(LayoutFonts().sans(10));
 
-    lblBGColor = makeLabel(this, QStringLiteral("lblBGColor"), Twips::toPixels(120, 120, 1275, 195),
-                           tr("Background Color"));
+    lblBGColor = Controls::label(this, QStringLiteral("lblBGColor"),
+                                 Twips::toPixels(120, 120, 1275, 195), tr("Background Color"));
     picBGColor =
         new PictureBox(this, QStringLiteral("picBGColor"), Twips::toPixels(120, 360, 1335, 495));
     picBGColor->setBackColor(QColor(0, 255, 255));
     picBGColor->setCursor(Qt::PointingHandCursor);
-    lblTextColor = makeLabel(this, QStringLiteral("lblTextColor"),
-                             Twips::toPixels(1800, 120, 1320, 195), tr("Text Color"));
+    lblTextColor = Controls::label(this, QStringLiteral("lblTextColor"),
+                                   Twips::toPixels(1800, 120, 1320, 195), tr("Text Color"));
     lblTextColor->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     picTextColor =
         new PictureBox(this, QStringLiteral("picTextColor"), Twips::toPixels(1800, 360, 1335, 495));

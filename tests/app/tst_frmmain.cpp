@@ -44,7 +44,7 @@ class TestFrmMain : public QObject
     {
         const QString before = form->lblGetBla->text();
         server->send(bytes);
-        QTest::qWaitFor([&] { return form->lblGetBla->text() != before; }, 1000);
+        (void)QTest::qWaitFor([&] { return form->lblGetBla->text() != before; }, 1000);
         QTest::qWait(20);
     }
 
@@ -142,6 +142,30 @@ private slots:
         QVERIFY(form->Haps->isAncestorOf(client->childAt(stamp)) ||
                 client->childAt(stamp) == form->Haps);
         QCOMPARE(client->childAt(form->cmdConnection->geometry().center()), form->cmdConnection);
+        // Every overlap of the layout, in pixels: the upper control is the
+        // one the mouse finds where both lie.
+        struct Overlap
+        {
+            QWidget *upper;
+            QWidget *lower;
+        };
+        const QList<Overlap> overlaps = {
+            {form->txtInput, form->txtOutput},           // the bottom 255 twips of the transcript
+            {form->Haps, form->txtInput},                // the bottom 45 of the entry box
+            {form->Haps, form->cmdTimeStamp},            // all of it
+            {form->Haps, form->cmdPrefs},                // the top 15 of Preferences
+            {form->cmdLeft, form->Haps},                 // the right 15 of the stage
+            {form->cmdRight, form->cmdLeft},             // the right 15 of "<"
+            {form->Picture1, form->lblDisplayWhoYouAre}, // its top 15
+        };
+        for (const Overlap &o : overlaps) {
+            QVERIFY(o.upper->geometry().intersects(o.lower->geometry()));
+            const QPoint at = o.upper->geometry().intersected(o.lower->geometry()).center();
+            QWidget *found = client->childAt(at);
+            QVERIFY2(found == o.upper || o.upper->isAncestorOf(found),
+                     qPrintable(o.upper->objectName() + QStringLiteral(" over ") +
+                                o.lower->objectName()));
+        }
 
         // Tab from the entry box reaches the hidden-by-the-stage button, then the rest in order.
         const QList<QWidget *> order = {form->txtInput, form->cmdTimeStamp,  form->cmdPrefs,
