@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ImageControl.h"
 
 #include "app/Twips.h"

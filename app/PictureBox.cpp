@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/PictureBox.h"
 
 #include <QKeyEvent>

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws every picture of the program: the twelve avatar sprites, the six
 selection pictures, the posts, the ground strip, the stage backdrop, the
-server marker and the window icon.
+server marker and the window icon, and the icon at every size a desktop
+asks for (pixel art scaled without blurring).
 
 Deterministic: the same script always writes the same bytes. Run it with
 Debian's python3-pil from this folder's parent or anywhere:
@@ -166,6 +168,9 @@ def server_marker():
     return palette_image(img, colours)
 
 
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
 def icon():
     img = Image.new("RGB", (32, 32), (20, 67, 20))
     d = ImageDraw.Draw(img)
@@ -189,6 +194,9 @@ def main():
     backdrop().save(os.path.join(HERE, "pictures", "background.bmp"))
     save_gif(server_marker(), os.path.join(HERE, "pictures", "imgServer.gif"))
     icon().save(os.path.join(HERE, "pictures", "icon.png"), optimize=False)
+    for size in ICON_SIZES:
+        scaled = icon().convert("RGB").resize((size, size), Image.Resampling.NEAREST)
+        scaled.save(os.path.join(HERE, "icons", "%dx%d.png" % (size, size)), optimize=False)
 
 
 if __name__ == "__main__":

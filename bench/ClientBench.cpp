@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ClientBench.h"
 
 #include "Stats.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ServerFanout.h"
 
 #include "RawClient.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Stats.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quandrel-bench: measures the client and the server side by side with their
 // baselines and prints one table; --json FILE writes the same figures.
 //   quandrel-bench [--server PATH] [--json FILE]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/PacketFramer.h"
 
 void PacketFramer::append(QByteArrayView bytes)

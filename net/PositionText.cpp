@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/PositionText.h"
 
 QString PositionText::format(float value)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/Wsk.h"
 
 #include "net/Cp1252.h"

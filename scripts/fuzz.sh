@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang and runs each for SECONDS (default 30).
 # New inputs go to build/fuzz/corpus-*, crashes to build/fuzz/artifacts; the
 # committed seeds in fuzz/corpus are only read.
@@ -6,8 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 
-scripts/setup.sh
-cmake --preset fuzz -G Ninja >/dev/null
+scripts/setup.sh test
+cmake --preset fuzz >/dev/null
 cmake --build build/fuzz --target fuzz_received fuzz_framer
 mkdir -p build/fuzz/artifacts
 for target in received framer; do

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds Quandrel, starts a stage server on 127.0.0.1 port 2579 and opens the
 # client, ready to connect to it. The server stops when the client closes.
 set -euo pipefail
@@ -10,7 +11,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 fi
 
 scripts/setup.sh
-cmake --preset release -G Ninja >/dev/null
+cmake --preset release >/dev/null
 cmake --build build/release --target quandrel quandrel-server
 
 server_pid=

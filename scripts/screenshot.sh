@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Renders docs/stage.png without a display: a local server, two clients on
 # the stage, the first client's window at twice its size.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake --preset release -G Ninja >/dev/null
+cmake --preset release -DQUANDREL_BENCH=ON >/dev/null
 cmake --build build/release --target quandrel-screenshot
 QT_QPA_PLATFORM=offscreen build/release/tools/quandrel-screenshot docs/stage.png

@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Quandrel needs on Debian 12.
+# SPDX-License-Identifier: MIT
+# Installs what Quandrel needs on Debian 12, for one purpose:
+#   setup.sh run       build and run the programs (the default)
+#   setup.sh test      also every test: sanitizers, fuzzers, the package checks
+#   setup.sh package   also the Debian package tools
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-          fonts-liberation clang libclang-rt-14-dev "$@")
+run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+     fonts-liberation)
+package=(debhelper dpkg-dev fakeroot lintian)
+test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd "${package[@]}")
+
+case "${1:-run}" in
+    run) packages=("${run[@]}") ;;
+    test) packages=("${run[@]}" "${test[@]}") ;;
+    package) packages=("${run[@]}" "${package[@]}") ;;
+    *) echo "usage: $0 [run|test|package]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

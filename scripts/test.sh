@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds Quandrel and runs every test: the suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer with leak checking, and 30 s
-# of each fuzzer. Loopback only.
+# AddressSanitizer and UndefinedBehaviorSanitizer with leak checking, the
+# server alone built without Qt Widgets, 30 s of each fuzzer, and the Debian
+# packages built and checked with lintian. Loopback only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
-cmake --preset debug -G Ninja >/dev/null
+scripts/setup.sh test
+cmake --preset debug >/dev/null
 cmake --build build/debug
 ctest --preset debug -j2
 
-cmake --preset asan -G Ninja >/dev/null
+cmake --preset asan >/dev/null
 cmake --build build/asan
 ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset asan -j2
 
+# A server host: no Qt Widgets anywhere in the build.
+cmake -S . -B build/server-only -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUANDREL_CLIENT=OFF >/dev/null
+cmake --build build/server-only
+ctest --test-dir build/server-only -j2 --output-on-failure
+
 scripts/fuzz.sh 30
+scripts/package.sh

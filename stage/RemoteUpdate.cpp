@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "stage/RemoteUpdate.h"
 
 #include "net/Digits.h"

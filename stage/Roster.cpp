@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "stage/Roster.h"
 
 const std::array<AvatarRow, 6> &Roster::rows()

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "stage/StageRules.h"
 
 #include "net/Digits.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Renders the main window to a PNG without a display (offscreen platform):
 // a local stage server, two clients, each walks a little, and the first
 // client's window is grabbed at twice its size.

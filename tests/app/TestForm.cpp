@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TestForm.h"
 
 #include "net/Wsk.h"

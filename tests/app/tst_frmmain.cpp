@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FakeServer.h"
 #include "app/ImageControl.h"
 #include "app/PictureBox.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Graphix.h"
 #include "stage/Roster.h"
 

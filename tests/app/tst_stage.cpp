@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FakeServer.h"
 #include "TestForm.h"
 #include "app/ImageControl.h"

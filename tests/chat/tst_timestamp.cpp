@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "chat/TimeStamp.h"
 #include "chat/Transcript.h"
 

@@ -1,21 +1,71 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs a build into a temporary prefix and checks that what lands there
-# works: the server answers a join on loopback, the client starts and stays up.
+# works: both programs tell their version, the server answers a join on
+# loopback, the client starts and stays up, and the desktop entry, the
+# AppStream metadata and the systemd unit pass their validators where those
+# are installed. A build without the client is checked for the server alone.
 set -euo pipefail
 build=$1
+version=$2
 prefix=$(mktemp -d)
 pid=
 cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$prefix"; }
 trap cleanup EXIT
+fail() { echo "$*"; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/quandrel bin/quandrel-server share/applications/quandrel.desktop \
-         share/icons/hicolor/32x32/apps/quandrel.png lib/systemd/system/quandrel-server.service; do
-    [ -f "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+client=yes
+[ -f "$build/app/quandrel" ] || client=
+files=(bin/quandrel-server lib/systemd/system/quandrel-server.service
+       etc/default/quandrel-server share/man/man1/quandrel-server.1)
+if [ -n "$client" ]; then
+    files+=(bin/quandrel share/applications/quandrel.desktop share/man/man1/quandrel.1
+            share/metainfo/org.quandrel.quandrel.metainfo.xml)
+    for size in 16 22 24 32 48 64 128 256; do
+        files+=("share/icons/hicolor/${size}x${size}/apps/quandrel.png")
+    done
+fi
+for f in "${files[@]}"; do
+    [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
-grep -q '^Exec=quandrel$' "$prefix/share/applications/quandrel.desktop"
-grep -q '^ExecStart=.*/quandrel-server --listen 127.0.0.1 --port 2579$' \
-    "$prefix/lib/systemd/system/quandrel-server.service"
+
+[ "$("$prefix/bin/quandrel-server" --version)" = "quandrel-server $version" ] ||
+    fail "quandrel-server --version: $("$prefix/bin/quandrel-server" --version)"
+if [ -n "$client" ]; then
+    [ "$(QT_QPA_PLATFORM=offscreen "$prefix/bin/quandrel" --version)" = "Quandrel $version" ] ||
+        fail "quandrel --version: $(QT_QPA_PLATFORM=offscreen "$prefix/bin/quandrel" --version)"
+fi
+
+# The unit starts the server that was installed, with the options of the
+# environment file that was installed.
+unit="$prefix/lib/systemd/system/quandrel-server.service"
+exec_start=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
+[ "$exec_start" = "$prefix/bin/quandrel-server" ] || fail "ExecStart names $exec_start"
+[ -x "$exec_start" ] || fail "ExecStart names no executable: $exec_start"
+grep -qx "EnvironmentFile=-$prefix/etc/default/quandrel-server" "$unit" ||
+    fail "the unit does not read $prefix/etc/default/quandrel-server"
+grep -qx 'ExecStart=.*\$QUANDREL_SERVER_OPTS' "$unit" || fail "the unit ignores QUANDREL_SERVER_OPTS"
+if command -v systemd-analyze >/dev/null; then
+    MANPATH="$prefix/share/man" systemd-analyze verify "$unit" || fail "systemd-analyze verify"
+    exposure=$(systemd-analyze security --offline=true "$unit" 2>/dev/null |
+        sed -n 's/.*Overall exposure level for .*: \([0-9.]*\).*/\1/p')
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+        fail "systemd-analyze security rates the unit $exposure"
+fi
+if [ -n "$client" ]; then
+    grep -q '^Exec=quandrel$' "$prefix/share/applications/quandrel.desktop"
+    if command -v desktop-file-validate >/dev/null; then
+        out=$(desktop-file-validate "$prefix/share/applications/quandrel.desktop")
+        [ -z "$out" ] || fail "desktop-file-validate: $out"
+    fi
+    if command -v appstreamcli >/dev/null; then
+        appstreamcli validate --pedantic --no-net --explain \
+            "$prefix/share/metainfo/org.quandrel.quandrel.metainfo.xml" >"$prefix/as.log" 2>&1 ||
+            { cat "$prefix/as.log"; fail "appstreamcli validate"; }
+        grep -q '^✔ Validation was successful.$' "$prefix/as.log" || { cat "$prefix/as.log"; fail "appstreamcli hints"; }
+    fi
+fi
 
 "$prefix/bin/quandrel-server" --listen 127.0.0.1 --port 0 2>"$prefix/server.log" &
 pid=$!
@@ -25,16 +75,18 @@ for _ in $(seq 50); do
     [ -n "$port" ] && break
     sleep 0.1
 done
-[ -n "$port" ] || { echo "server did not start"; cat "$prefix/server.log"; exit 1; }
+[ -n "$port" ] || { cat "$prefix/server.log"; fail "server did not start"; }
 exec 3<>"/dev/tcp/127.0.0.1/$port"
 printf '\nx\0' >&3
 IFS= read -r -t 3 -N 13 reply <&3
 exec 3>&-
-[ "$reply" = "ClientNumber0" ] || { echo "server said: $reply"; exit 1; }
+[ "$reply" = "ClientNumber0" ] || fail "server said: $reply"
 
-set +e
-QT_QPA_PLATFORM=offscreen timeout 2 "$prefix/bin/quandrel" 2>/dev/null
-rc=$?
-set -e
-[ "$rc" -eq 124 ] || { echo "client ended with $rc instead of running"; exit 1; }
+if [ -n "$client" ]; then
+    set +e
+    QT_QPA_PLATFORM=offscreen timeout 2 "$prefix/bin/quandrel" 2>/dev/null
+    rc=$?
+    set -e
+    [ "$rc" -eq 124 ] || fail "client ended with $rc instead of running"
+fi
 echo "installed and working"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/Cp1252.h"
 #include "net/Packets.h"
 #include "net/PositionText.h"

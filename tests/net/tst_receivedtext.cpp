@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/PacketFramer.h"
 #include "net/ReceivedText.h"
 

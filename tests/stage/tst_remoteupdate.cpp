@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PlainSlot.h"
 #include "stage/RemoteUpdate.h"
 #include "stage/StageRules.h"

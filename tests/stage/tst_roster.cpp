@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "stage/Roster.h"
 #include "stage/StageRules.h"
 
