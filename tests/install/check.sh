@@ -18,6 +18,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 client=yes
 [ -f "$build/app/quandrel" ] || client=
 files=(bin/quandrel-server lib/systemd/system/quandrel-server.service
+       share/systemd/user/quandrel-server.service
        etc/default/quandrel-server share/man/man1/quandrel-server.1)
 if [ -n "$client" ]; then
     files+=(bin/quandrel share/applications/quandrel.desktop share/man/man1/quandrel.1
@@ -46,6 +47,9 @@ exec_start=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
 grep -qx "EnvironmentFile=-$prefix/etc/default/quandrel-server" "$unit" ||
     fail "the unit does not read $prefix/etc/default/quandrel-server"
 grep -qx 'ExecStart=.*\$QUANDREL_SERVER_OPTS' "$unit" || fail "the unit ignores QUANDREL_SERVER_OPTS"
+user_unit="$prefix/share/systemd/user/quandrel-server.service"
+grep -qx "ExecStart=$prefix/bin/quandrel-server \$QUANDREL_SERVER_OPTS" "$user_unit" ||
+    fail "the user unit does not start $prefix/bin/quandrel-server"
 if command -v systemd-analyze >/dev/null; then
     MANPATH="$prefix/share/man" systemd-analyze verify "$unit" || fail "systemd-analyze verify"
     exposure=$(systemd-analyze security --offline=true "$unit" 2>/dev/null |
