@@ -6,11 +6,14 @@
 #include <vector>
 
 // Monotonic time and percentiles for the benchmarks.
-class Stats
+namespace Stats {
+
+std::int64_t nowNs();
+// The p-th percentile (0..100) of the samples; 0 for none.
+double percentile(std::vector<double> samples, double p);
+inline double median(std::vector<double> samples)
 {
-public:
-    static std::int64_t nowNs();
-    // The p-th percentile (0..100) of the samples; 0 for none.
-    static double percentile(std::vector<double> samples, double p);
-    static double median(std::vector<double> samples) { return percentile(std::move(samples), 50); }
-};
+    return percentile(std::move(samples), 50);
+}
+
+} // namespace Stats

@@ -10,7 +10,7 @@ set -euo pipefail
 run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
      fonts-liberation)
 package=(debhelper dpkg-dev fakeroot lintian)
-test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd "${package[@]}")
+test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd reuse "${package[@]}")
 
 case "${1:-run}" in
     run) packages=("${run[@]}") ;;

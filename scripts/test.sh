@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds Quandrel and runs every test: the suite, the same suite under
+# Checks that every file says its licence, builds Quandrel and runs every
+# test: the suite, the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer with leak checking, the
 # server alone built without Qt Widgets, 30 s of each fuzzer, and the Debian
 # packages built and checked with lintian. Loopback only.
@@ -8,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh test
+reuse lint --quiet || reuse lint
 cmake --preset debug >/dev/null
 cmake --build build/debug
 ctest --preset debug -j2

@@ -133,7 +133,21 @@ class TestSoak : public QObject
             s->aborted = true; // reset: what the server had not read yet may be lost
             s->socket->abort();
         } else {
-            s->socket->disconnectFromHost();
+            // Graceful: done sending, reading on until the server closes. A
+            // client that closed outright while relays still came in would
+            // have its own system reset the connection and throw away what
+            // it had not sent yet, which no server can help.
+            const auto halfClose = [s] {
+                ::shutdown(int(s->socket->socketDescriptor()), SHUT_WR);
+            };
+            if (s->socket->bytesToWrite() == 0)
+                halfClose();
+            else
+                QObject::connect(s->socket.get(), &QTcpSocket::bytesWritten, s->socket.get(),
+                                 [s, halfClose] {
+                                     if (s->socket->bytesToWrite() == 0)
+                                         halfClose();
+                                 });
         }
     }
 
@@ -222,10 +236,8 @@ private slots:
         ticker.stop();
         settle(300, 10000);
         for (Session *s : QList<Session *>(live)) {
-            if (!s->permanent) {
-                live.removeOne(s);
-                s->socket->disconnectFromHost();
-            }
+            if (!s->permanent)
+                leave(s);
         }
         settle(300, 3000);
 

@@ -53,6 +53,31 @@ class TestServer : public QObject
         return socket;
     }
 
+    // A fresh server with a packet budget and no notices.
+    void restartWithBudget(double rate, double burst)
+    {
+        ServerSettings settings;
+        settings.notices = false;
+        settings.rate = rate;
+        settings.burst = burst;
+        server = std::make_unique<StageServer>(settings);
+        server->setLog([this](const QString &line) { log.append(line); });
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+    }
+
+    // `count` chat lines of B as sent (first) and as relayed (second).
+    static std::pair<QByteArray, QByteArray> chatBurst(int count, qsizetype padding = 0)
+    {
+        std::pair<QByteArray, QByteArray> burst;
+        for (int i = 0; i < count; ++i) {
+            const QByteArray line =
+                "[B] - " + QByteArray::number(i) + QByteArray(padding, 'b') + "\r\n";
+            burst.first += '\x02' + line + '\0';
+            burst.second += line + '\0';
+        }
+        return burst;
+    }
+
 private slots:
     void init()
     {
@@ -177,23 +202,12 @@ private slots:
 
     void aBurstWaitingForItsBudgetSurvivesAReset()
     {
-        ServerSettings settings;
-        settings.notices = false;
-        settings.rate = 100;
-        settings.burst = 10;
-        server = std::make_unique<StageServer>(settings);
-        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        restartWithBudget(100, 10);
         auto a = joined("A", '0');
         auto b = joined("B", '1');
         QVERIFY(a && b);
         receive(*a, 8);
-        QByteArray burst;
-        QByteArray expected;
-        for (int i = 0; i < 100; ++i) {
-            const QByteArray line = "[B] - " + QByteArray::number(i) + "\r\n";
-            burst += '\x02' + line + '\0';
-            expected += line + '\0';
-        }
+        const auto [burst, expected] = chatBurst(100);
         b->write(burst);
         QTRY_COMPARE(b->bytesToWrite(), 0);
         b->abort(); // gone for good: whatever reaches it now is answered with a reset
@@ -207,23 +221,12 @@ private slots:
     void aLeavingClientIsSentNothingMore()
     {
         // With a budget, most of B's burst is relayed after B has gone.
-        ServerSettings settings;
-        settings.notices = false;
-        settings.rate = 400;
-        settings.burst = 20;
-        server = std::make_unique<StageServer>(settings);
-        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        restartWithBudget(400, 20);
         auto a = joined("A", '0');
         auto b = joined("B", '1');
         QVERIFY(a && b);
         receive(*a, 8);
-        QByteArray burst;
-        QByteArray expected;
-        for (int i = 0; i < 200; ++i) {
-            const QByteArray line = "[B] - " + QByteArray::number(i) + "\r\n";
-            burst += '\x02' + line + '\0';
-            expected += line + '\0';
-        }
+        const auto [burst, expected] = chatBurst(200);
         b->write(burst);
         b->flush();
         ::shutdown(int(b->socketDescriptor()), SHUT_WR); // done sending, still reading
