@@ -12,8 +12,9 @@
 #include <QTimer>
 #include <memory>
 
-// The stage in the main window: choosing an avatar, walking, answering
-// newcomers, placing what the server relays, and the readout.
+// The stage in the main window: choosing an avatar, walking, placing what
+// the server relays, and the readout. The rules of walking and answering
+// newcomers are tested on the session alone (tests/client).
 class TestStage : public QObject
 {
     Q_OBJECT
@@ -78,16 +79,6 @@ private slots:
             QVERIFY(image->picture().isNull()); // choosing shows nothing on the stage
     }
 
-    void walkingWhileClosedDoesNothing()
-    {
-        form->cmdRight_Click();
-        form->cmdLeft_Click();
-        QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
-        QCOMPARE(form->imgClient[0]->Left(), 1800.0f);
-        form->cmdRight_Click();
-        QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
-    }
-
     void stepsCarryThePositionBeforeTheStep()
     {
         connectAs("3");
@@ -112,95 +103,6 @@ private slots:
         QTRY_COMPARE(form->Label5->text(), QStringLiteral("1750"));
         // The walking buttons never give the own image a picture.
         QVERIFY(form->imgClient[3]->picture().isNull());
-    }
-
-    void limits()
-    {
-        connectAs("0");
-        ImageControl *own = form->imgClient[0];
-        form->session().placeImage(0, 100);
-        form->cmdLeft_Click();
-        QCOMPARE(server->take(29), QByteArray("\x02"
-                                              "Action0GoLeftGimboX100Y480Z\0",
-                                              29));
-        QCOMPARE(own->Left(), 50.0f);
-        form->cmdRight_Click(); // turns and steps back to 100
-        server->take(30);
-        form->cmdLeft_Click();
-        server->take(29);
-        QCOMPARE(own->Left(), 50.0f);
-        form->cmdRight_Click();
-        server->take(30);
-        form->session().placeImage(0, 2150);
-        form->cmdRight_Click(); // at 2150: only the facing changes
-        QCOMPARE(server->take(0), QByteArray());
-        QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
-        form->session().placeImage(0, 50);
-        form->cmdLeft_Click(); // at 50: only the facing changes
-        QCOMPARE(server->take(0), QByteArray());
-        QCOMPARE(own->Left(), 50.0f);
-        QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
-
-        form->session().placeImage(0, 2100);
-        form->cmdRight_Click();
-        QCOMPARE(server->take(31), QByteArray("\x02"
-                                              "Action0GoRightGimboX2100Y480Z\0",
-                                              31));
-        QCOMPARE(own->Left(), 2150.0f);
-        form->cmdLeft_Click();
-        server->take(30);
-        form->session().placeImage(0, 2150);
-        form->cmdRight_Click(); // at 2150: only the facing changes...
-        QCOMPARE(server->take(0), QByteArray());
-        QCOMPARE(own->Left(), 2150.0f);
-        QCOMPARE(form->YourWay->text(), QStringLiteral("Right"));
-        // ...and the next presence answer reports it.
-        server->send(QByteArray("NewUser\0", 8));
-        QCOMPARE(server->take(26), QByteArray("\x02"
-                                              "Action0StRightGimboX2150\0",
-                                              26));
-    }
-
-    void clientNumberThatNamesNoImage()
-    {
-        connectAs("42");
-        form->cmdLeft_Click();
-        form->cmdRight_Click();
-        QCOMPARE(server->take(0), QByteArray());
-        for (ImageControl *image : form->imgClient)
-            QCOMPARE(image->Left(), 1800.0f);
-        server->send(QByteArray("NewUser\0", 8));
-        QTest::qWait(50);
-        QCOMPARE(server->take(0), QByteArray()); // no position to report
-        QVERIFY(!form->SendUsersYourData->isActive());
-        // A later number on the same connection changes nothing.
-        server->send("ClientNumber12");
-        QTest::qWait(50);
-        QCOMPARE(form->lblClientNumber->text(), QStringLiteral("42"));
-        QCOMPARE(server->take(0), QByteArray());
-    }
-
-    void twoDigitNumberGoesOutAsItStands()
-    {
-        connectAs("12");
-        form->cmdLeft_Click();
-        QCOMPARE(server->take(31), QByteArray("\x02"
-                                              "Action12GoLeftGimboX1800Y480Z\0",
-                                              31));
-    }
-
-    void presenceAnswerDoesNotMoveAnything()
-    {
-        connectAs("5");
-        server->send(QByteArray("NewUser\0", 8));
-        QCOMPARE(server->take(25), QByteArray("\x02"
-                                              "Action5StLeftGimboX1800\0",
-                                              25));
-        for (ImageControl *image : form->imgClient)
-            QCOMPARE(image->Left(), 1800.0f);
-        form->mnuDisconnect_Click();
-        form->SendUsersYourData->start(); // closed at the tick: nothing, and the timer stops
-        QTRY_VERIFY(!form->SendUsersYourData->isActive());
     }
 
     void relayedPacketsPlaceTheImages()

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "PlainSlot.h"
+#include "stage/AvatarImage.h"
 #include "stage/RemoteUpdate.h"
 #include "stage/StageRules.h"
 
@@ -13,7 +13,7 @@ class TestRemoteUpdate : public QObject
 
     static constexpr float Ground = StageRules::GroundTop;
 
-    static PlainSlot applied(QStringView packet, PlainSlot slot = {})
+    static AvatarImage applied(QStringView packet, AvatarImage slot = {})
     {
         const ActionUpdate update = RemoteUpdate::parse(packet);
         if (update.index >= 0)
@@ -27,38 +27,38 @@ private slots:
         const ActionUpdate left = RemoteUpdate::parse(u"Action3GoLeftGimboX1800Y480Z");
         QCOMPARE(left.index, 3);
         QCOMPARE(left.left, std::optional<float>(1800)); // row 4: X at 19, Y at 24
-        PlainSlot slot = applied(u"Action3GoLeftGimboX1800Y480Z");
-        QVERIFY(slot.visible);
-        QCOMPARE(slot.left, 1750.0f);
-        QCOMPARE(slot.sprite, QStringLiteral("GimboLeft"));
+        AvatarImage slot = applied(u"Action3GoLeftGimboX1800Y480Z");
+        QVERIFY(slot.visible());
+        QCOMPARE(slot.Left(), 1750.0f);
+        QCOMPARE(slot.sprite().name.toString(), QStringLiteral("GimboLeft"));
 
         const ActionUpdate right = RemoteUpdate::parse(u"Action3GoRightGimboX1800Y480Z");
         QCOMPARE(right.left, std::optional<float>(1800)); // row 8: X at 20, Y at 25
         slot = applied(u"Action3GoRightGimboX1800Y480Z");
-        QCOMPARE(slot.left, 1850.0f);
-        QCOMPARE(slot.sprite, QStringLiteral("GimboRight"));
+        QCOMPARE(slot.Left(), 1850.0f);
+        QCOMPARE(slot.sprite().name.toString(), QStringLiteral("GimboRight"));
     }
 
     void rightThenLeftEndsWhereTheSenderIs()
     {
-        PlainSlot slot = applied(u"Action5GoRightSorraX1800Y480Z");
-        QCOMPARE(slot.left, 1850.0f);
-        QCOMPARE(slot.sprite, QStringLiteral("SorraRight"));
+        AvatarImage slot = applied(u"Action5GoRightSorraX1800Y480Z");
+        QCOMPARE(slot.Left(), 1850.0f);
+        QCOMPARE(slot.sprite().name.toString(), QStringLiteral("SorraRight"));
         slot = applied(u"Action5GoLeftSorraX1850Y480Z", slot);
-        QCOMPARE(slot.left, 1800.0f);
-        QCOMPARE(slot.sprite, QStringLiteral("SorraLeft"));
+        QCOMPARE(slot.Left(), 1800.0f);
+        QCOMPARE(slot.sprite().name.toString(), QStringLiteral("SorraLeft"));
     }
 
     void standsOnTheGroundWithItsNewPicture()
     {
         // A first packet: the image has no picture yet; it stands with the sprite it ends up with.
-        const PlainSlot slot = applied(u"Action2GoLeftGimboX1800Y480Z");
-        QCOMPARE(slot.height, 31 * 15.0f);
-        QCOMPARE(slot.top, Ground - 31 * 15.0f);
-        QCOMPARE(slot.top + slot.height, Ground);
+        const AvatarImage slot = applied(u"Action2GoLeftGimboX1800Y480Z");
+        QCOMPARE(slot.Height(), 31 * 15.0f);
+        QCOMPARE(slot.Top(), Ground - 31 * 15.0f);
+        QCOMPARE(slot.Top() + slot.Height(), Ground);
         // Turning Tavro changes the width only; the bottom stays on the ground.
-        const PlainSlot turned = applied(u"Action2GoRightTavroX1800Y480Z", slot);
-        QCOMPARE(turned.top + turned.height, Ground);
+        const AvatarImage turned = applied(u"Action2GoRightTavroX1800Y480Z", slot);
+        QCOMPARE(turned.Top() + turned.Height(), Ground);
     }
 
     void xTextLengths_data()
@@ -80,35 +80,35 @@ private slots:
     {
         QFETCH(QString, packet);
         QFETCH(float, left);
-        QCOMPARE(applied(packet).left, left);
+        QCOMPARE(applied(packet).Left(), left);
     }
 
     void unknownCodeStillPlacesButNeitherStepsNorTurns()
     {
         // "Nubo" without its blank after the seven-letter word: X stands at 19, Y at 24.
-        PlainSlot slot = applied(u"Action4GoRightNuboX1200Y480Z");
-        QVERIFY(slot.visible);
-        QCOMPARE(slot.left, 1200.0f);
-        QCOMPARE(slot.sprite, QString());
-        QCOMPARE(slot.top, Ground - 615); // no picture: the layout height
+        AvatarImage slot = applied(u"Action4GoRightNuboX1200Y480Z");
+        QVERIFY(slot.visible());
+        QCOMPARE(slot.Left(), 1200.0f);
+        QCOMPARE(slot.sprite().name.toString(), QString());
+        QCOMPARE(slot.Top(), Ground - 615); // no picture: the layout height
         slot = applied(u"Action4GoLeftgimboX1200Y480Z");
-        QCOMPARE(slot.left, 1200.0f);
-        QCOMPARE(slot.sprite, QString());
+        QCOMPARE(slot.Left(), 1200.0f);
+        QCOMPARE(slot.sprite().name.toString(), QString());
     }
 
     void directionWordsAreCaseSensitive()
     {
-        const PlainSlot slot = applied(u"Action4goleftGimboX1200Y480Z");
-        QCOMPARE(slot.left, 1200.0f);
-        QCOMPARE(slot.sprite, QString());
+        const AvatarImage slot = applied(u"Action4goleftGimboX1200Y480Z");
+        QCOMPARE(slot.Left(), 1200.0f);
+        QCOMPARE(slot.sprite().name.toString(), QString());
     }
 
     void shortPackets()
     {
-        PlainSlot slot = applied(u"Action7");
-        QVERIFY(slot.visible);
-        QCOMPARE(slot.left, 1800.0f);
-        QCOMPARE(slot.sprite, QString());
+        AvatarImage slot = applied(u"Action7");
+        QVERIFY(slot.visible());
+        QCOMPARE(slot.Left(), 1800.0f);
+        QCOMPARE(slot.sprite().name.toString(), QString());
         QCOMPARE(RemoteUpdate::parse(u"Action").index, -1);
         QCOMPARE(RemoteUpdate::parse(u"ActionXGoLeftGimboX1800Y480Z").index, -1);
         QCOMPARE(RemoteUpdate::parse(u"Action\u0663GoLeftGimboX1800Y480Z").index, -1);
@@ -117,22 +117,24 @@ private slots:
 
     void presenceAnswerPlacesAndTurns()
     {
-        PlainSlot slot = applied(u"Action0StLeftJaxo X1850");
-        QVERIFY(slot.visible);
-        QCOMPARE(slot.left, 1850.0f);
-        QCOMPARE(slot.sprite, QStringLiteral("JaxoLeft"));
-        QCOMPARE(slot.top, Ground - 27 * 15);
+        AvatarImage slot = applied(u"Action0StLeftJaxo X1850");
+        QVERIFY(slot.visible());
+        QCOMPARE(slot.Left(), 1850.0f);
+        QCOMPARE(slot.sprite().name.toString(), QStringLiteral("JaxoLeft"));
+        QCOMPARE(slot.Top(), Ground - 27 * 15);
         slot = applied(u"Action0StRightGimboX50");
-        QCOMPARE(slot.left, 50.0f);
-        QCOMPARE(slot.sprite, QStringLiteral("GimboRight"));
+        QCOMPARE(slot.Left(), 50.0f);
+        QCOMPARE(slot.sprite().name.toString(), QStringLiteral("GimboRight"));
         // What is not a clean 1 to 4 digit edge leaves the image where it stands.
         for (QStringView odd :
              {u"Action0StLeftGimboX12345", u"Action0StLeftGimboX", u"Action0StLeftGimboX-50",
               u"Action0StLeftGimboX18 0", u"Action0StLeftGimboY1800"}) {
-            QCOMPARE(applied(odd).left, 1800.0f);
+            QCOMPARE(applied(odd).Left(), 1800.0f);
         }
-        QCOMPARE(applied(u"Action0StLeftGimboX-50").sprite, QStringLiteral("GimboLeft"));
-        QCOMPARE(applied(u"Action0StLeftNuboX900").sprite, QString()); // no blank: no avatar
+        QCOMPARE(applied(u"Action0StLeftGimboX-50").sprite().name.toString(),
+                 QStringLiteral("GimboLeft"));
+        QCOMPARE(applied(u"Action0StLeftNuboX900").sprite().name.toString(),
+                 QString()); // no blank: no avatar
     }
 
     void survivesAnyText()
@@ -156,10 +158,10 @@ private slots:
             }
             const ActionUpdate update = RemoteUpdate::parse(packet);
             QVERIFY(update.index >= -1 && update.index < 10);
-            PlainSlot slot;
+            AvatarImage slot;
             if (update.index >= 0)
                 RemoteUpdate::apply(update, slot, Ground);
-            QVERIFY(std::isfinite(slot.left) && std::isfinite(slot.top));
+            QVERIFY(std::isfinite(slot.Left()) && std::isfinite(slot.Top()));
         }
     }
 };
