@@ -193,7 +193,9 @@ std::optional<StepResult> ClientBench::stepLatency(std::uint16_t port, int steps
             return std::nullopt;
         }
     }
-    waitFor([] { return false; }, 200);
+    // The server sends a newcomer nothing for a moment after its number;
+    // steps start once that has passed and the presence answers are in.
+    waitFor([] { return false; }, 500);
     const int own = a.lblClientNumber->text().toInt();
     ImageControl *seen = b.imgClient[own];
 

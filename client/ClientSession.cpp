@@ -208,15 +208,15 @@ void ClientSession::walk(Direction dir)
     auto n = ownIndex();
     if (!n || !StageRules::mayStep(dir, m_images[std::size_t(*n)].Left()))
         return;
-    const AvatarImage &own = m_images[std::size_t(*n)];
+    AvatarImage &own = m_images[std::size_t(*n)];
+    // The step lands where the packet says, even when the server's echo of
+    // the packet was applied during the pause: stepping from wherever the
+    // image stands then would take it two steps.
+    const float target = StageRules::stepped(dir, own.Left());
     Wsk->SendData(Packets::move(dir, m_clientNumber, code(), own.Left(), own.Top()));
     if (dir == Direction::Left)
         pause();
-    n = ownIndex();
-    if (!n)
-        return;
-    AvatarImage &image = m_images[std::size_t(*n)];
-    image.setLeft(StageRules::stepped(dir, image.Left()));
+    own.setLeft(target);
     emit imageChanged(*n);
     Constant->start();
 }

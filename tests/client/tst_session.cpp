@@ -260,6 +260,21 @@ private slots:
         }
     }
 
+    void anEchoDuringThePauseDoesNotStepTwice()
+    {
+        connectAs(QStringLiteral("Gimbo"));
+        receive("ClientNumber0");
+        // The server's echo of the step comes in while pending events run.
+        session->setPause([this] {
+            session->receive(QStringLiteral("Action0GoLeftGimboX1800Y480Z"));
+            session->Action_Timer();
+        });
+        session->walk(Direction::Left);
+        QCOMPARE(session->image(0).Left(), 1750.0f);
+        session->walk(Direction::Left);
+        QCOMPARE(session->image(0).Left(), 1700.0f);
+    }
+
     void thePauseIsTheApplications()
     {
         int pauses = 0;
