@@ -38,19 +38,21 @@ void TranscriptBox::refresh()
 {
     m_refreshQueued = false;
     setPlainText(Transcript::displayText(Text()));
-    if (m_selStart == Text().size()) {
-        moveCursor(QTextCursor::End);
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    }
+    if (m_selStart == Text().size())
+        showEnd();
+}
+
+void TranscriptBox::showEnd()
+{
+    moveCursor(QTextCursor::End);
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void TranscriptBox::setSelStart(qsizetype position)
 {
     m_selStart = qBound<qsizetype>(0, position, Text().size());
-    if (!m_refreshQueued && m_selStart == Text().size()) {
-        moveCursor(QTextCursor::End);
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-    }
+    if (!m_refreshQueued && m_selStart == Text().size())
+        showEnd();
 }
 
 void TranscriptBox::focusInEvent(QFocusEvent *event)

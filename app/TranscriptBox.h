@@ -33,6 +33,7 @@ protected:
 
 private:
     void refresh();
+    void showEnd();
 
     Transcript m_own;
     Transcript *m_source = &m_own;

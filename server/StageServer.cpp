@@ -294,17 +294,16 @@ void StageServer::send(Client *client, const QByteArray &bytes)
 {
     if (client->gone || !client->leaving.isEmpty())
         return;
+    qint64 unsent;
     if (client->quiet) {
         client->held += bytes;
-        if (client->held.size() > MaxPendingOutput)
-            leaveLater(
-                client,
-                QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
-        return;
+        unsent = client->held.size();
+    } else {
+        client->socket->write(bytes);
+        client->socket->flush(); // each packet goes out on its own
+        unsent = client->socket->bytesToWrite();
     }
-    client->socket->write(bytes);
-    client->socket->flush(); // each packet goes out on its own
-    if (client->socket->bytesToWrite() > MaxPendingOutput)
+    if (unsent > MaxPendingOutput)
         leaveLater(client,
                    QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
 }
