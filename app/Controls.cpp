@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/Controls.h"
 
+#include "app/ChatColours.h"
 #include "app/CommandButton.h"
 
 #include <QApplication>
@@ -64,6 +65,6 @@ QLineEdit *Controls::textBox(QWidget *parent, const QString &name, QRect pixels)
     auto *box = new QLineEdit(parent);
     box->setObjectName(name);
     box->setGeometry(pixels);
-    setBoxColours(box, QColor(0, 255, 255), QColor(0, 0, 255));
+    setBoxColours(box, ChatColours::Background, ChatColours::Text);
     return box;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/ImageControl.h"
 
-#include "app/Twips.h"
+#include "stage/Twips.h"
 
 #include <QMouseEvent>
 #include <QPainter>

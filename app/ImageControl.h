@@ -2,7 +2,6 @@
 #pragma once
 
 #include "stage/AvatarImage.h"
-#include "stage/ImageSlot.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -11,7 +10,7 @@
 // An image control: a picture placed by its edges in twips inside its
 // container. Without stretching it takes the size of the picture it shows;
 // with stretching the picture fills the control's own size.
-class ImageControl : public QWidget, public ImageSlot
+class ImageControl : public QWidget
 {
     Q_OBJECT
 public:
@@ -20,14 +19,12 @@ public:
     ImageControl(QWidget *container, const QString &name, float left, float top, float width,
                  float height);
 
-    float Left() const override { return m_left; }
-    void setLeft(float twips) override;
-    float Top() const override { return m_top; }
-    void setTop(float twips) override;
-    float Width() const { return m_width; }
-    float Height() const override { return m_height; }
-    void makeVisible() override { setVisible(true); }
-    void assignSprite(const SpriteRef &sprite) override;
+    float Left() const { return m_left; }
+    void setLeft(float twips);
+    float Top() const { return m_top; }
+    void setTop(float twips);
+    float Height() const { return m_height; }
+    void assignSprite(const SpriteRef &sprite);
 
     // Stands, shows and pictures itself as the stage's image does.
     void follow(const AvatarImage &image);
@@ -43,8 +40,8 @@ signals:
     void moved();
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event);
+    void mouseReleaseEvent(QMouseEvent *event);
 
 private:
     void place();

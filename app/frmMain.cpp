@@ -6,11 +6,11 @@
 #include "app/ImageControl.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
-#include "app/Twips.h"
 #include "app/frmPref.h"
 #include "net/Wsk.h"
 #include "stage/Roster.h"
 #include "stage/StageRules.h"
+#include "stage/Twips.h"
 
 #include <QAction>
 #include <QApplication>
@@ -96,7 +96,7 @@ void frmMain::connectSession()
 void frmMain::Form_Load()
 {
     mnuDisconnect->setEnabled(false);
-    Constant->start();
+    m_session->refreshReadout();
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
@@ -201,13 +201,25 @@ void frmMain::cmdTimeStamp_Click()
 
 void frmMain::cmdPrefs_Click()
 {
-    if (!m_pref)
+    if (!m_pref) {
         m_pref = new frmPref(this);
+        connect(m_pref, &frmPref::colourChosen, this, &frmMain::applyChatColour);
+    }
     if (m_pref->isVisible()) {
         m_pref->raise();
         m_pref->activateWindow();
         return;
     }
-    m_pref->Form_Load();
+    m_pref->Form_Load(txtOutput->palette());
     m_pref->show();
+}
+
+// Both chat boxes always share their colours.
+void frmMain::applyChatColour(QPalette::ColorRole role, const QColor &colour)
+{
+    for (QWidget *box : {static_cast<QWidget *>(txtInput), static_cast<QWidget *>(txtOutput)}) {
+        QPalette p = box->palette();
+        p.setColor(role, colour);
+        box->setPalette(p);
+    }
 }

@@ -16,13 +16,11 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTimer;
 class ClientSession;
 class Graphix;
 class ImageControl;
 class PictureBox;
 class TranscriptBox;
-class Wsk;
 class frmPref;
 
 // The main window: stage, avatar choice, chat and connection. Its controls
@@ -47,8 +45,6 @@ public:
     bool ended() const { return m_ended; }
     frmPref *pref() const { return m_pref; }
     ClientSession &session() const { return *m_session; }
-    qsizetype queuedActions() const { return m_session->queuedActions(); }
-    static constexpr qsizetype MaxQueuedActions = ClientSession::MaxQueuedActions;
 
     static constexpr int ClientWidth = 357;  // 5355 twips
     static constexpr int ClientHeight = 288; // 4320 twips
@@ -86,10 +82,6 @@ public:
     ImageControl *Ground;
     ImageControl *imgServer;
     ImageControl *background;
-    QTimer *Constant;
-    QTimer *SendUsersYourData;
-    QTimer *Action;
-    ::Wsk *Wsk;
     QMenu *mnuFile;
     QAction *mnuConnect;
     QAction *mnuDisconnect;
@@ -128,6 +120,7 @@ private:
     void connectHandlers();
     void connectSession();
     void switchMenusToConnected();
+    void applyChatColour(QPalette::ColorRole role, const QColor &colour);
     void endProgramAtOnce();
     Graphix &graphix();
 

@@ -3,14 +3,15 @@
 // colours and flags, created from the bottom of the z-order up.
 #include "app/frmMain.h"
 
+#include "app/ChatColours.h"
 #include "app/Controls.h"
 #include "app/Graphix.h"
 #include "app/ImageControl.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
-#include "app/Twips.h"
 #include "stage/Roster.h"
 #include "stage/StageRules.h"
+#include "stage/Twips.h"
 
 #include <QAction>
 #include <QApplication>
@@ -75,7 +76,7 @@ void frmMain::buildWindow()
     txtOutput->setObjectName(QStringLiteral("txtOutput"));
     txtOutput->setGeometry(Twips::toPixels(0, 240, 3255, 2055));
     txtOutput->setSource(&m_session->transcript());
-    Controls::setBoxColours(txtOutput, QColor(0, 255, 255), QColor(0, 0, 255));
+    Controls::setBoxColours(txtOutput, ChatColours::Background, ChatColours::Text);
     txtInput =
         Controls::textBox(client, QStringLiteral("txtInput"), Twips::toPixels(0, 2040, 3255, 285));
     cmdTimeStamp =
@@ -114,11 +115,6 @@ void frmMain::buildWindow()
     setTabOrder(cmdRight, Picture1);
     setTabOrder(Picture1, cmdConnection);
     setTabOrder(cmdConnection, txtIP);
-
-    Constant = m_session->Constant;
-    SendUsersYourData = m_session->SendUsersYourData;
-    Action = m_session->Action;
-    Wsk = m_session->Wsk;
 }
 
 void frmMain::buildPanel()
@@ -170,8 +166,9 @@ void frmMain::buildStage()
         return graphix().sprite(sprite.name);
     };
     auto avatar = [&](int index) {
-        auto *image = new ImageControl(stage, QStringLiteral("imgClient(%1)").arg(index), 1800, 480,
-                                       375, 615);
+        auto *image = new ImageControl(stage, QStringLiteral("imgClient(%1)").arg(index),
+                                       AvatarImage::StartLeft, AvatarImage::StartTop,
+                                       AvatarImage::StartWidth, AvatarImage::StartHeight);
         image->setSpriteSource(source);
         imgClient[index] = image;
     };
@@ -194,4 +191,3 @@ void frmMain::buildMenu()
     mnuExit = mnuFile->addAction(tr("&Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
 }
-

@@ -1,31 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "app/frmPref.h"
 
+#include "app/ChatColours.h"
 #include "app/Controls.h"
 #include "app/LayoutFonts.h"
 #include "app/PictureBox.h"
-#include "app/TranscriptBox.h"
-#include "app/Twips.h"
-#include "app/frmMain.h"
+#include "stage/Twips.h"
 
 #include <QLabel>
-#include <QLineEdit>
 
-namespace {
-
-void setRole(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
-{
-    QPalette p = widget->palette();
-    p.setColor(role, colour);
-    widget->setPalette(p);
-}
-
-} // namespace
-
-frmPref::frmPref(frmMain *main)
+frmPref::frmPref(QWidget *main)
     : QWidget(main,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      CDColor(this), m_main(main)
+      CDColor(this)
 {
     setObjectName(QStringLiteral("frmPref"));
     setWindowTitle(tr("Preferences"));
@@ -36,14 +23,14 @@ frmPref::frmPref(frmMain *main)
                                  Twips::toPixels(120, 120, 1275, 195), tr("Background Color"));
     picBGColor =
         new PictureBox(this, QStringLiteral("picBGColor"), Twips::toPixels(120, 360, 1335, 495));
-    picBGColor->setBackColor(QColor(0, 255, 255));
+    picBGColor->setBackColor(ChatColours::Background);
     picBGColor->setCursor(Qt::PointingHandCursor);
     lblTextColor = Controls::label(this, QStringLiteral("lblTextColor"),
                                    Twips::toPixels(1800, 120, 1320, 195), tr("Text Color"));
     lblTextColor->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     picTextColor =
         new PictureBox(this, QStringLiteral("picTextColor"), Twips::toPixels(1800, 360, 1335, 495));
-    picTextColor->setBackColor(QColor(0, 0, 255));
+    picTextColor->setBackColor(ChatColours::Text);
     picTextColor->setCursor(Qt::PointingHandCursor);
 
     // The swatches are reached with Tab and chosen with Space or Enter.
@@ -55,9 +42,8 @@ frmPref::frmPref(frmMain *main)
     connect(picTextColor, &PictureBox::Click, this, &frmPref::picTextColor_Click);
 }
 
-void frmPref::Form_Load()
+void frmPref::Form_Load(const QPalette &transcript)
 {
-    const QPalette transcript = m_main->txtOutput->palette();
     picBGColor->setBackColor(transcript.color(QPalette::Base));
     picTextColor->setBackColor(transcript.color(QPalette::Text));
 }
@@ -78,6 +64,5 @@ void frmPref::choose(PictureBox *swatch, QPalette::ColorRole role)
     CDColor.ShowColor();
     const QColor chosen = CDColor::fromValue(CDColor.Color);
     swatch->setBackColor(chosen);
-    setRole(m_main->txtInput, role, chosen);
-    setRole(m_main->txtOutput, role, chosen);
+    emit colourChosen(role, chosen);
 }

@@ -7,15 +7,15 @@
 
 class QLabel;
 class PictureBox;
-class frmMain;
 
 // The preferences tool window: two swatches for the chat boxes' background
-// and text colours. Every choice applies at once to both boxes.
+// and text colours. Every choice is announced at once; the main window
+// applies it to both boxes.
 class frmPref : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmPref(frmMain *main);
+    explicit frmPref(QWidget *main);
 
     QLabel *lblBGColor;
     PictureBox *picBGColor;
@@ -23,12 +23,15 @@ public:
     PictureBox *picTextColor;
     ::CDColor CDColor;
 
-    void Form_Load();
+    // The swatches take the transcript's colours.
+    void Form_Load(const QPalette &transcript);
     void picBGColor_Click();
     void picTextColor_Click();
 
+signals:
+    // Base for the background swatch, Text for the text swatch.
+    void colourChosen(QPalette::ColorRole role, const QColor &colour);
+
 private:
     void choose(PictureBox *swatch, QPalette::ColorRole role);
-
-    frmMain *m_main;
 };

@@ -4,19 +4,66 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QStyleFactory>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
-int main(int argc, char *argv[])
+namespace {
+
+// Answers --help and --version when asked; returns only when not asked.
+// They are answered before any window system is touched, so they work in
+// an ssh session or a package build without a display.
+void answerTextOptions(int argc, char *argv[])
 {
-    QApplication app(argc, argv); // takes Qt's own options (-platform, -style, ...)
-    QApplication::setApplicationName(QStringLiteral("Quandrel"));
-    QApplication::setApplicationVersion(QStringLiteral(QUANDREL_VERSION));
+    bool asked = false;
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        for (const char *option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            asked = asked || std::strcmp(argv[i], option) == 0;
+    }
+    if (!asked)
+        return;
+    QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Walk an avatar on a shared online stage and chat."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.process(app);
+    parser.process(app); // prints and exits
+    std::exit(0);
+}
+
+// Without a display to open the window on, Qt would abort with a core dump;
+// say so in one line instead.
+bool hasDisplay(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return true; // the user chose a platform and takes what it says
+    }
+    for (const char *variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (!qEnvironmentVariableIsEmpty(variable))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quandrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUANDREL_VERSION));
+    answerTextOptions(argc, argv);
+    if (!hasDisplay(argc, argv)) {
+        std::fputs("quandrel: no display to open the window on (DISPLAY is not set)\n", stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv); // takes Qt's own options (-platform, -style, ...)
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(app); // refuses options it does not know
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     frmMain form;

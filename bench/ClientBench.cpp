@@ -5,6 +5,7 @@
 #include "app/ImageControl.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
+#include "client/SessionProbe.h"
 #include "net/Wsk.h"
 
 #include <QApplication>
@@ -122,7 +123,7 @@ int ClientBench::idleChild(const QString &mode, std::uint16_t port, double secon
     window->show();
     if (form && connect) {
         form->cmdConnection_Click();
-        if (!waitFor([form] { return form->Wsk->State() == Wsk::sckConnected; }, 5000))
+        if (!waitFor([form] { return form->session().State() == Wsk::sckConnected; }, 5000))
             return 1;
     }
     waitFor([] { return false; }, 300); // settle: start-up work is not idle time
@@ -246,12 +247,13 @@ double ClientBench::actionApplyNs(int iterations)
     // window's image following.
     frmMain form;
     ClientSession &session = form.session();
+    const SessionProbe probe(session);
     const QString packets[2] = {QStringLiteral("Action3GoLeftGimboX1800Y480Z") + QChar(0),
                                 QStringLiteral("Action3GoRightGimboX1750Y480Z") + QChar(0)};
     const std::int64_t start = Stats::nowNs();
     for (int i = 0; i < iterations; ++i) {
         session.receive(packets[i & 1]);
-        session.Action_Timer();
+        probe.Action_Timer();
     }
     return double(Stats::nowNs() - start) / iterations;
 }

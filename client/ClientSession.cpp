@@ -199,7 +199,9 @@ void ClientSession::selectAvatar(QStringView selection)
 void ClientSession::walk(Direction dir)
 {
     // Before this connection has its number, a step would speak as client 0.
-    if (State() == Wsk::sckClosed || !m_numbered)
+    // A click queued behind a step to the left runs inside that step's pause:
+    // it would send from a place the image has not reached yet.
+    if (State() == Wsk::sckClosed || !m_numbered || m_walking)
         return;
     if (m_facing != dir) {
         m_facing = dir;
@@ -214,8 +216,13 @@ void ClientSession::walk(Direction dir)
     // image stands then would take it two steps.
     const float target = StageRules::stepped(dir, own.Left());
     Wsk->SendData(Packets::move(dir, m_clientNumber, code(), own.Left(), own.Top()));
-    if (dir == Direction::Left)
+    if (dir == Direction::Left) {
+        m_walking = true;
         pause();
+        m_walking = false;
+        if (m_ended)
+            return; // the window closed during the pause: nothing is shown any more
+    }
     own.setLeft(target);
     emit imageChanged(*n);
     Constant->start();
@@ -237,7 +244,6 @@ void ClientSession::SendUsersYourData_Timer()
     if (State() != Wsk::sckClosed && m_numbered && n)
         Wsk->SendData(
             Packets::presence(m_facing, m_clientNumber, code(), m_images[std::size_t(*n)].Left()));
-    SendUsersYourData->stop();
 }
 
 void ClientSession::Action_Timer()
@@ -253,7 +259,11 @@ void ClientSession::Action_Timer()
         if (update.index == own)
             Constant->start();
     }
-    Action->stop();
+}
+
+void ClientSession::refreshReadout()
+{
+    Constant->start();
 }
 
 void ClientSession::Constant_Timer()

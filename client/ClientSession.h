@@ -39,12 +39,6 @@ public:
     explicit ClientSession(QObject *parent = nullptr);
     ~ClientSession() override;
 
-    // The window's three timers and the socket, by their names.
-    QTimer *const Constant;
-    QTimer *const SendUsersYourData;
-    QTimer *const Action;
-    ::Wsk *const Wsk;
-
     // Right after the join packet, a chat line and a step to the left,
     // pending events get one turn; the application says how (the default
     // gives them none). Tests put their own here.
@@ -85,17 +79,12 @@ public:
     void placeImage(int index, float left);
     void stampTime();
     void appendToTranscript(QStringView text);
+    // Brings the position readout up to date once the event loop runs.
+    void refreshReadout();
+    // What one read of the socket brought, in full: every piece is dispatched.
+    void receive(const QString &received);
     // Stops the connection and the timers for good.
     void end();
-
-    // Handlers of the socket's and the timers' events.
-    void Wsk_Connect();
-    void Wsk_DataArrival();
-    void Wsk_Dropped(bool wasConnected, const QString &reason);
-    void receive(const QString &received);
-    void SendUsersYourData_Timer();
-    void Action_Timer();
-    void Constant_Timer();
 
 signals:
     void clientNumberChanged(const QString &number);
@@ -107,10 +96,28 @@ signals:
     void transcriptChanged();
 
 private:
+    // The one test seam: tests, the fuzzer and the benchmark reach the timers,
+    // the socket and their handlers by their names through SessionProbe.
+    friend class SessionProbe;
+
+    // Handlers of the socket's and the timers' events.
+    void Wsk_Connect();
+    void Wsk_DataArrival();
+    void Wsk_Dropped(bool wasConnected, const QString &reason);
+    void SendUsersYourData_Timer();
+    void Action_Timer();
+    void Constant_Timer();
+
     void dispatch(const QString &piece);
     void takeNumber(const QString &piece);
     std::optional<int> ownIndex() const;
     void pause();
+
+    // The window's three timers and the socket, by their names.
+    QTimer *const Constant;
+    QTimer *const SendUsersYourData;
+    QTimer *const Action;
+    ::Wsk *const Wsk;
 
     std::function<void()> m_pause;
     std::function<QDateTime()> m_clock;
@@ -128,5 +135,6 @@ private:
     Transcript m_transcript;
     QStringList m_actionQueue;
     bool m_sendingChat = false;
+    bool m_walking = false;
     bool m_ended = false;
 };

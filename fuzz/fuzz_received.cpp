@@ -4,6 +4,7 @@
 // pieces, dispatch, take the number, queue and apply Action packets,
 // answer newcomers, keep the transcript.
 #include "client/ClientSession.h"
+#include "client/SessionProbe.h"
 #include "net/Cp1252.h"
 
 #include <QCoreApplication>
@@ -30,12 +31,13 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size)
 {
     ClientSession session;
+    const SessionProbe probe(session);
     session.receive(Cp1252::decode(QByteArrayView(data, qsizetype(size))));
     // What the timers would do at the next tick.
-    session.Action_Timer();
-    session.SendUsersYourData_Timer();
-    session.Constant_Timer();
-    check(session.queuedActions() == 0 && !session.Action->isActive());
+    probe.Action_Timer();
+    probe.SendUsersYourData_Timer();
+    probe.Constant_Timer();
+    check(session.queuedActions() == 0 && probe.settled());
     check(session.transcript().text().size() <= Transcript::MaxLength);
     check(session.clientNumber().size() <= 13);
     for (int i = 0; i < StageRules::ImageCount; ++i)

@@ -6,6 +6,25 @@
 
 using namespace Protocol;
 
+namespace {
+
+// "Action" n word code "X" x: what a step and a presence answer begin with.
+QString actionHead(QStringView word, const QString &clientNumber, const QString &code, float x)
+{
+    QString packet;
+    packet.reserve(40);
+    packet += QChar(RelayMarker);
+    packet += Action;
+    packet += clientNumber;
+    packet += word;
+    packet += code;
+    packet += XMark;
+    packet += PositionText::format(x);
+    return packet;
+}
+
+} // namespace
+
 QString Packets::join(const QString &userName)
 {
     return QChar(JoinMarker) + userName + QChar(Terminator);
@@ -13,25 +32,34 @@ QString Packets::join(const QString &userName)
 
 QString Packets::chatLine(const QString &userName, const QString &text)
 {
-    return QChar(RelayMarker) + QStringLiteral("[") + userName + QStringLiteral("] - ") + text +
-           QStringLiteral("\r\n") + QChar(Terminator);
+    QString packet;
+    packet.reserve(userName.size() + text.size() + 9);
+    packet += QChar(RelayMarker);
+    packet += ChatStart;
+    packet += userName;
+    packet += ChatSeparator;
+    packet += text;
+    packet += LineEnd;
+    packet += QChar(Terminator);
+    return packet;
 }
 
 QString Packets::move(Direction dir, const QString &clientNumber, const QString &code, float x,
                       float y)
 {
-    const QString word =
-        dir == Direction::Left ? QStringLiteral("GoLeft") : QStringLiteral("GoRight");
-    return QChar(RelayMarker) + QStringLiteral("Action") + clientNumber + word + code +
-           QStringLiteral("X") + PositionText::format(x) + QStringLiteral("Y") +
-           PositionText::format(y) + QStringLiteral("Z") + QChar(Terminator);
+    QString packet = actionHead(dir == Direction::Left ? GoLeft : GoRight, clientNumber, code, x);
+    packet += YMark;
+    packet += PositionText::format(y);
+    packet += ZMark;
+    packet += QChar(Terminator);
+    return packet;
 }
 
 QString Packets::presence(Direction facing, const QString &clientNumber, const QString &code,
                           float x)
 {
-    const QString word =
-        facing == Direction::Left ? QStringLiteral("StLeft") : QStringLiteral("StRight");
-    return QChar(RelayMarker) + QStringLiteral("Action") + clientNumber + word + code +
-           QStringLiteral("X") + PositionText::format(x) + QChar(Terminator);
+    QString packet =
+        actionHead(facing == Direction::Left ? StLeft : StRight, clientNumber, code, x);
+    packet += QChar(Terminator);
+    return packet;
 }

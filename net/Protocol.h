@@ -18,5 +18,16 @@ inline constexpr QStringView ClientNumber = u"ClientNumber";
 inline constexpr QStringView NewUser = u"NewUser";
 inline constexpr QStringView Action = u"Action";
 inline constexpr QStringView ChatStart = u"[";
+inline constexpr QStringView ChatSeparator = u"] - "; // between the name and the text
+inline constexpr QStringView LineEnd = u"\r\n";
+
+// The direction words of Action packets: a step, or a presence answer.
+inline constexpr QStringView GoLeft = u"GoLeft";
+inline constexpr QStringView GoRight = u"GoRight";
+inline constexpr QStringView StLeft = u"StLeft";
+inline constexpr QStringView StRight = u"StRight";
+inline constexpr QStringView XMark = u"X";
+inline constexpr QStringView YMark = u"Y";
+inline constexpr QStringView ZMark = u"Z";
 
 } // namespace Protocol

@@ -43,19 +43,22 @@ LogSink::~LogSink()
     m_thread.join();
 }
 
+QString LogSink::header() const
+{
+    if (!m_stamped)
+        return m_prefix;
+    return m_prefix + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ';
+}
+
 void LogSink::write(const QString &line)
 {
-    QString text = m_prefix;
-    if (m_stamped)
-        text += QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ';
+    QString text = header();
     text += line.left(MaxLine);
     text += u'\n';
     const std::lock_guard lock(m_mutex);
     if (m_dropped > 0) {
-        QString note = m_prefix;
-        if (m_stamped)
-            note += QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ';
-        note +=
+        const QString note =
+            header() +
             QStringLiteral("%1 log lines dropped: standard error was not read\n").arg(m_dropped);
         if (!enqueue(note.toStdString()))
             return void(++m_dropped);

@@ -30,6 +30,8 @@ public:
 
 private:
     void run();
+    // The prefix and, unless the journal stamps lines itself, the time.
+    QString header() const;
     bool enqueue(std::string line);
 
     const int m_fd;

@@ -183,17 +183,19 @@ void StageServer::closeGently(QTcpSocket *socket, const QByteArray &farewell)
 void StageServer::readFrom(Client *client)
 {
     while (!client->gone) {
-        const qint64 now = m_clock.nsecsElapsed();
-        if (client->budget.nsUntilNext(now) > 0) {
-            // Over budget: what it sent waits in its own socket until the
-            // budget refills; nothing is lost and nobody else waits for it.
-            if (!client->resume->isActive())
-                client->resume->start(int(client->budget.nsUntilNext(now) / 1'000'000) + 1);
-            return;
-        }
-        if (auto packet = client->framer.next()) {
-            client->budget.tryTake(now);
-            handlePacket(client, *packet);
+        if (!client->waiting)
+            client->waiting = client->framer.next();
+        if (client->waiting) {
+            const qint64 now = m_clock.nsecsElapsed();
+            if (!client->budget.tryTake(now)) {
+                // Over budget: the packet and what follows wait, the rest in
+                // its own socket, until the budget refills; nothing is lost
+                // and nobody else waits for it.
+                if (!client->resume->isActive())
+                    client->resume->start(int(client->budget.nsUntilNext(now) / 1'000'000) + 1);
+                return;
+            }
+            handlePacket(client, *std::exchange(client->waiting, std::nullopt));
             continue;
         }
         if (client->framer.overflowed()) {

@@ -13,6 +13,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QTcpSocket;
@@ -57,6 +58,7 @@ private:
 
         QTcpSocket *socket;
         PacketFramer framer{MaxPacket};
+        std::optional<QByteArray> waiting; // framed, waiting for its budget
         TokenBucket budget;
         // Its timers belong to its socket and stop when it is dropped, so that
         // none of them fires for a client that is gone.

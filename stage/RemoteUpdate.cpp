@@ -3,6 +3,7 @@
 
 #include "net/Digits.h"
 #include "net/PositionText.h"
+#include "net/Protocol.h"
 #include "stage/StageRules.h"
 
 #include <array>
@@ -63,13 +64,16 @@ ActionUpdate RemoteUpdate::parse(QStringView packet)
     if (!u.avatar)
         return u;
 
-    if (field(packet, 8, 7) == u"GoRight")
+    const auto wordAt8 = [packet](QStringView word) {
+        return field(packet, 8, word.size()) == word;
+    };
+    if (wordAt8(Protocol::GoRight))
         u.step = Direction::Right;
-    else if (field(packet, 8, 6) == u"GoLeft")
+    else if (wordAt8(Protocol::GoLeft))
         u.step = Direction::Left;
-    else if (field(packet, 8, 7) == u"StRight" || field(packet, 8, 6) == u"StLeft") {
+    else if (wordAt8(Protocol::StRight) || wordAt8(Protocol::StLeft)) {
         // A presence answer: "X" and the sender's left edge run to the end.
-        const bool right = field(packet, 8, 7) == u"StRight";
+        const bool right = wordAt8(Protocol::StRight);
         u.stand = right ? Direction::Right : Direction::Left;
         const int xAt = right ? 20 : 19;
         const QStringView x = packet.mid(xAt);
@@ -79,7 +83,7 @@ ActionUpdate RemoteUpdate::parse(QStringView packet)
     return u;
 }
 
-void RemoteUpdate::apply(const ActionUpdate &update, ImageSlot &image, float groundTop)
+void RemoteUpdate::apply(const ActionUpdate &update, AvatarImage &image, float groundTop)
 {
     image.makeVisible();
     if (update.left)

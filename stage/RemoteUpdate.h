@@ -2,7 +2,7 @@
 #pragma once
 
 #include "net/Packets.h"
-#include "stage/ImageSlot.h"
+#include "stage/AvatarImage.h"
 #include "stage/Roster.h"
 
 #include <QStringView>
@@ -25,6 +25,6 @@ namespace RemoteUpdate {
 ActionUpdate parse(QStringView packet);
 // Shows the image, places it, steps and turns it, and stands it on the
 // ground with the height of the picture it ends up showing.
-void apply(const ActionUpdate &update, ImageSlot &image, float groundTop);
+void apply(const ActionUpdate &update, AvatarImage &image, float groundTop);
 
 } // namespace RemoteUpdate

@@ -32,7 +32,7 @@ class TestChat : public QObject
         });
         form->mnuConnect_Click();
         QVERIFY(server->waitForClient());
-        QTRY_COMPARE(form->Wsk->State(), 7);
+        QTRY_COMPARE(form->session().State(), 7);
         QVERIFY(server->waitForBytes(name.size() + 2));
         server->received.clear();
     }
@@ -166,7 +166,7 @@ private slots:
         const quint16 nobody = FakeServer().port();
         form->session().setDefaultPort(nobody);
         form->cmdConnection_Click();
-        QTRY_COMPARE(form->Wsk->State(), 9);
+        QTRY_COMPARE(form->session().State(), 9);
         form->txtOutput->setText(QString());
         form->txtInput->setText(QStringLiteral("are you there?"));
         QTest::keyClick(form->txtInput, Qt::Key_Return);

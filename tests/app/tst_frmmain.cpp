@@ -4,6 +4,7 @@
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
+#include "client/SessionProbe.h"
 #include "net/Wsk.h"
 
 #include <QAction>
@@ -36,7 +37,7 @@ class TestFrmMain : public QObject
     {
         form->cmdConnection_Click();
         QVERIFY(server->waitForClient());
-        QTRY_COMPARE(form->Wsk->State(), 7);
+        QTRY_COMPARE(form->session().State(), 7);
         QVERIFY(server->waitForBytes(1));
     }
 
@@ -207,11 +208,11 @@ private slots:
         form->mnuConnect_Click();
         form->cmdConnection_Click();
         QVERIFY(prompts.isEmpty());
-        QCOMPARE(form->Wsk->State(), 7);
+        QCOMPARE(form->session().State(), 7);
 
         // Disconnect: the button never comes back; the menu connects again.
         form->mnuDisconnect_Click();
-        QCOMPARE(form->Wsk->State(), 0);
+        QCOMPARE(form->session().State(), 0);
         QVERIFY(enabledAre(true, false, true, false));
         promptAnswers = {QString(), QStringLiteral("127.0.0.1")};
         server->received.clear();
@@ -243,20 +244,20 @@ private slots:
     void startUpOpensNoConnection()
     {
         QTest::qWait(50);
-        QCOMPARE(form->Wsk->State(), 0);
-        QVERIFY(!server->waitForClient());
+        QCOMPARE(form->session().State(), 0);
+        QVERIFY(!server->hasClient());
     }
 
     void failedConnectIsReportedAndKeepsTheControls()
     {
         server.reset(); // nothing listens on that port any more
         form->cmdConnection_Click();
-        QTRY_COMPARE(form->Wsk->State(), 9);
+        QTRY_COMPARE(form->session().State(), 9);
         // Neither way to connect does anything now, and nothing asks.
         form->mnuConnect_Click();
         form->cmdConnection_Click();
         QVERIFY(prompts.isEmpty());
-        QCOMPARE(form->Wsk->State(), 9);
+        QCOMPARE(form->session().State(), 9);
         QVERIFY(
             form->txtOutput->Text().startsWith(QStringLiteral("Could not connect to 127.0.0.1: ")));
         QVERIFY(form->txtOutput->Text().endsWith(QStringLiteral("\r\n")));
@@ -269,7 +270,7 @@ private slots:
         QCOMPARE(form->YourWay->text(), QStringLiteral("Left"));
         QCOMPARE(form->imgClient[0]->Left(), 1800.0f);
         form->mnuDisconnect_Click();
-        QCOMPARE(form->Wsk->State(), 0);
+        QCOMPARE(form->session().State(), 0);
         form->Veck_Click();
         QCOMPARE(form->WhoAreYou->text(), QStringLiteral("Veck "));
         QCOMPARE(form->lblDisplayWhoYouAre->text(), QStringLiteral("Veck"));
@@ -279,7 +280,7 @@ private slots:
     {
         connectWithButton();
         server->closeClient();
-        QTRY_COMPARE(form->Wsk->State(), 8);
+        QTRY_COMPARE(form->session().State(), 8);
         QVERIFY(form->txtOutput->Text().contains(
             QStringLiteral("The connection to 127.0.0.1 ended: ")));
         QVERIFY(enabledAre(false, true, false, false));
@@ -314,7 +315,7 @@ private slots:
                                               "Action4StLeftGimboX1800\0",
                                               25));
         QCOMPARE(form->session().LastPacket(), QStringLiteral("NewUser"));
-        QVERIFY(!form->SendUsersYourData->isActive());
+        QVERIFY(!SessionProbe(form->session()).SendUsersYourData().isActive());
         form->cmdRight_Click(); // now facing right, at 1850
         QVERIFY(server->waitForBytes(30));
         server->received.clear();
@@ -329,8 +330,8 @@ private slots:
     {
         connectWithButton();
         serverSays(QByteArray("Action1GoRightTavroX900Y480Z\0Action2GoLeftSorraX300Y480Z\0", 58));
-        QTRY_VERIFY(!form->Action->isActive());
-        QCOMPARE(form->queuedActions(), 0);
+        QTRY_VERIFY(SessionProbe(form->session()).settled());
+        QCOMPARE(form->session().queuedActions(), 0);
         QCOMPARE(form->imgClient[1]->Left(), 950.0f);
         QCOMPARE(form->imgClient[1]->pictureName(), QStringLiteral("TavroRight"));
         QCOMPARE(form->imgClient[2]->Left(), 250.0f);
@@ -338,7 +339,7 @@ private slots:
         QCOMPARE(form->session().LastPacket(), QStringLiteral("Action2GoLeftSorraX300Y480Z"));
         // An Action packet followed by a NewUser packet before the tick: both apply.
         serverSays(QByteArray("Action1GoLeftTavroX950Y480Z\0NewUser\0", 36));
-        QTRY_VERIFY(!form->Action->isActive());
+        QTRY_VERIFY(SessionProbe(form->session()).settled());
         QCOMPARE(form->imgClient[1]->Left(), 900.0f);
         QCOMPARE(form->session().LastPacket(), QStringLiteral("NewUser"));
     }
@@ -353,7 +354,7 @@ private slots:
         QCOMPARE(form->lblGetBla->text(), QStringLiteral("hello there"));
         serverSays(" Action1GoLeftGimboX1Y1Z");
         QCOMPARE(form->txtOutput->Text(), before + QStringLiteral("[Ann] - hi\r\n\r\n"));
-        QVERIFY(!form->Action->isActive());
+        QVERIFY(SessionProbe(form->session()).settled());
         QCOMPARE(form->session().LastPacket(), QString());
     }
 
@@ -366,10 +367,10 @@ private slots:
         junk += QByteArray("Action9GoLeftJaxo X-9999Y1Z\0ClientNumber\xFF\xFE", 41);
         server->send(junk);
         QTest::qWait(300);
-        QVERIFY(form->queuedActions() <= frmMain::MaxQueuedActions);
-        QTRY_VERIFY(!form->Action->isActive());
+        QVERIFY(form->session().queuedActions() <= ClientSession::MaxQueuedActions);
+        QTRY_VERIFY(SessionProbe(form->session()).settled());
         form->cmdLeft_Click(); // a client number that names no image: nothing happens
-        QCOMPARE(form->Wsk->State(), 7);
+        QCOMPARE(form->session().State(), 7);
     }
 
     void exitIsDisabledWhileConnected()
@@ -393,12 +394,12 @@ private slots:
                                                   32));
         serverSays(QByteArray("NewUser\0", 8)); // an answer is due on the next tick...
         server->received.clear();
-        form->SendUsersYourData->start();
+        SessionProbe(form->session()).SendUsersYourData().start();
         form->close(); // ...but the window closes first
         QCOMPARE(endCalls, 1);
         QVERIFY(form->ended());
         QVERIFY(!form->isVisible());
-        QCOMPARE(form->Wsk->State(), 0);
+        QCOMPARE(form->session().State(), 0);
         QTRY_VERIFY(server->clientGone());
         QTest::qWait(50);
         QCOMPARE(server->received, QByteArray());

@@ -4,6 +4,7 @@
 #include "app/ImageControl.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
+#include "client/SessionProbe.h"
 #include "net/Wsk.h"
 
 #include <QElapsedTimer>
@@ -359,13 +360,14 @@ private slots:
         server.kill();
         QTRY_VERIFY2(
             form.txtOutput->Text().contains(QStringLiteral("The connection to 127.0.0.1 ended")),
-            qPrintable(form.txtOutput->Text() + QString::number(form.Wsk->State())));
-        QVERIFY(form.Wsk->State() == Wsk::sckClosing || form.Wsk->State() == Wsk::sckError);
+            qPrintable(form.txtOutput->Text() + QString::number(form.session().State())));
+        QVERIFY(form.session().State() == Wsk::sckClosing ||
+                form.session().State() == Wsk::sckError);
         form.cmdLeft_Click();
         form.txtInput->setText(QStringLiteral("anyone?"));
         form.txtInput_KeyPress(13);
         form.mnuDisconnect_Click();
-        QCOMPARE(form.Wsk->State(), 0);
+        QCOMPARE(form.session().State(), 0);
     }
 
     void clientTakesAMegabyteOfRandomBytes()
@@ -377,15 +379,15 @@ private slots:
         form.Form_Load();
         form.cmdConnection_Click();
         QVERIFY(fake.waitForClient());
-        QTRY_COMPARE(form.Wsk->State(), 7);
+        QTRY_COMPARE(form.session().State(), 7);
         QRandomGenerator random(1);
         QByteArray junk(1 << 20, Qt::Uninitialized);
         for (char &c : junk)
             c = char(random.bounded(256));
         fake.send(junk);
         QTest::qWait(500);
-        QVERIFY(form.queuedActions() <= frmMain::MaxQueuedActions);
-        QTRY_VERIFY(!form.Action->isActive());
+        QVERIFY(form.session().queuedActions() <= ClientSession::MaxQueuedActions);
+        QTRY_VERIFY(SessionProbe(form.session()).settled());
         // Still listening, and still right.
         fake.send(QByteArray("\0Action6GoLeftSorraX900Y480Z\0", 29));
         QTRY_COMPARE(form.imgClient[6]->pictureName(), QStringLiteral("SorraLeft"));

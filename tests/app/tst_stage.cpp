@@ -4,6 +4,7 @@
 #include "app/ImageControl.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
+#include "client/SessionProbe.h"
 #include "net/Wsk.h"
 
 #include <QLabel>
@@ -26,7 +27,7 @@ class TestStage : public QObject
     {
         form->cmdConnection_Click();
         QVERIFY(server->waitForClient());
-        QTRY_COMPARE(form->Wsk->State(), 7);
+        QTRY_COMPARE(form->session().State(), 7);
         QVERIFY(server->waitForBytes(1));
         server->send("ClientNumber" + number);
         QTRY_VERIFY(form->session().numbered());
@@ -45,7 +46,8 @@ class TestStage : public QObject
         for (const QByteArray &piece : bytes.split('\0'))
             last = piece.isEmpty() ? last : piece;
         QTRY_COMPARE(form->lblGetBla->text(), QString::fromLatin1(last));
-        QTRY_VERIFY(form->queuedActions() == 0 && !form->Action->isActive());
+        QTRY_VERIFY(form->session().queuedActions() == 0 &&
+                    SessionProbe(form->session()).settled());
     }
 
 private slots:
@@ -155,7 +157,8 @@ private slots:
             server->send(bytes);
             QTest::qWait(2);
         }
-        QTRY_VERIFY(!form->Action->isActive() && form->queuedActions() == 0);
+        QTRY_VERIFY(SessionProbe(form->session()).settled() &&
+                    form->session().queuedActions() == 0);
         QVERIFY(form->txtOutput->isVisible());
         for (ImageControl *image : form->imgClient)
             QVERIFY(std::isfinite(image->Left()) && std::isfinite(image->Top()));

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "chat/TimeStamp.h"
-#include "chat/Transcript.h"
 
 #include <QTest>
 
-// Local time and date lines, and the transcript's display form.
+// Local time and date lines.
 class TestTimeStamp : public QObject
 {
     Q_OBJECT
@@ -40,31 +39,6 @@ private slots:
         QCOMPARE(
             TimeStamp::connectedLine(afternoon, QLocale(QLocale::English, QLocale::UnitedKingdom)),
             QStringLiteral("Connected to the server at 14:05:09\r\n"));
-    }
-
-    void transcriptBound()
-    {
-        Transcript t;
-        t.setText(QString(10000, u'x'));
-        QCOMPARE(t.text().size(), 10000);
-        t.append(u"y");
-        QCOMPARE(t.text(), QString(999, u'x') + u'y');
-        t.setText(QString(9001, u'a'));
-        t.append(QString(1000, u'b'));
-        QCOMPARE(t.text(), QString(1000, u'b'));
-        // CR LF counts two: 9998 + CR LF is exactly 10000 and stays whole.
-        t.setText(QString(9998, u'c'));
-        t.append(u"\r\n");
-        QCOMPARE(t.text().size(), 10000);
-        t.append(u"d");
-        QCOMPARE(t.text(), QString(997, u'c') + QStringLiteral("\r\nd"));
-    }
-
-    void displayForm()
-    {
-        QCOMPARE(Transcript::displayText(QStringLiteral("a\r\nb\r\n")), QStringLiteral("a\nb\n"));
-        QCOMPARE(Transcript::displayText(QString::fromLatin1("x\0y\rz", 5)),
-                 QStringLiteral("xy\nz"));
     }
 };
 

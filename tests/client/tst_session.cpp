@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FakeServer.h"
 #include "client/ClientSession.h"
-#include "net/ServerAddress.h"
+#include "client/SessionProbe.h"
 #include "net/Wsk.h"
 
 #include <QSignalSpy>
@@ -17,6 +17,7 @@ class TestSession : public QObject
 
     std::unique_ptr<FakeServer> server;
     std::unique_ptr<ClientSession> session;
+    std::unique_ptr<SessionProbe> probe;
 
     // Connected and joined, with the join packet taken off what the server got.
     void connectAs(const QString &name)
@@ -28,13 +29,21 @@ class TestSession : public QObject
         server->received.clear();
     }
 
-    // What the session does with one read, timers run to the end.
+    // What the session does with one read, the work it defers done.
     void receive(const QByteArray &bytes)
     {
+        QSignalSpy pieces(session.get(), &ClientSession::lastPieceChanged);
         server->send(bytes);
-        QTRY_VERIFY(!session->lastPiece().isEmpty() || bytes.isEmpty());
-        QTest::qWait(20);
-        QTRY_VERIFY(!session->Action->isActive() && !session->SendUsersYourData->isActive());
+        QTRY_VERIFY(!pieces.isEmpty());
+        QTRY_VERIFY(probe->settled());
+    }
+
+    // Nothing went out since the last take: the next bytes are a marker line.
+    void nothingSent()
+    {
+        QCOMPARE(session->sendChat(QStringLiteral(".")), ClientSession::ChatResult::Sent);
+        const QByteArray marker = "\x02[" + session->UserName().toLatin1() + "] - .\r\n" + '\0';
+        QCOMPARE(server->take(marker.size()), marker);
     }
 
 private slots:
@@ -42,10 +51,12 @@ private slots:
     {
         server = std::make_unique<FakeServer>();
         session = std::make_unique<ClientSession>();
+        probe = std::make_unique<SessionProbe>(*session);
         session->setDefaultPort(server->port());
     }
     void cleanup()
     {
+        probe.reset();
         session.reset();
         server.reset();
     }
@@ -57,7 +68,7 @@ private slots:
         QCOMPARE(session->clientNumber(), QStringLiteral("3"));
         QCOMPARE(session->transcript().text().right(14), QStringLiteral("[Bob] - hi\r\n\r\n"));
         session->walk(Direction::Right);
-        QCOMPARE(server->take(60), QByteArray("\x02"
+        QCOMPARE(server->take(56), QByteArray("\x02"
                                               "Action3StLeftGimboX1800\0"
                                               "\x02"
                                               "Action3GoRightGimboX1800Y480Z\0",
@@ -116,8 +127,7 @@ private slots:
         session->walk(Direction::Left);
         session->walk(Direction::Right);
         receive(QByteArray("NewUser\0", 8));
-        QTest::qWait(30);
-        QCOMPARE(server->received, QByteArray());
+        nothingSent();
         QCOMPARE(session->image(0).Left(), 1800.0f);
         QCOMPARE(session->facing(), Direction::Left);
         // The number brings one presence answer, and steps go out from then on.
@@ -135,7 +145,7 @@ private slots:
     void theChosenAvatarAndTheReadout()
     {
         QSignalSpy readouts(session.get(), &ClientSession::readoutChanged);
-        session->Constant_Timer();
+        probe->Constant_Timer();
         QCOMPARE(session->readout(), QStringLiteral("1800"));
         session->selectAvatar(u"Jaxorin");
         QCOMPARE(session->code(), QStringLiteral("Jaxo "));
@@ -164,10 +174,44 @@ private slots:
         read += QByteArray("Action2GoLeftSorraX777Y480Z\0", 28);
         session->receive(QString::fromLatin1(read));
         QCOMPARE(session->queuedActions(), ClientSession::MaxQueuedActions);
-        session->Action_Timer();
+        probe->Action_Timer();
         QCOMPARE(session->image(2).Left(), 727.0f);
         QCOMPARE(session->image(2).sprite().name, u"SorraLeft");
-        QVERIFY(!session->Action->isActive());
+        QVERIFY(!probe->Action().isActive());
+    }
+
+    void aFullQueueDropsTheOldest()
+    {
+        // The first packet moves image 5; the rest, more than the queue
+        // holds, move image 2. Only the oldest go.
+        QByteArray read("Action5GoRightVeck X300Y480Z\0", 29);
+        for (qsizetype i = 0; i < ClientSession::MaxQueuedActions; ++i)
+            read += QByteArray("Action2StLeftSorraX") + QByteArray::number(100 + i % 900) + '\0';
+        session->receive(QString::fromLatin1(read));
+        QCOMPARE(session->queuedActions(), ClientSession::MaxQueuedActions);
+        probe->Action_Timer();
+        QVERIFY(!session->image(5).visible());
+        QCOMPARE(session->image(5).Left(), 1800.0f);
+        QCOMPARE(session->image(2).Left(),
+                 float(100 + (ClientSession::MaxQueuedActions - 1) % 900));
+    }
+
+    void theReadoutIsWrittenOncePerChange()
+    {
+        QSignalSpy readouts(session.get(), &ClientSession::readoutChanged);
+        probe->Constant_Timer();
+        probe->Constant_Timer();
+        QCOMPARE(readouts.size(), 1);
+        // An update that leaves the own image where it stands writes nothing.
+        session->receive(QStringLiteral("Action0StLeftGimboX1800"));
+        probe->Action_Timer();
+        QVERIFY(probe->Constant().isActive());
+        probe->Constant_Timer();
+        QCOMPARE(readouts.size(), 1);
+        session->placeImage(0, 1750);
+        probe->Constant_Timer();
+        QCOMPARE(readouts.size(), 2);
+        QCOMPARE(readouts.last().first().toString(), QStringLiteral("1750"));
     }
 
     void splittingIsLinear()
@@ -223,43 +267,6 @@ private slots:
         QTRY_COMPARE(session->State(), int(Wsk::sckConnected));
     }
 
-    void addressForms_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<int>("port");
-        QTest::newRow("host") << "stage.example.net"
-                              << "stage.example.net" << 2579;
-        QTest::newRow("host:port") << " 127.0.0.1:3000 "
-                                   << "127.0.0.1" << 3000;
-        QTest::newRow("[v6]:port") << "[::1]:4000"
-                                   << "::1" << 4000;
-        QTest::newRow("[v6]") << "[::1]"
-                              << "::1" << 2579;
-        QTest::newRow("bare v6") << "fe80::1"
-                                 << "fe80::1" << 2579;
-        QTest::newRow("port 0") << "host:0"
-                                << "" << 0;
-        QTest::newRow("port too large") << "host:65536"
-                                        << "" << 0;
-        QTest::newRow("no host") << ":3000"
-                                 << "" << 0;
-        QTest::newRow("empty") << ""
-                               << "" << 0;
-    }
-    void addressForms()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, host);
-        QFETCH(int, port);
-        const auto parsed = ServerAddress::parse(text, 2579);
-        QCOMPARE(parsed.has_value(), !host.isEmpty());
-        if (parsed) {
-            QCOMPARE(parsed->host, host);
-            QCOMPARE(int(parsed->port), port);
-        }
-    }
-
     void anEchoDuringThePauseDoesNotStepTwice()
     {
         connectAs(QStringLiteral("Gimbo"));
@@ -267,7 +274,7 @@ private slots:
         // The server's echo of the step comes in while pending events run.
         session->setPause([this] {
             session->receive(QStringLiteral("Action0GoLeftGimboX1800Y480Z"));
-            session->Action_Timer();
+            probe->Action_Timer();
         });
         session->walk(Direction::Left);
         QCOMPARE(session->image(0).Left(), 1750.0f);
@@ -286,6 +293,40 @@ private slots:
         session->walk(Direction::Left);
         QCOMPARE(session->sendChat(QStringLiteral("hi")), ClientSession::ChatResult::Sent);
         QCOMPARE(pauses, 3);
+    }
+
+    void aStepCannotRunInsideItsOwnPause()
+    {
+        connectAs(QStringLiteral("Gimbo"));
+        receive("ClientNumber0");
+        server->take(25); // the presence answer
+        int pauses = 0;
+        // A second click queued behind the first runs inside its pause.
+        session->setPause([&] {
+            ++pauses;
+            session->walk(Direction::Left);
+            session->walk(Direction::Right);
+        });
+        session->walk(Direction::Left);
+        QCOMPARE(pauses, 1);
+        QCOMPARE(server->take(30), QByteArray("\x02"
+                                              "Action0GoLeftGimboX1800Y480Z\0",
+                                              30));
+        QCOMPARE(session->image(0).Left(), 1750.0f);
+        session->setPause([] {});
+        nothingSent();
+    }
+
+    void aStepEndsQuietlyWhenTheSessionEndsInItsPause()
+    {
+        connectAs(QStringLiteral("Gimbo"));
+        receive("ClientNumber0");
+        QSignalSpy moves(session.get(), &ClientSession::imageChanged);
+        session->setPause([this] { session->end(); });
+        session->walk(Direction::Left);
+        QCOMPARE(moves.size(), 0);
+        QCOMPARE(session->image(0).Left(), 1800.0f);
+        QVERIFY(!probe->Constant().isActive());
     }
 };
 

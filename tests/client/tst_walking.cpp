@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "FakeServer.h"
 #include "client/ClientSession.h"
+#include "client/SessionProbe.h"
 #include "net/Wsk.h"
 
 #include <QTest>
@@ -29,6 +30,14 @@ class TestWalking : public QObject
         if (number.toInt() <= 20)
             QTRY_VERIFY(server->received.contains("Action" + number + "StLeftGimboX1800"));
         server->received.clear();
+    }
+
+    // Nothing went out since the last take: the next bytes are a marker line.
+    void nothingSent()
+    {
+        QCOMPARE(session->sendChat(QStringLiteral(".")), ClientSession::ChatResult::Sent);
+        const QByteArray marker("\x02[Gimbo] - .\r\n\0", 15);
+        QCOMPARE(server->take(marker.size()), marker);
     }
 
     bool noImageMoved() const
@@ -74,19 +83,25 @@ private slots:
                                               29));
         QCOMPARE(own.Left(), 50.0f);
         session->walk(Direction::Right); // turns and steps back to 100
-        server->take(30);
+        QCOMPARE(server->take(29), QByteArray("\x02"
+                                              "Action0GoRightGimboX50Y480Z\0",
+                                              29));
         session->walk(Direction::Left);
-        server->take(29);
+        QCOMPARE(server->take(29), QByteArray("\x02"
+                                              "Action0GoLeftGimboX100Y480Z\0",
+                                              29));
         QCOMPARE(own.Left(), 50.0f);
         session->walk(Direction::Right);
-        server->take(30);
+        QCOMPARE(server->take(29), QByteArray("\x02"
+                                              "Action0GoRightGimboX50Y480Z\0",
+                                              29));
         session->placeImage(0, 2150);
         session->walk(Direction::Right); // at 2150: only the facing changes
-        QCOMPARE(server->take(0), QByteArray());
+        nothingSent();
         QCOMPARE(session->facing(), Direction::Right);
         session->placeImage(0, 50);
         session->walk(Direction::Left); // at 50: only the facing changes
-        QCOMPARE(server->take(0), QByteArray());
+        nothingSent();
         QCOMPARE(own.Left(), 50.0f);
         QCOMPARE(session->facing(), Direction::Left);
 
@@ -97,10 +112,12 @@ private slots:
                                               31));
         QCOMPARE(own.Left(), 2150.0f);
         session->walk(Direction::Left);
-        server->take(30);
+        QCOMPARE(server->take(30), QByteArray("\x02"
+                                              "Action0GoLeftGimboX2150Y480Z\0",
+                                              30));
         session->placeImage(0, 2150);
         session->walk(Direction::Right); // at 2150: only the facing changes...
-        QCOMPARE(server->take(0), QByteArray());
+        nothingSent();
         QCOMPARE(own.Left(), 2150.0f);
         QCOMPARE(session->facing(), Direction::Right);
         // ...and the next presence answer reports it.
@@ -113,19 +130,21 @@ private slots:
     void clientNumberThatNamesNoImage()
     {
         connectAs("42");
+        SessionProbe probe(*session);
         session->walk(Direction::Left);
         session->walk(Direction::Right);
-        QCOMPARE(server->take(0), QByteArray());
+        nothingSent();
         QVERIFY(noImageMoved());
         server->send(QByteArray("NewUser\0", 8));
-        QTest::qWait(50);
-        QCOMPARE(server->take(0), QByteArray()); // no position to report
-        QVERIFY(!session->SendUsersYourData->isActive());
+        QTRY_COMPARE(session->LastPacket(), QStringLiteral("NewUser"));
+        QTRY_VERIFY(probe.settled());
+        nothingSent(); // no position to report
         // A later number on the same connection changes nothing.
         server->send("ClientNumber12");
-        QTest::qWait(50);
+        QTRY_COMPARE(session->lastPiece(), QStringLiteral("ClientNumber12"));
+        QTRY_VERIFY(probe.settled());
         QCOMPARE(session->clientNumber(), QStringLiteral("42"));
-        QCOMPARE(server->take(0), QByteArray());
+        nothingSent();
     }
 
     void twoDigitNumberGoesOutAsItStands()
@@ -146,8 +165,10 @@ private slots:
                                               25));
         QVERIFY(noImageMoved());
         session->close();
-        session->SendUsersYourData->start(); // closed at the tick: nothing, and the timer stops
-        QTRY_VERIFY(!session->SendUsersYourData->isActive());
+        SessionProbe probe(*session);
+        probe.SendUsersYourData().start(); // closed at the tick: nothing, and the timer stops
+        QTRY_VERIFY(!probe.SendUsersYourData().isActive());
+        QVERIFY(server->received.isEmpty());
     }
 };
 

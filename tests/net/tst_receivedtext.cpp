@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "net/PacketFramer.h"
 #include "net/ReceivedText.h"
 
 #include <QTest>
 
-// How reads from the server are cut into packets and recognised, and how the
-// server cuts its inbound stream.
+// How reads from the server are cut into packets and recognised.
 class TestReceivedText : public QObject
 {
     Q_OBJECT
@@ -75,46 +73,6 @@ private slots:
         QCOMPARE(ReceivedText::clientNumber(pieces.first()), QStringLiteral("4"));
         QCOMPARE(ReceivedText::pieces(QStringLiteral("ClientNumber5ClientNumber6")),
                  QStringList({QStringLiteral("ClientNumber5"), QStringLiteral("ClientNumber6")}));
-    }
-
-    void framerCutsAtTerminators()
-    {
-        PacketFramer framer(16);
-        framer.append("\x0A"
-                      "Ann");
-        QVERIFY(!framer.next());
-        framer.append(QByteArray("\0\x02hi\0\x02", 6));
-        QCOMPARE(*framer.next(), QByteArray("\x0A"
-                                            "Ann"));
-        QCOMPARE(*framer.next(), QByteArray("\x02hi"));
-        QVERIFY(!framer.next());
-        QCOMPARE(framer.buffered(), 1);
-        framer.append(QByteArray("x\0", 2));
-        QCOMPARE(*framer.next(), QByteArray("\x02x"));
-        QVERIFY(!framer.overflowed());
-    }
-
-    void framerBoundsPackets()
-    {
-        PacketFramer exact(4096);
-        exact.append(QByteArray(4096, 'a'));
-        QVERIFY(!exact.next());
-        QVERIFY(!exact.overflowed());
-        exact.append(QByteArray(1, '\0'));
-        QCOMPARE(exact.next()->size(), 4096);
-
-        PacketFramer unterminated(4096);
-        for (int i = 0; i < 5; ++i) {
-            unterminated.append(QByteArray(1000, 'a'));
-            unterminated.next();
-        }
-        QVERIFY(unterminated.overflowed());
-        QCOMPARE(unterminated.buffered(), 0); // nothing kept once it overflowed
-
-        PacketFramer longOne(4096);
-        longOne.append(QByteArray(5000, 'a') + '\0');
-        QVERIFY(!longOne.next());
-        QVERIFY(longOne.overflowed());
     }
 };
 

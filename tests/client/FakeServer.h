@@ -6,7 +6,8 @@
 #include <QTcpSocket>
 
 // A scripted stage server on loopback: it takes one client, records every
-// byte it sends and writes whatever the test tells it to.
+// byte it sends and writes whatever the test tells it to. Every wait fails
+// the running test when what it waits for does not come within 3 s.
 class FakeServer : public QObject
 {
     Q_OBJECT
@@ -15,11 +16,11 @@ public:
 
     quint16 port() const { return m_server.serverPort(); }
     bool waitForClient();
+    bool hasClient() const { return m_peer != nullptr; }
     // Waits until at least `size` bytes have come in.
     bool waitForBytes(qsizetype size);
-    // What came in since the last call, once at least `atLeast` bytes are in
-    // (or a short while has passed).
-    QByteArray take(qsizetype atLeast);
+    // The next `size` bytes the client sent, taken off what came in.
+    QByteArray take(qsizetype size);
     void send(const QByteArray &bytes);
     void closeClient();
     bool clientGone() const;
