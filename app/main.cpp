@@ -33,18 +33,24 @@ void answerTextOptions(int argc, char *argv[])
 }
 
 // Without a display to open the window on, Qt would abort with a core dump;
-// say so in one line instead.
+// say so in one line instead. Platforms that need no display (offscreen,
+// vnc, ...) go ahead.
 bool hasDisplay(int argc, char *argv[])
 {
-    for (int i = 1; i < argc; ++i) {
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
-            return true; // the user chose a platform and takes what it says
+            platform = argv[i + 1];
     }
-    for (const char *variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        if (!qEnvironmentVariableIsEmpty(variable))
-            return true;
-    }
-    return false;
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (platform.isEmpty())
+        return x11 || wayland;
+    if (platform.startsWith("xcb"))
+        return x11;
+    if (platform.startsWith("wayland"))
+        return wayland;
+    return true;
 }
 
 } // namespace

@@ -21,8 +21,10 @@ fi
 work=build/package
 rm -rf "$work"
 mkdir -p "$work/quandrel-$version"
+# What git knows of, less what was deleted and not yet committed.
 git ls-files -z --cached --others --exclude-standard |
-    tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$work/quandrel-$version"
+    while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+    tar --null -T - -cf - | tar -xf - -C "$work/quandrel-$version"
 (cd "$work/quandrel-$version" &&
     DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS-nocheck}" dpkg-buildpackage -b -us -uc -j"$(nproc)" \
         >../build.log 2>&1) || { tail -40 "$work/build.log"; exit 1; }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds Quandrel, starts a stage server on 127.0.0.1 port 2579 and opens the
-# client, ready to connect to it. The server stops when the client closes.
+# Builds Quandrel, starts a stage server on 127.0.0.1 at the client's default
+# port and opens the client, ready to connect to it. The server stops when
+# the client closes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,13 +15,17 @@ scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build build/release --target quandrel quandrel-server
 
+port=2579 # the client's default
 server_pid=
-if ! (exec 3<>/dev/tcp/127.0.0.1/2579) 2>/dev/null; then
-    build/release/server/quandrel-server --listen 127.0.0.1 --port 2579 &
+if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    build/release/server/quandrel-server --listen 127.0.0.1 --port "$port" &
     server_pid=$!
     trap 'kill "$server_pid" 2>/dev/null || true' EXIT
-    sleep 0.3
+    for _ in $(seq 50); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+        sleep 0.1
+    done
 else
-    echo "A server already answers on 127.0.0.1 port 2579; using it."
+    echo "A server already answers on 127.0.0.1 port $port; using it."
 fi
 build/release/app/quandrel
