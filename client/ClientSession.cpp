@@ -80,6 +80,7 @@ bool ClientSession::connectTo(const QString &userName, const QString &address)
         return false;
     m_userName = userName;
     m_numbered = false;
+    m_stream.reset();
     const auto server = ServerAddress::parse(address, m_defaultPort);
     if (!server) {
         appendToTranscript(
@@ -129,16 +130,17 @@ void ClientSession::Wsk_DataArrival()
     receive(Wsk->GetData());
 }
 
-void ClientSession::receive(const QString &received)
+void ClientSession::receive(QStringView received)
 {
-    const QStringList pieces = ReceivedText::pieces(received);
-    for (const QString &piece : pieces) {
+    QString last;
+    m_stream.feed(received, [this, &last](QStringView piece) {
         if (m_ended)
             return;
-        dispatch(piece);
-    }
-    if (!pieces.isEmpty() && !m_ended) {
-        m_lastPiece = pieces.last();
+        last = piece.toString();
+        dispatch(last);
+    });
+    if (!last.isEmpty() && !m_ended) {
+        m_lastPiece = last;
         emit lastPieceChanged(m_lastPiece);
     }
 }

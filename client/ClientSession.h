@@ -3,6 +3,7 @@
 
 #include "chat/Transcript.h"
 #include "net/Packets.h"
+#include "net/ReceivedStream.h"
 #include "stage/AvatarImage.h"
 #include "stage/StageRules.h"
 
@@ -81,8 +82,9 @@ public:
     void appendToTranscript(QStringView text);
     // Brings the position readout up to date once the event loop runs.
     void refreshReadout();
-    // What one read of the socket brought, in full: every piece is dispatched.
-    void receive(const QString &received);
+    // What one read of the socket brought: every piece it completes is
+    // dispatched; the rest of an unfinished packet waits for the next read.
+    void receive(QStringView received);
     // Stops the connection and the timers for good.
     void end();
 
@@ -134,6 +136,7 @@ private:
     QString m_readout;
     Transcript m_transcript;
     QStringList m_actionQueue;
+    ReceivedStream m_stream;
     bool m_sendingChat = false;
     bool m_walking = false;
     bool m_ended = false;

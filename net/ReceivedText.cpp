@@ -24,21 +24,35 @@ qsizetype digitsLength(QStringView piece, qsizetype start)
 
 } // namespace
 
-QStringList ReceivedText::pieces(const QString &received)
+void ReceivedText::forEachPiece(QStringView text, const std::function<void(QStringView)> &take)
 {
-    QStringList out;
-    for (QStringView piece : QStringView(received).split(QChar(0), Qt::SkipEmptyParts)) {
+    for (QStringView piece : text.split(QChar(0), Qt::SkipEmptyParts)) {
         // Every turn takes at least the keyword off the front: linear.
         while (piece.startsWith(Protocol::ClientNumber)) {
             const qsizetype start = digitsStart(piece);
             const qsizetype end = start + digitsLength(piece, start);
-            out.append(piece.left(end).toString());
+            take(piece.left(end));
             piece = piece.mid(end);
         }
         if (!piece.isEmpty())
-            out.append(piece.toString());
+            take(piece);
     }
+}
+
+QStringList ReceivedText::pieces(QStringView text)
+{
+    QStringList out;
+    forEachPiece(text, [&out](QStringView piece) { out.append(piece.toString()); });
     return out;
+}
+
+qsizetype ReceivedText::numberLength(QStringView text)
+{
+    if (!text.startsWith(Protocol::ClientNumber))
+        return 0;
+    const qsizetype start = digitsStart(text);
+    const qsizetype digits = digitsLength(text, start);
+    return digits > 0 ? start + digits : 0;
 }
 
 PacketKind ReceivedText::kind(QStringView piece)

@@ -8,13 +8,24 @@ Wsk::Wsk(QObject *parent) : QObject(parent)
     connect(&m_socket, &QTcpSocket::connected, this, &Wsk::onConnected);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &Wsk::onError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &Wsk::onDisconnected);
-    connect(&m_socket, &QTcpSocket::readyRead, this,
-            [this] { emit DataArrival(m_socket.bytesAvailable()); });
+    connect(&m_socket, &QTcpSocket::readyRead, this, &Wsk::announceData);
+    // Qt keeps no more than this of the stream; the rest waits in the kernel.
+    m_socket.setReadBufferSize(MaxRead);
+    m_more.setSingleShot(true);
+    m_more.setInterval(0);
+    connect(&m_more, &QTimer::timeout, this, &Wsk::announceData);
+}
+
+void Wsk::announceData()
+{
+    if (m_socket.bytesAvailable() > 0)
+        emit DataArrival(m_socket.bytesAvailable());
 }
 
 void Wsk::Connect()
 {
     m_state = sckClosed; // signals raised by abort() belong to the old connection
+    m_more.stop();
     m_socket.abort();
     m_state = sckConnecting;
     m_socket.connectToHost(m_remoteHost, m_remotePort);
@@ -33,12 +44,16 @@ bool Wsk::SendData(const QString &text)
 
 QString Wsk::GetData()
 {
-    return Cp1252::decode(m_socket.readAll());
+    const QString text = Cp1252::decode(m_socket.read(MaxRead));
+    if (m_socket.bytesAvailable() > 0)
+        m_more.start();
+    return text;
 }
 
 void Wsk::Close()
 {
     m_state = sckClosed;
+    m_more.stop();
     m_socket.abort();
 }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
+#include <QTimer>
 
 // The client's one TCP connection, with the state numbers and events the
 // window's handlers are written against:
@@ -41,8 +42,12 @@ public:
     // Writes the whole text in one go; in any state but connected it sends
     // nothing and returns false.
     bool SendData(const QString &text);
-    // Everything received and not yet read.
+    // What was received and not yet read, at most MaxRead bytes of it. When
+    // more is waiting, DataArrival comes again on the next turn of the event
+    // loop, so that a flood from the server cannot keep clicks and keys from
+    // their turn.
     QString GetData();
+    static constexpr qint64 MaxRead = 256 * 1024;
     // Drops the connection without sending anything more; state 0.
     void Close();
 
@@ -57,8 +62,10 @@ private:
     void onConnected();
     void onError(QAbstractSocket::SocketError error);
     void onDisconnected();
+    void announceData();
 
     QTcpSocket m_socket;
+    QTimer m_more; // the next turn's DataArrival for what one read left
     QString m_remoteHost = QStringLiteral("stage.example.net");
     quint16 m_remotePort = Protocol::DefaultPort;
     int m_state = sckClosed;

@@ -299,7 +299,7 @@ private slots:
         serverSays("ClientNumber12");
         QCOMPARE(form->lblClientNumber->text(), QStringLiteral("3"));
         QCOMPARE(form->lblGetBla->text(), QStringLiteral("ClientNumber12"));
-        serverSays("ClientNumber");
+        serverSays(QByteArray("ClientNumber\0", 13));
         QCOMPARE(form->lblClientNumber->text(), QStringLiteral("3"));
     }
 
@@ -350,9 +350,9 @@ private slots:
         const QString before = form->txtOutput->Text();
         serverSays(QByteArray("[Ann] - hi\r\n\0", 13));
         QCOMPARE(form->txtOutput->Text(), before + QStringLiteral("[Ann] - hi\r\n\r\n"));
-        serverSays("hello there");
+        serverSays(QByteArray("hello there\0", 12));
         QCOMPARE(form->lblGetBla->text(), QStringLiteral("hello there"));
-        serverSays(" Action1GoLeftGimboX1Y1Z");
+        serverSays(QByteArray(" Action1GoLeftGimboX1Y1Z\0", 25));
         QCOMPARE(form->txtOutput->Text(), before + QStringLiteral("[Ann] - hi\r\n\r\n"));
         QVERIFY(SessionProbe(form->session()).settled());
         QCOMPARE(form->session().LastPacket(), QString());

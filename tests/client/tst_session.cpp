@@ -64,7 +64,7 @@ private slots:
     void theNumberIsTheBareDigits()
     {
         connectAs(QStringLiteral("Gimbo"));
-        receive("ClientNumber  3[Bob] - hi\r\n");
+        receive(QByteArray("ClientNumber  3[Bob] - hi\r\n\0", 28));
         QCOMPARE(session->clientNumber(), QStringLiteral("3"));
         QCOMPARE(session->transcript().text().right(14), QStringLiteral("[Bob] - hi\r\n\r\n"));
         session->walk(Direction::Right);
@@ -80,15 +80,15 @@ private slots:
         QTest::addColumn<QByteArray>("read");
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("lastPiece");
-        QTest::newRow("text") << QByteArray("ClientNumber8Hi") << "8"
+        QTest::newRow("text") << QByteArray("ClientNumber8Hi\0", 16) << "8"
                               << "Hi";
-        QTest::newRow("line end") << QByteArray("ClientNumber3\r\n") << "3"
+        QTest::newRow("line end") << QByteArray("ClientNumber3\r\n\0", 16) << "3"
                                   << "\r\n";
         QTest::newRow("terminator") << QByteArray("ClientNumber4\0", 14) << "4"
                                     << "ClientNumber4";
         QTest::newRow("no digits, then a packet") << QByteArray("ClientNumberNewUser\0", 20) << "0"
                                                   << "NewUser";
-        QTest::newRow("no digits at all") << QByteArray("ClientNumber") << "0"
+        QTest::newRow("no digits at all") << QByteArray("ClientNumber\0", 13) << "0"
                                           << "ClientNumber";
     }
     void whatFollowsTheDigitsIsItsOwnPiece()
@@ -203,7 +203,7 @@ private slots:
         probe->Constant_Timer();
         QCOMPARE(readouts.size(), 1);
         // An update that leaves the own image where it stands writes nothing.
-        session->receive(QStringLiteral("Action0StLeftGimboX1800"));
+        session->receive(QStringLiteral("Action0StLeftGimboX1800") + QChar(0));
         probe->Action_Timer();
         QVERIFY(probe->Constant().isActive());
         probe->Constant_Timer();
@@ -221,6 +221,7 @@ private slots:
         QString read;
         while (read.size() < (1 << 20))
             read += QStringLiteral("ClientNumber");
+        read += QChar(0);
         session->receive(read);
         QCOMPARE(session->lastPiece(), QStringLiteral("ClientNumber"));
         QVERIFY(!session->numbered());
@@ -273,7 +274,7 @@ private slots:
         receive("ClientNumber0");
         // The server's echo of the step comes in while pending events run.
         session->setPause([this] {
-            session->receive(QStringLiteral("Action0GoLeftGimboX1800Y480Z"));
+            session->receive(QStringLiteral("Action0GoLeftGimboX1800Y480Z") + QChar(0));
             probe->Action_Timer();
         });
         session->walk(Direction::Left);

@@ -95,6 +95,27 @@ private slots:
         QCOMPARE(dropped.size(), 1);
     }
 
+    void aFloodIsReadInTurns()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        Wsk wsk;
+        QTcpSocket *peer = openTo(server, wsk);
+        QVERIFY(peer);
+        const QByteArray flood(3 * Wsk::MaxRead + 5, 'f');
+        peer->write(flood);
+        qint64 total = 0;
+        int reads = 0;
+        connect(&wsk, &Wsk::DataArrival, this, [&] {
+            const QString got = wsk.GetData();
+            QVERIFY(got.size() <= Wsk::MaxRead);
+            total += got.size();
+            ++reads;
+        });
+        QTRY_COMPARE(total, flood.size());
+        QVERIFY(reads >= 4);
+    }
+
     void closeDropsAnOpenConnection()
     {
         QTcpServer server;
