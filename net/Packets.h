@@ -45,9 +45,9 @@
     x, 1 to 4 characters, up to the "Y".
 
     TCP is a byte stream, so a read may hold several packets or part of one.
-    ReceivedText splits every read at its terminators (and after a client
-    number, which has none) and hands each piece on in order; it never joins
-    pieces across reads.
+    ReceivedStream keeps what follows the last terminator of a read for the
+    next one, and ReceivedText splits the text at its terminators (and after
+    a client number, which has none); each piece is handed on in order.
 */
 
 enum class Direction
