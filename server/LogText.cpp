@@ -14,7 +14,7 @@ QString escaped(QByteArrayView bytes, qsizetype max)
     out.reserve(text.size() + 8);
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || u == 0xA0 || u == 0xAD)
             out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
         else if (u == u'\\' || u == u'"')
             out += QLatin1Char('\\') + c;

@@ -7,8 +7,9 @@
 namespace LogText {
 
 // Bytes from the network as they may stand in a log line: decoded as
-// Windows-1252, every control character (C0, DEL, C1), the backslash and the
-// quote escaped, and cut after `max` characters, so that one line stays one event.
+// Windows-1252, every control character (C0, DEL, C1), the no-break space,
+// the soft hyphen, the backslash and the quote escaped, and cut after `max`
+// characters, so that one line stays one event.
 QString escaped(QByteArrayView bytes, qsizetype max = 64);
 
 } // namespace LogText

@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "server/RelayRules.h"
 
+#include "net/Digits.h"
+#include "net/Protocol.h"
+#include "stage/Roster.h"
+
+#include <optional>
+
 #include <algorithm>
 
 namespace RelayRules {
@@ -25,23 +31,88 @@ QHostAddress plain(const QHostAddress &address)
 
 } // namespace
 
-bool isOwnPacket(QByteArrayView body, int number, QByteArrayView name)
+namespace {
+
+// A whole number with an optional leading "-", as the client writes positions.
+bool skipNumber(QStringView &rest)
+{
+    const qsizetype sign = rest.startsWith(u'-') ? 1 : 0;
+    const qsizetype digits = Digits::leading(rest.mid(sign));
+    if (digits == 0)
+        return false;
+    rest = rest.mid(sign + digits);
+    return true;
+}
+
+bool skip(QStringView &rest, QStringView word)
+{
+    if (!rest.startsWith(word))
+        return false;
+    rest = rest.mid(word.size());
+    return true;
+}
+
+bool isActionShape(QByteArrayView body, int number)
+{
+    if (body.size() > MaxActionPacket || number < 0 || number > 9)
+        return false;
+    const QString text = QString::fromLatin1(body);
+    const QChar digit(u'0' + number);
+    QStringView rest = text;
+    if (!skip(rest, Protocol::Action) || !skip(rest, QStringView(&digit, 1)))
+        return false;
+    const bool move = skip(rest, Protocol::GoLeft) || skip(rest, Protocol::GoRight);
+    if (!move && !skip(rest, Protocol::StLeft) && !skip(rest, Protocol::StRight))
+        return false;
+    if (!Roster::byCode(rest.left(5)))
+        return false;
+    rest = rest.mid(5);
+    if (!skip(rest, Protocol::XMark) || !skipNumber(rest))
+        return false;
+    if (move && (!skip(rest, Protocol::YMark) || !skipNumber(rest) || !skip(rest, Protocol::ZMark)))
+        return false;
+    return rest.isEmpty();
+}
+
+// Why a chat text of the sender's own could pass for something else.
+std::optional<QByteArray> chatRefusal(QByteArrayView text)
+{
+    if (text.size() > MaxChatText)
+        return "Not sent: a line holds at most " + QByteArray::number(MaxChatText) + " characters";
+    if (std::any_of(text.begin(), text.end(), isLineBreak))
+        return QByteArray("Not sent: a line cannot hold a line break");
+    if (text.contains("] - "))
+        return QByteArray("Not sent: \"] - \" would look like someone else speaking");
+    for (const char *word : {"NewUser", "ClientNumber"}) {
+        if (text.contains(word))
+            return "Not sent: \"" + QByteArray(word) + "\" is a word of the stage's own";
+    }
+    for (qsizetype at = text.indexOf("Action"); at >= 0; at = text.indexOf("Action", at + 1)) {
+        if (at + 6 < text.size() && text[at + 6] >= '0' && text[at + 6] <= '9')
+            return QByteArray("Not sent: \"Action\" and a digit are a word of the stage's own");
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Verdict judge(QByteArrayView body, int number, QByteArrayView name)
 {
     if (body.startsWith("Action"))
-        return body.size() > 6 && number >= 0 && number <= 9 && body[6] == char('0' + number);
+        return {isActionShape(body, number) ? Verdict::Relay : Verdict::NotOwn, {}};
     const qsizetype prefix = 1 + name.size() + 4;
     if (body.size() < prefix + 2 || body[0] != '[' || body.sliced(1, name.size()) != name ||
         body.sliced(1 + name.size(), 4) != QByteArrayView("] - ") || !body.endsWith("\r\n"))
-        return false;
-    const QByteArrayView text = body.sliced(prefix, body.size() - prefix - 2);
-    return std::none_of(text.begin(), text.end(), isLineBreak);
+        return {};
+    if (auto why = chatRefusal(body.sliced(prefix, body.size() - prefix - 2)))
+        return {Verdict::Refused, *why};
+    return {Verdict::Relay, {}};
 }
 
-bool isReservedName(QByteArrayView name)
+bool isPresenceAnswer(QByteArrayView body)
 {
-    const qsizetype bracket = name.indexOf(']');
-    const QByteArray head = name.first(bracket < 0 ? name.size() : bracket).toByteArray();
-    return head.trimmed().compare(NoticeSender, Qt::CaseInsensitive) == 0;
+    return body.size() > 13 && body.startsWith("Action") &&
+           (body.sliced(7).startsWith("StLeft") || body.sliced(7).startsWith("StRight"));
 }
 
 QByteArray notice(QByteArrayView text)
@@ -64,8 +135,10 @@ QByteArray noticeName(QByteArrayView name)
     QByteArray out = name.first(std::min(name.size(), MaxNoticeName)).toByteArray();
     for (char &c : out) {
         const auto b = static_cast<unsigned char>(c);
-        // C0, DEL and the five bytes Windows-1252 leaves undefined.
-        if (b < 0x20 || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D)
+        // C0, DEL, the five bytes Windows-1252 leaves undefined, the no-break
+        // space, the soft hyphen and the brackets around a speaker's name.
+        if (b < 0x20 || b == 0x7F || b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 ||
+            b == 0x9D || b == 0xA0 || b == 0xAD || c == '[' || c == ']')
             c = '?';
     }
     if (name.size() > MaxNoticeName)
@@ -73,14 +146,24 @@ QByteArray noticeName(QByteArrayView name)
     return out;
 }
 
-QString addressGroup(const QHostAddress &address)
+QString addressGroup(const QHostAddress &address, const QList<QHostAddress> &ownAddresses)
 {
     const QHostAddress a = plain(address);
     if (a.protocol() == QAbstractSocket::IPv4Protocol)
         return a.toString();
     const Q_IPV6ADDR v6 = a.toIPv6Address();
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(v6.c), 8).toHex()) +
-           QStringLiteral("::/64");
+    const QByteArray prefix(reinterpret_cast<const char *>(v6.c), 8);
+    // Link-local peers, and peers on a LAN the server is on, share one /64
+    // with every other machine there: each counts on its own.
+    bool perAddress = a.isLinkLocal();
+    for (const QHostAddress &own : ownAddresses) {
+        if (own.protocol() == QAbstractSocket::IPv6Protocol &&
+            QByteArrayView(reinterpret_cast<const char *>(own.toIPv6Address().c), 8) == prefix)
+            perAddress = true;
+    }
+    if (perAddress)
+        return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(v6.c), 16).toHex());
+    return QString::fromLatin1(prefix.toHex()) + QStringLiteral("::/64");
 }
 
 bool isExemptAddress(const QHostAddress &address)

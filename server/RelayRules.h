@@ -12,25 +12,46 @@ namespace RelayRules {
 // The sender name of the server's own notices; no participant may join under it.
 inline constexpr char NoticeSender[] = "Quandrel";
 
-// A packet is relayed only when it is one the sender's own client sends: a
-// step or presence answer under its own number, or a chat line under its own
-// name that is one line (nothing in it can pose as a second line).
-bool isOwnPacket(QByteArrayView body, int number, QByteArrayView name);
+inline constexpr qsizetype MaxActionPacket = 40;
+inline constexpr qsizetype MaxChatText = 400;
 
-// Names that would let a participant pose as the server: the notice sender in
-// any letter case, with or without blanks around it or a "]" after it.
-bool isReservedName(QByteArrayView name);
+// What becomes of a relay packet.
+struct Verdict
+{
+    enum Kind
+    {
+        Relay,
+        NotOwn, // not one the sender's own client sends: dropped and logged
+        Refused // the sender's own line, but one that could pass for another
+    };
+    Kind kind = NotOwn;
+    QByteArray reason; // for Refused: why, in plain words for the sender
+};
+
+// A packet is relayed only in the exact shapes the sender's own client
+// sends: a step or presence answer under its own number with a known avatar
+// and whole-number positions, or a chat line under its own name whose text
+// is one line that nothing can cut into a second packet or a second speaker.
+Verdict judge(QByteArrayView body, int number, QByteArrayView name);
+inline bool isOwnPacket(QByteArrayView body, int number, QByteArrayView name)
+{
+    return judge(body, number, name).kind == Verdict::Relay;
+}
+// A presence answer: what every client sends once for each newcomer.
+bool isPresenceAnswer(QByteArrayView body);
 
 // A notice as a chat line from the server, terminated: "[Quandrel] - text" CR LF 0x00.
 QByteArray notice(QByteArrayView text);
 
-// A user name as it may stand inside a notice: control bytes become "?", and
-// a very long name is shortened.
+// A user name as it may stand inside a notice: bytes that do not show and
+// brackets become "?", and a very long name is shortened.
 QByteArray noticeName(QByteArrayView name);
 
-// The group an address counts against for the per-address limit: the address
-// itself for IPv4 (also when mapped into IPv6), its /64 for IPv6.
-QString addressGroup(const QHostAddress &address);
+// The group an address counts against for the limits and budgets: the
+// address itself for IPv4 (also when mapped into IPv6), its /64 for global
+// IPv6, the address itself for link-local IPv6 and for a /64 that one of
+// the server's own addresses is in.
+QString addressGroup(const QHostAddress &address, const QList<QHostAddress> &ownAddresses = {});
 
 // The machine's own users, who may open as many connections as there are places.
 bool isExemptAddress(const QHostAddress &address);

@@ -1,19 +1,32 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// What an operator may tune; the defaults are what a public stage should run with.
+// What an operator may tune; the defaults are what a public stage should run
+// with. Budgets belong to an address group (one IPv4 address or one IPv6
+// /64); 127.0.0.1 and ::1 have a budget for each connection instead. Every
+// rate of 0 means no limit.
 struct ServerSettings
 {
     // A connection that has not joined by then is closed, so that silent
-    // connections cannot hold the places.
+    // connections cannot hold the waiting places.
     int joinTimeoutMs = 10'000;
-    // Connections at a time from one IPv4 address or IPv6 /64; 127.0.0.1 and
-    // ::1 are exempt. 0 means no limit.
+    // Connections at a time from one address group. 0 means no limit.
     int maxPerAddress = 4;
-    // Packets a second a client may send on average, and in one burst. A
-    // client over its budget is simply read later. A rate of 0 means no limit.
+    // Packets a second a group may send on average, and in one burst. What
+    // is over the budget is simply read later.
     double rate = 50;
     double burst = 100;
+    // Bytes a second a group may send, every byte it sends counted.
+    double byteRate = 8 * 1024;
+    double byteBurst = 32 * 1024;
+    // Joins a second a group may make; a join over it waits.
+    double joinRate = 1;
+    double joinBurst = 5;
+    // Connections a second a group may open; the rest are closed at once.
+    double connectRate = 10;
+    double connectBurst = 10;
     // Join and leave notices in the transcript.
     bool notices = true;
+    // How often refused connections and log lines left out are summed up.
+    int summaryIntervalMs = 10'000;
 };

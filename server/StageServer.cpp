@@ -3,11 +3,12 @@
 
 #include "net/Protocol.h"
 #include "server/LogText.h"
+#include "server/NameRules.h"
 #include "server/RelayRules.h"
 
 #include <QFile>
+#include <QNetworkInterface>
 #include <QTcpSocket>
-#include <QTimer>
 
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
@@ -19,19 +20,25 @@ namespace {
 
 constexpr qint64 ReadChunk = 64 * 1024;
 // A refused or dismissed peer that does not take its farewell is cut after this.
-constexpr int FarewellMs = 5000;
+constexpr qint64 FarewellMs = 5000;
+// At most this many log lines a second; the rest are counted.
+constexpr double LogLinesPerSecond = 50;
 
 // A peer that vanished without a word (cable pulled, machine off) is found by
-// keepalive probes after about a minute and a half instead of hours.
+// keepalive probes after about a minute and a half instead of hours, and one
+// that stops taking what it is sent within a minute instead of after the
+// kernel's retransmissions (about 15 minutes).
 void probeForVanishedPeers(QTcpSocket *socket)
 {
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
 #ifdef Q_OS_LINUX
     const auto fd = int(socket->socketDescriptor());
     const int idle = 60, interval = 10, count = 3;
+    const unsigned int unacknowledgedMs = 60'000;
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof unacknowledgedMs);
 #endif
 }
 
@@ -54,14 +61,37 @@ QString quoted(const QByteArray &name)
     return u'"' + LogText::escaped(name) + u'"';
 }
 
+// "192.0.2.7:50312" or "[2001:db8::7]:50312", as a browser writes them.
+QString peerText(const QHostAddress &address, quint16 port)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    const QString host = isV4 ? QHostAddress(v4).toString() : u'[' + address.toString() + u']';
+    return host + u':' + QString::number(port);
+}
+
 } // namespace
 
+StageServer::Group::Group(const ServerSettings &s, qint64 nowNs)
+    : packets(s.rate, s.burst, nowNs), bytes(s.byteRate, s.byteBurst, nowNs),
+      joins(s.joinRate, s.joinBurst, nowNs), connects(s.connectRate, s.connectBurst, nowNs)
+{}
+
 StageServer::StageServer(const ServerSettings &settings, QObject *parent)
-    : QObject(parent), m_settings(settings), m_log([](const QString &) {})
+    : QObject(parent), m_settings(settings), m_logBudget(LogLinesPerSecond, LogLinesPerSecond, 0),
+      m_log([](const QString &) {})
 {
     m_clock.start();
+    m_ownAddresses = QNetworkInterface::allAddresses();
     m_server.setListenBacklogSize(systemBacklog());
     connect(&m_server, &QTcpServer::newConnection, this, &StageServer::onNewConnection);
+    m_farewellSweep.setInterval(500);
+    connect(&m_farewellSweep, &QTimer::timeout, this, &StageServer::sweepFarewells);
+    m_summary.setInterval(m_settings.summaryIntervalMs);
+    connect(&m_summary, &QTimer::timeout, this, &StageServer::summarize);
+    m_summary.start();
+    m_noticeFlush.setSingleShot(true);
+    connect(&m_noticeFlush, &QTimer::timeout, this, &StageServer::flushNotices);
 }
 
 StageServer::~StageServer()
@@ -93,36 +123,66 @@ int StageServer::joinedCount() const
     return n;
 }
 
+void StageServer::log(const QString &line)
+{
+    if (m_logBudget.tryTake(m_clock.nsecsElapsed()))
+        m_log(line);
+    else
+        ++m_logSuppressed;
+}
+
+std::shared_ptr<StageServer::Group> StageServer::groupFor(const QString &key)
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    if (key.isEmpty())
+        return std::make_shared<Group>(m_settings, now);
+    auto &group = m_groups[key];
+    if (!group)
+        group = std::make_shared<Group>(m_settings, now);
+    return group;
+}
+
 void StageServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         const QHostAddress address = socket->peerAddress();
-        const QString peer = address.toString() + u':' + QString::number(socket->peerPort());
-        const QString group =
-            RelayRules::isExemptAddress(address) ? QString() : RelayRules::addressGroup(address);
-        if (connectionCount() >= MaxClients) {
-            refuse(socket, peer,
-                   QStringLiteral("The stage is full: %1 of %1 places are taken")
-                       .arg(MaxClients)
-                       .toLatin1(),
-                   QStringLiteral("the stage is full"));
+        const bool exempt = RelayRules::isExemptAddress(address);
+        const QString key = exempt ? QString() : RelayRules::addressGroup(address, m_ownAddresses);
+        std::shared_ptr<Group> group = groupFor(key);
+        if (!group->connects.tryTake(m_clock.nsecsElapsed())) {
+            // A flood: closed at once, nothing kept, counted for the summary.
+            ++group->refused;
+            socket->abort();
+            delete socket;
             continue;
         }
-        if (!group.isEmpty() && m_settings.maxPerAddress > 0 &&
-            m_perGroup.value(group) >= m_settings.maxPerAddress) {
-            refuse(socket, peer, QByteArrayLiteral("Too many connections from your address"),
-                   QStringLiteral("%1 connections from %2 already")
-                       .arg(m_perGroup.value(group))
-                       .arg(group));
+        const QString peer = peerText(address, socket->peerPort());
+        if (!exempt && m_settings.maxPerAddress > 0 &&
+            group->connections >= m_settings.maxPerAddress) {
+            refuse(
+                socket, *group, peer, "Too many connections from your address",
+                QStringLiteral("%1 connections from %2 already").arg(group->connections).arg(key));
             continue;
         }
-        auto client = std::make_unique<Client>(
-            socket, TokenBucket(m_settings.rate, m_settings.burst, m_clock.nsecsElapsed()));
+        if (!exempt && group->unjoined >= MaxUnjoinedPerGroup) {
+            refuse(socket, *group, peer, "Too many connections from your address",
+                   QStringLiteral("%1 connections from %2 waiting to join already")
+                       .arg(group->unjoined)
+                       .arg(key));
+            continue;
+        }
+        if (m_unjoined >= MaxUnjoined)
+            closeOldestUnjoined();
+
+        auto client = std::make_unique<Client>();
         Client *raw = client.get();
-        raw->peer = peer;
+        raw->socket = socket;
         raw->group = group;
-        if (!group.isEmpty())
-            ++m_perGroup[group];
+        raw->groupKey = key;
+        raw->peer = peer;
+        ++group->connections;
+        ++group->unjoined;
+        ++m_unjoined;
         socket->setParent(this);
         socket->setReadBufferSize(ReadChunk);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -130,6 +190,7 @@ void StageServer::onNewConnection()
         raw->resume = timerFor(raw, 0, &StageServer::readFrom);
         raw->deadline = timerFor(raw, m_settings.joinTimeoutMs, &StageServer::joinDeadline);
         raw->quietEnd = timerFor(raw, NewcomerQuietMs, &StageServer::endQuiet);
+        raw->newUserDue = timerFor(raw, 0, &StageServer::sendNewUser);
         connect(socket, &QTcpSocket::readyRead, this, [this, raw] { readFrom(raw); });
         connect(socket, &QTcpSocket::disconnected, this,
                 [this, raw] { leaveLater(raw, QStringLiteral("disconnected")); });
@@ -139,7 +200,7 @@ void StageServer::onNewConnection()
         });
         raw->deadline->start();
         m_clients.push_back(std::move(client));
-        m_log(QStringLiteral("connect %1").arg(peer));
+        log(QStringLiteral("connect %1").arg(peer));
     }
 }
 
@@ -159,25 +220,105 @@ void StageServer::joinDeadline(Client *client)
         drop(client, QStringLiteral("no join within %1 s").arg(m_settings.joinTimeoutMs / 1000.0));
 }
 
-void StageServer::refuse(QTcpSocket *socket, const QString &peer, const QByteArray &notice,
-                         const QString &why)
+void StageServer::closeOldestUnjoined()
 {
-    m_log(QStringLiteral("refused %1: %2").arg(peer, why));
+    for (const auto &client : m_clients) {
+        if (!client->gone && client->number < 0) {
+            drop(client.get(), QStringLiteral("the waiting places are full; the oldest goes"));
+            return;
+        }
+    }
+}
+
+void StageServer::refuse(QTcpSocket *socket, Group &group, const QString &peer,
+                         const QByteArray &notice, const QString &why)
+{
+    ++group.refused;
+    log(QStringLiteral("refused %1: %2").arg(peer, why));
     socket->setParent(this);
     closeGently(socket, RelayRules::notice(notice));
 }
 
 void StageServer::closeGently(QTcpSocket *socket, const QByteArray &farewell)
 {
-    // Closing after the farewell is written; a peer that does not take it in
-    // time is cut, so a refused connection cannot linger.
-    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(FarewellMs, socket, [socket] {
+    while (!m_farewells.empty() && !m_farewells.front().first)
+        m_farewells.pop_front();
+    if (m_farewells.size() >= MaxFarewells) {
+        // Too many peers that do not take their farewell: no more are written.
         socket->abort();
         socket->deleteLater();
-    });
+        return;
+    }
+    // Closing after the farewell is written; a peer that does not take it in
+    // time is cut by the sweep, so a refused connection cannot linger.
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    m_farewells.emplace_back(socket, nowMs() + FarewellMs);
+    if (!m_farewellSweep.isActive())
+        m_farewellSweep.start();
     socket->write(farewell);
     socket->disconnectFromHost();
+}
+
+void StageServer::sweepFarewells()
+{
+    const qint64 now = nowMs();
+    while (!m_farewells.empty() &&
+           (!m_farewells.front().first || m_farewells.front().second <= now)) {
+        if (QTcpSocket *socket = m_farewells.front().first) {
+            socket->abort();
+            socket->deleteLater();
+        }
+        m_farewells.pop_front();
+    }
+    if (m_farewells.empty())
+        m_farewellSweep.stop();
+}
+
+void StageServer::summarize()
+{
+    int refused = 0;
+    int groups = 0;
+    QString busiest;
+    int most = 0;
+    const qint64 now = nowMs();
+    for (auto it = m_groups.begin(); it != m_groups.end();) {
+        Group &group = *it->second;
+        if (group.refused > 0) {
+            refused += group.refused;
+            ++groups;
+            if (group.refused > most) {
+                most = group.refused;
+                busiest = it->first;
+            }
+            group.refused = 0;
+        }
+        // A group that has been gone long enough starts afresh next time.
+        if (group.connections == 0 && group.emptySinceMs >= 0 &&
+            now - group.emptySinceMs >= RememberGroupMs && it->second.use_count() == 1)
+            it = m_groups.erase(it);
+        else
+            ++it;
+    }
+    const double seconds = m_settings.summaryIntervalMs / 1000.0;
+    if (groups == 1)
+        m_log(QStringLiteral("%1 connections refused from %2 in %3 s")
+                  .arg(refused)
+                  .arg(busiest)
+                  .arg(seconds));
+    else if (groups > 1)
+        m_log(QStringLiteral("%1 connections refused from %2 address groups in %3 s, %4 from %5")
+                  .arg(refused)
+                  .arg(groups)
+                  .arg(seconds)
+                  .arg(most)
+                  .arg(busiest));
+    if (m_logSuppressed > 0) {
+        m_log(QStringLiteral("%1 log lines left out in %2 s: the log takes %3 a second")
+                  .arg(m_logSuppressed)
+                  .arg(seconds)
+                  .arg(LogLinesPerSecond));
+        m_logSuppressed = 0;
+    }
 }
 
 void StageServer::readFrom(Client *client)
@@ -186,15 +327,8 @@ void StageServer::readFrom(Client *client)
         if (!client->waiting)
             client->waiting = client->framer.next();
         if (client->waiting) {
-            const qint64 now = m_clock.nsecsElapsed();
-            if (!client->budget.tryTake(now)) {
-                // Over budget: the packet and what follows wait, the rest in
-                // its own socket, until the budget refills; nothing is lost
-                // and nobody else waits for it.
-                if (!client->resume->isActive())
-                    client->resume->start(int(client->budget.nsUntilNext(now) / 1'000'000) + 1);
+            if (!withinBudget(client, *client->waiting))
                 return;
-            }
             handlePacket(client, *std::exchange(client->waiting, std::nullopt));
             continue;
         }
@@ -210,76 +344,188 @@ void StageServer::readFrom(Client *client)
         drop(client, client->leaving);
 }
 
+bool StageServer::withinBudget(Client *client, const QByteArray &packet)
+{
+    // The presence answer a "NewUser" asks for is free: a crowd coming and
+    // going cannot spend the budgets of those already on the stage.
+    if (client->freeAnswers > 0 && client->number >= 0 &&
+        packet.startsWith(char(Protocol::RelayMarker)) &&
+        RelayRules::isPresenceAnswer(QByteArrayView(packet).sliced(1))) {
+        --client->freeAnswers;
+        return true;
+    }
+    Group &group = *client->group;
+    const qint64 now = m_clock.nsecsElapsed();
+    const double bytes = double(packet.size() + 1);
+    const bool joining = client->number < 0 && packet.startsWith(char(Protocol::JoinMarker));
+    qint64 wait = std::max(group.packets.nsUntil(now), group.bytes.nsUntil(now, bytes));
+    if (joining)
+        wait = std::max(wait, group.joins.nsUntil(now));
+    if (wait > 0) {
+        // Over budget: the packet and what follows wait, the rest in its own
+        // socket, until the budget refills; nothing is lost and nobody else
+        // waits for it.
+        if (!client->resume->isActive())
+            client->resume->start(int(wait / 1'000'000) + 1);
+        return false;
+    }
+    group.packets.tryTake(now);
+    group.bytes.tryTake(now, bytes);
+    if (joining)
+        group.joins.tryTake(now);
+    return true;
+}
+
 void StageServer::handlePacket(Client *client, const QByteArray &packet)
 {
     if (packet.isEmpty())
         return;
     if (packet.front() == char(Protocol::JoinMarker) && client->number < 0) {
         join(client, packet.mid(1));
-    } else if (packet.front() == char(Protocol::RelayMarker) && client->number >= 0) {
-        const QByteArray body = packet.mid(1);
-        if (RelayRules::isOwnPacket(body, client->number, client->name))
-            relay(body + '\0');
-        else
-            notRelayed(client, body);
+        return;
     }
-    // Anything else (unknown markers, packets before the join, a second join) is dropped.
+    if (packet.front() != char(Protocol::RelayMarker) || client->number < 0)
+        return; // unknown markers, packets before the join, a second join
+    const QByteArray body = packet.mid(1);
+    const RelayRules::Verdict verdict = RelayRules::judge(body, client->number, client->name);
+    switch (verdict.kind) {
+    case RelayRules::Verdict::Relay:
+        // A closed client's last steps go out only while nobody else has its number.
+        if (!client->vacated || !body.startsWith("Action") || !m_numbers[client->number])
+            relay(body + '\0');
+        break;
+    case RelayRules::Verdict::Refused:
+        send(client, RelayRules::notice(verdict.reason));
+        break;
+    case RelayRules::Verdict::NotOwn:
+        notRelayed(client, body);
+        break;
+    }
 }
 
 void StageServer::join(Client *client, const QByteArray &name)
 {
-    if (RelayRules::isReservedName(name)) {
-        drop(client, QStringLiteral("the name %1 is reserved").arg(quoted(name)),
-             RelayRules::notice("That name is kept for the stage's own notices: "
-                                "please connect under another one"));
+    const QString look = NameRules::lookAlike(name);
+    std::optional<QByteArray> refusal = NameRules::refusal(name);
+    if (!refusal) {
+        for (const Client *other : m_numbers) {
+            if (other && other->lookAlike == look)
+                refusal = "The name " + RelayRules::noticeName(name) + " is already on the stage";
+        }
+    }
+    if (!refusal && joinedCount() >= MaxClients)
+        refusal = "The stage is full: " + QByteArray::number(MaxClients) + " of " +
+                  QByteArray::number(MaxClients) + " places are taken";
+    if (refusal) {
+        drop(client,
+             QStringLiteral("refused name %1: %2").arg(quoted(name), QString::fromLatin1(*refusal)),
+             RelayRules::notice(*refusal));
         return;
     }
     int number = 0;
     while (number < MaxClients && m_numbers[number])
         ++number;
-    if (number == MaxClients) { // cannot happen with the connection bound, but never index past it
-        drop(client, QStringLiteral("no free client number"));
-        return;
-    }
-    const QByteArray newUser = QByteArrayLiteral("NewUser") + '\0';
-    const QByteArray joinedNotice =
-        RelayRules::notice(RelayRules::noticeName(name) + " joined the stage");
-    for (Client *other : m_numbers) {
-        if (!other)
-            continue;
-        send(other, newUser);
-        if (m_settings.notices)
-            send(other, joinedNotice);
-    }
+    --client->group->unjoined;
+    --m_unjoined;
+    client->deadline->stop();
     client->number = number;
     client->name = name;
+    client->lookAlike = look;
     m_numbers[number] = client;
+    for (Client *other : m_numbers) {
+        if (other && other != client)
+            announceNewcomer(other);
+    }
+    noticeJoin(client);
     m_log(QStringLiteral("join %1 as %2 %3").arg(client->peer).arg(number).arg(quoted(name)));
-    send(client, QByteArrayLiteral("ClientNumber") + char('0' + number));
+    send(client, Protocol::ClientNumber.toLatin1() + char('0' + number));
     client->quiet = true;
     client->quietEnd->start();
+}
+
+void StageServer::announceNewcomer(Client *to)
+{
+    if (to->newUserDue->isActive())
+        return; // the one already due answers for this newcomer too
+    const qint64 since = nowMs() - to->lastNewUserMs;
+    if (since >= NewUserGapMs)
+        sendNewUser(to);
+    else
+        to->newUserDue->start(int(NewUserGapMs - since));
+}
+
+void StageServer::sendNewUser(Client *to)
+{
+    if (to->gone || to->vacated)
+        return;
+    to->lastNewUserMs = nowMs();
+    to->freeAnswers = std::min(to->freeAnswers + 1, 2);
+    send(to, Protocol::NewUser.toLatin1() + '\0');
+}
+
+void StageServer::noticeJoin(Client *newcomer)
+{
+    if (!m_settings.notices)
+        return;
+    if (auto line = m_joinNotices.add(RelayRules::noticeName(newcomer->name), nowMs())) {
+        const QByteArray notice = RelayRules::notice(*line);
+        for (Client *other : m_numbers) {
+            if (other && other != newcomer)
+                send(other, notice);
+        }
+    }
+    if (!m_noticeFlush.isActive() && m_joinNotices.dueMs() >= 0)
+        m_noticeFlush.start(int(std::max<qint64>(0, m_joinNotices.dueMs() - nowMs())));
+}
+
+void StageServer::noticeLeave(const QByteArray &name)
+{
+    if (!m_settings.notices)
+        return;
+    if (auto line = m_leaveNotices.add(RelayRules::noticeName(name), nowMs()))
+        relay(RelayRules::notice(*line));
+    if (!m_noticeFlush.isActive() && m_leaveNotices.dueMs() >= 0)
+        m_noticeFlush.start(int(std::max<qint64>(0, m_leaveNotices.dueMs() - nowMs())));
+}
+
+void StageServer::flushNotices()
+{
+    const qint64 now = nowMs();
+    for (NoticeBatch *batch : {&m_joinNotices, &m_leaveNotices}) {
+        if (batch->dueMs() >= 0 && batch->dueMs() <= now) {
+            if (auto line = batch->flush())
+                relay(RelayRules::notice(*line));
+        }
+    }
+    qint64 next = -1;
+    for (const NoticeBatch *batch : {&m_joinNotices, &m_leaveNotices}) {
+        if (batch->dueMs() >= 0 && (next < 0 || batch->dueMs() < next))
+            next = batch->dueMs();
+    }
+    if (next >= 0)
+        m_noticeFlush.start(int(std::max<qint64>(0, next - now)));
 }
 
 void StageServer::endQuiet(Client *client)
 {
     client->quiet = false;
-    if (client->held.isEmpty())
+    if (client->held.size() == 0)
         return;
-    send(client, std::exchange(client->held, {}));
+    send(client, client->held.take());
 }
 
 void StageServer::notRelayed(Client *client, const QByteArray &body)
 {
     ++client->notRelayed;
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = nowMs();
     if (client->notRelayedLoggedMs >= 0 &&
         now - client->notRelayedLoggedMs < NotRelayedLogIntervalMs)
         return;
-    m_log(QStringLiteral("not relayed from %1 number %2: %3 packet(s) not its own, such as %4")
-              .arg(client->peer)
-              .arg(client->number)
-              .arg(client->notRelayed)
-              .arg(quoted(body)));
+    log(QStringLiteral("not relayed from %1 number %2: %3 packet(s) not its own, such as %4")
+            .arg(client->peer)
+            .arg(client->number)
+            .arg(client->notRelayed)
+            .arg(quoted(body)));
     client->notRelayed = 0;
     client->notRelayedLoggedMs = now;
 }
@@ -296,16 +542,14 @@ void StageServer::send(Client *client, const QByteArray &bytes)
 {
     if (client->gone || !client->leaving.isEmpty())
         return;
-    qint64 unsent;
     if (client->quiet) {
-        client->held += bytes;
-        unsent = client->held.size();
-    } else {
-        client->socket->write(bytes);
-        client->socket->flush(); // each packet goes out on its own
-        unsent = client->socket->bytesToWrite();
+        // Held within its own bound; a newcomer is never cut for it.
+        client->held.add(bytes);
+        return;
     }
-    if (unsent > MaxPendingOutput)
+    client->socket->write(bytes);
+    client->socket->flush(); // each packet goes out on its own
+    if (client->socket->bytesToWrite() > MaxPendingOutput)
         leaveLater(client,
                    QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
 }
@@ -315,6 +559,9 @@ void StageServer::leaveLater(Client *client, const QString &why)
     if (client->gone || !client->leaving.isEmpty())
         return;
     client->leaving = why;
+    // Gone from the stage at the close; what it sent before is still relayed.
+    if (client->socket->state() != QAbstractSocket::ConnectedState)
+        vacate(client, why);
     if (!m_leaveQueued) {
         m_leaveQueued = true;
         QTimer::singleShot(0, this, &StageServer::finishLeaving);
@@ -340,30 +587,42 @@ void StageServer::finishLeaving()
     }
 }
 
-void StageServer::drop(Client *client, const QString &why, const QByteArray &farewell)
+void StageServer::vacate(Client *client, const QString &why)
 {
-    if (client->gone)
+    if (client->number < 0 || client->vacated)
         return;
-    client->gone = true;
-    if (!client->group.isEmpty() && --m_perGroup[client->group] <= 0)
-        m_perGroup.remove(client->group);
+    client->vacated = true;
+    m_numbers[client->number] = nullptr;
+    client->newUserDue->stop();
     const QString unrelayed =
         client->notRelayed > 0
             ? QStringLiteral(" (%1 more packet(s) not relayed)").arg(client->notRelayed)
             : QString();
-    if (client->number >= 0) {
-        m_numbers[client->number] = nullptr;
-        m_log(QStringLiteral("leave %1 number %2: %3%4")
-                  .arg(client->peer)
-                  .arg(client->number)
-                  .arg(why, unrelayed));
-        if (m_settings.notices)
-            relay(RelayRules::notice(RelayRules::noticeName(client->name) + " left the stage"));
-    } else {
-        m_log(QStringLiteral("leave %1: %2").arg(client->peer, why));
+    m_log(QStringLiteral("leave %1 number %2: %3%4")
+              .arg(client->peer)
+              .arg(client->number)
+              .arg(why, unrelayed));
+    noticeLeave(client->name);
+}
+
+void StageServer::drop(Client *client, const QString &why, const QByteArray &farewell)
+{
+    if (client->gone)
+        return;
+    if (client->number >= 0)
+        vacate(client, why);
+    else
+        log(QStringLiteral("leave %1: %2").arg(client->peer, why));
+    client->gone = true;
+    Group &group = *client->group;
+    if (client->number < 0) {
+        --group.unjoined;
+        --m_unjoined;
     }
+    if (--group.connections == 0)
+        group.emptySinceMs = nowMs();
     client->socket->disconnect(this);
-    for (QTimer *timer : {client->resume, client->deadline, client->quietEnd})
+    for (QTimer *timer : {client->resume, client->deadline, client->quietEnd, client->newUserDue})
         timer->stop();
     if (farewell.isEmpty() || client->socket->state() != QAbstractSocket::ConnectedState) {
         client->socket->abort();

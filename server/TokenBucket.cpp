@@ -14,22 +14,22 @@ double TokenBucket::available(qint64 nowNs) const
     return std::min(m_burst, m_tokens + elapsed * m_rate);
 }
 
-bool TokenBucket::tryTake(qint64 nowNs)
+bool TokenBucket::tryTake(qint64 nowNs, double amount)
 {
     if (m_rate <= 0)
         return true;
     const double tokens = available(nowNs);
-    if (tokens < 1.0)
+    if (tokens < std::min(amount, m_burst))
         return false;
-    m_tokens = tokens - 1.0;
-    m_lastNs = nowNs;
+    m_tokens = tokens - amount;
+    m_lastNs = std::max(nowNs, m_lastNs);
     return true;
 }
 
-qint64 TokenBucket::nsUntilNext(qint64 nowNs) const
+qint64 TokenBucket::nsUntil(qint64 nowNs, double amount) const
 {
     if (m_rate <= 0)
         return 0;
-    const double missing = 1.0 - available(nowNs);
+    const double missing = std::min(amount, m_burst) - available(nowNs);
     return missing <= 0 ? 0 : qint64(std::ceil(missing / m_rate * 1e9));
 }

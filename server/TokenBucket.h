@@ -3,7 +3,7 @@
 
 #include <QtGlobal>
 
-// A packet budget: `rate` tokens a second, at most `burst` saved up. Times are
+// A budget: `rate` tokens a second, at most `burst` saved up. Times are
 // nanoseconds on any monotonic clock.
 class TokenBucket
 {
@@ -11,10 +11,12 @@ public:
     // A rate of 0 or less never runs out.
     TokenBucket(double rate, double burst, qint64 nowNs);
 
-    // Spends one token if there is one.
-    bool tryTake(qint64 nowNs);
-    // How long until one token is there again; 0 when one is there now.
-    qint64 nsUntilNext(qint64 nowNs) const;
+    // Spends `amount` tokens if there are that many. An amount larger than
+    // the burst is let through once the bucket is full, and the rest is
+    // owed: what comes later waits until it is paid.
+    bool tryTake(qint64 nowNs, double amount = 1);
+    // How long until `amount` tokens can be taken; 0 when they can now.
+    qint64 nsUntil(qint64 nowNs, double amount = 1) const;
 
 private:
     double available(qint64 nowNs) const;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "net/Protocol.h"
 #include "server/LogSink.h"
+#include "server/OptionValues.h"
 #include "server/SignalWatcher.h"
 #include "server/StageServer.h"
 
@@ -37,18 +38,31 @@ std::optional<QHostAddress> resolve(const QString &text)
     return std::nullopt;
 }
 
-double number(const QCommandLineParser &parser, const QCommandLineOption &option, double min,
-              double max)
+QString rangeError(const QCommandLineParser &parser, const QCommandLineOption &option,
+                   const char *what)
 {
-    bool ok = false;
-    const double value = parser.value(option).toDouble(&ok);
-    if (!ok || value < min || value > max)
-        usageError(parser, QStringLiteral("--%1 takes a number from %2 to %3, not \"%4\"")
-                               .arg(option.names().first())
-                               .arg(min)
-                               .arg(max)
-                               .arg(parser.value(option)));
-    return value;
+    return QStringLiteral("--%1 takes %2, not \"%3\"")
+        .arg(option.names().first(), QLatin1String(what), parser.value(option));
+}
+
+qint64 count(const QCommandLineParser &parser, const QCommandLineOption &option, qint64 min,
+             qint64 max)
+{
+    const auto value = OptionValues::count(parser.value(option), min, max);
+    if (!value)
+        usageError(parser, rangeError(parser, option, "a whole number")
+                               .append(QStringLiteral(" (from %1 to %2)").arg(min).arg(max)));
+    return *value;
+}
+
+double decimal(const QCommandLineParser &parser, const QCommandLineOption &option, double min,
+               double max)
+{
+    const auto value = OptionValues::decimal(parser.value(option), min, max);
+    if (!value)
+        usageError(parser, rangeError(parser, option, "a decimal number")
+                               .append(QStringLiteral(" (from %1 to %2)").arg(min).arg(max)));
+    return *value;
 }
 
 } // namespace
@@ -85,26 +99,61 @@ int main(int argc, char *argv[])
         QStringLiteral("SECONDS"), QString::number(defaults.joinTimeoutMs / 1000));
     const QCommandLineOption perAddressOption(
         QStringLiteral("max-per-address"),
-        QStringLiteral("Connections at a time from one IPv4 address or IPv6 /64; 127.0.0.1 and ::1 "
-                       "are exempt; 0 for no limit (default: %1).")
+        QStringLiteral("Connections at a time from one address group (an IPv4 address or an "
+                       "IPv6 /64); 127.0.0.1 and ::1 are exempt; 0 for no limit (default: %1).")
             .arg(defaults.maxPerAddress),
         QStringLiteral("N"), QString::number(defaults.maxPerAddress));
-    const QCommandLineOption rateOption(
-        QStringLiteral("rate"),
-        QStringLiteral("Packets a second a client may send; a client over it is read later, "
-                       "nothing is dropped; 0 for no limit (default: %1).")
-            .arg(defaults.rate),
-        QStringLiteral("PACKETS"), QString::number(defaults.rate));
-    const QCommandLineOption burstOption(
-        QStringLiteral("burst"),
-        QStringLiteral("Packets a client may send at once before the rate applies (default: %1).")
-            .arg(defaults.burst),
-        QStringLiteral("PACKETS"), QString::number(defaults.burst));
+    // Every budget belongs to the address group and is remembered for a
+    // minute after its last connection closed.
+    const auto budget = [](const char *name, const QString &what, const char *unit, double value) {
+        return QCommandLineOption(QString::fromLatin1(name),
+                                  what + QStringLiteral(" (default: %1).").arg(value),
+                                  QString::fromLatin1(unit), QString::number(value));
+    };
+    const QCommandLineOption rateOption =
+        budget("rate",
+               QStringLiteral("Packets a second an address group may send; what is over it is "
+                              "read later, nothing is dropped; 0 for no limit"),
+               "PACKETS", defaults.rate);
+    const QCommandLineOption burstOption =
+        budget("burst", QStringLiteral("Packets a group may send at once before the rate applies"),
+               "PACKETS", defaults.burst);
+    const QCommandLineOption byteRateOption = budget(
+        "byte-rate", QStringLiteral("Bytes a second an address group may send; 0 for no limit"),
+        "BYTES", defaults.byteRate);
+    const QCommandLineOption byteBurstOption = budget(
+        "byte-burst", QStringLiteral("Bytes a group may send at once before the byte rate applies"),
+        "BYTES", defaults.byteBurst);
+    const QCommandLineOption joinRateOption =
+        budget("join-rate",
+               QStringLiteral("Joins a second an address group may make; a join over it "
+                              "waits; 0 for no limit"),
+               "JOINS", defaults.joinRate);
+    const QCommandLineOption joinBurstOption = budget(
+        "join-burst", QStringLiteral("Joins a group may make at once before the join rate applies"),
+        "JOINS", defaults.joinBurst);
+    const QCommandLineOption connectRateOption =
+        budget("connect-rate",
+               QStringLiteral("Connections a second an address group may open; the rest "
+                              "are closed at once; 0 for no limit"),
+               "CONNECTS", defaults.connectRate);
+    const QCommandLineOption connectBurstOption = budget(
+        "connect-burst",
+        QStringLiteral("Connections a group may open at once before the connect rate applies"),
+        "CONNECTS", defaults.connectBurst);
+    const QCommandLineOption summaryOption(
+        QStringLiteral("log-summary"),
+        QStringLiteral("Sum up refused connections and log lines left out every this many "
+                       "seconds; the log takes at most 50 lines a second (default: %1).")
+            .arg(defaults.summaryIntervalMs / 1000),
+        QStringLiteral("SECONDS"), QString::number(defaults.summaryIntervalMs / 1000));
     const QCommandLineOption noNoticesOption(
         QStringLiteral("no-notices"),
         QStringLiteral("Do not tell the stage when someone joins or leaves."));
     parser.addOptions({listenOption, portOption, joinTimeoutOption, perAddressOption, rateOption,
-                       burstOption, noNoticesOption});
+                       burstOption, byteRateOption, byteBurstOption, joinRateOption,
+                       joinBurstOption, connectRateOption, connectBurstOption, summaryOption,
+                       noNoticesOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(
@@ -112,16 +161,25 @@ int main(int argc, char *argv[])
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     // Only this machine unless told otherwise: opening a server to a network is a choice.
-    const auto address = resolve(parser.value(listenOption));
+    auto address = resolve(parser.value(listenOption));
     if (!address)
         usageError(parser, QStringLiteral("not an address or known host name: %1")
                                .arg(parser.value(listenOption)));
-    const auto port = quint16(number(parser, portOption, 0, 65535));
+    if (*address == QHostAddress(QHostAddress::AnyIPv6))
+        address = QHostAddress(QHostAddress::Any); // "::" takes IPv4 as well
+    const auto port = quint16(count(parser, portOption, 0, 65535));
     ServerSettings settings;
-    settings.joinTimeoutMs = int(number(parser, joinTimeoutOption, 0.001, 86400) * 1000);
-    settings.maxPerAddress = int(number(parser, perAddressOption, 0, StageServer::MaxClients));
-    settings.rate = number(parser, rateOption, 0, 1e9);
-    settings.burst = number(parser, burstOption, 1, 1e9);
+    settings.joinTimeoutMs = int(decimal(parser, joinTimeoutOption, 0.001, 86400) * 1000);
+    settings.maxPerAddress = int(count(parser, perAddressOption, 0, StageServer::MaxClients));
+    settings.rate = decimal(parser, rateOption, 0, 1e9);
+    settings.burst = decimal(parser, burstOption, 1, 1e9);
+    settings.byteRate = decimal(parser, byteRateOption, 0, 1e12);
+    settings.byteBurst = decimal(parser, byteBurstOption, 1, 1e12);
+    settings.joinRate = decimal(parser, joinRateOption, 0, 1e9);
+    settings.joinBurst = decimal(parser, joinBurstOption, 1, 1e9);
+    settings.connectRate = decimal(parser, connectRateOption, 0, 1e9);
+    settings.connectBurst = decimal(parser, connectBurstOption, 1, 1e9);
+    settings.summaryIntervalMs = int(decimal(parser, summaryOption, 0.1, 86400) * 1000);
     settings.notices = !parser.isSet(noNoticesOption);
 
     LogSink log(QStringLiteral("quandrel-server: "));

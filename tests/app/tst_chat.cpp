@@ -266,6 +266,7 @@ private slots:
         b.session().setDefaultPort(stage.port());
         b.setEndProgram([] {});
         b.Form_Load();
+        b.Sorra_Click(); // the button joins under the avatar's name: one Gimbo a stage
         form->session().setDefaultPort(stage.port());
         form->cmdConnection_Click();
         b.cmdConnection_Click();

@@ -30,6 +30,7 @@ private slots:
         QTRY_VERIFY(a.session().numbered()); // given by the server, not the label's "0"
         QCOMPARE(a.lblClientNumber->text(), QStringLiteral("0"));
         QTRY_COMPARE(server.joinedCount(), 1);
+        b.Nubo_Click(); // the button joins under the avatar's name: one Gimbo a stage
         b.cmdConnection_Click();
         QTRY_VERIFY(b.session().numbered());
         QCOMPARE(b.lblClientNumber->text(), QStringLiteral("1"));

@@ -292,7 +292,7 @@ private slots:
             auto socket = std::make_unique<QTcpSocket>();
             socket->connectToHost(QHostAddress::LocalHost, server.port());
             QVERIFY(socket->waitForConnected(2000));
-            socket->write(QByteArray("\x0Ax\0", 3));
+            socket->write("\x0Ax" + QByteArray::number(i) + '\0');
             QTRY_VERIFY(socket->bytesAvailable() >= 13);
             clients.push_back(std::move(socket));
         }
@@ -312,7 +312,7 @@ private slots:
             auto socket = std::make_unique<QTcpSocket>();
             socket->connectToHost(QHostAddress::LocalHost, server.port());
             QVERIFY(socket->waitForConnected(2000));
-            socket->write(QByteArray("\x0Ay\0", 3));
+            socket->write("\x0Ay" + QByteArray::number(i) + '\0');
             QTRY_VERIFY(socket->bytesAvailable() >= 13);
             numbers.append(socket->read(13));
             more.push_back(std::move(socket));
@@ -322,6 +322,7 @@ private slots:
         QTcpSocket eleventh;
         eleventh.connectToHost(QHostAddress::LocalHost, server.port());
         QVERIFY(eleventh.waitForConnected(2000));
+        eleventh.write(QByteArray("\x0Az\0", 3));
         QTRY_COMPARE(eleventh.state(), QAbstractSocket::UnconnectedState);
     }
 
@@ -334,7 +335,10 @@ private slots:
         for (QTcpSocket *s : {&flood, &other}) {
             s->connectToHost(QHostAddress::LocalHost, server.port());
             QVERIFY(s->waitForConnected(2000));
-            s->write(QByteArray("\x0Ax\0", 3));
+            s->write(s == &other ? QByteArray("\x0Ax\0", 3)
+                                 : QByteArray("\x0A"
+                                              "f\0",
+                                              3));
             QTRY_VERIFY(s->bytesAvailable() >= 13);
             s->readAll();
         }

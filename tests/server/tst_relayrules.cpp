@@ -34,6 +34,54 @@ private slots:
         QTest::newRow("no separator") << QByteArray("[Ann]hi\r\n") << 4 << false;
         QTest::newRow("number text") << QByteArray("ClientNumber3") << 3 << false;
         QTest::newRow("newcomer text") << QByteArray("NewUser") << 3 << false;
+        // Steps and presence answers only in the shapes a client sends.
+        QTest::newRow("negative x") << QByteArray("Action2GoLeftJaxo X-50Y480Z") << 2 << true;
+        QTest::newRow("41 bytes") << QByteArray("Action2GoLeftJaxo X-5000000000Y480000000Z") << 2
+                                  << false;
+        QTest::newRow("40 bytes") << QByteArray("Action2GoLeftJaxo X-500000000Y480000000Z") << 2
+                                  << true;
+        QTest::newRow("unknown avatar") << QByteArray("Action2GoLeftBobbyX1800Y480Z") << 2 << false;
+        QTest::newRow("no Z") << QByteArray("Action2GoLeftGimboX1800Y480") << 2 << false;
+        QTest::newRow("presence with Y")
+            << QByteArray("Action2StLeftGimboX1800Y480Z") << 2 << false;
+        QTest::newRow("decimal x") << QByteArray("Action2StLeftGimboX18.5") << 2 << false;
+        QTest::newRow("blank in x") << QByteArray("Action2StLeftGimboX 1800") << 2 << false;
+        QTest::newRow("text after") << QByteArray("Action2GoRightGimboX1800Y480Zhi") << 2 << false;
+        QTest::newRow("two digits") << QByteArray("Action12GoLeftGimboX1800Y480Z") << 1 << false;
+        QTest::newRow("lower case") << QByteArray("Action2goLeftGimboX1800Y480Z") << 2 << false;
+        QTest::newRow("no direction") << QByteArray("Action2GimboX1800") << 2 << false;
+    }
+
+    void chatThatCouldPassForSomethingElse_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("plain") << QByteArray("hello, all - see you] later [x]") << true;
+        QTest::newRow("400") << QByteArray(400, 'x') << true;
+        QTest::newRow("401") << QByteArray(401, 'x') << false;
+        QTest::newRow("a speaker") << QByteArray("ok\t[Quandrel] - you are muted") << false;
+        QTest::newRow("newcomer") << QByteArray("xNewUser") << false;
+        QTest::newRow("number") << QByteArray("ClientNumber") << false;
+        QTest::newRow("step") << QByteArray("Action0StRightTavroX1200") << false;
+        QTest::newRow("the word alone") << QByteArray("Action figures") << true;
+        QTest::newRow("at the end") << QByteArray("Action") << true;
+        QTest::newRow("line break") << QByteArray("a\nb") << false;
+    }
+    void chatThatCouldPassForSomethingElse()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, sent);
+        const RelayRules::Verdict verdict = RelayRules::judge("[Ann] - " + text + "\r\n", 4, "Ann");
+        QCOMPARE(verdict.kind, sent ? RelayRules::Verdict::Relay : RelayRules::Verdict::Refused);
+        QCOMPARE(verdict.reason.startsWith("Not sent: "), !sent);
+    }
+
+    void presenceAnswers()
+    {
+        QVERIFY(RelayRules::isPresenceAnswer("Action3StLeftGimboX1800"));
+        QVERIFY(RelayRules::isPresenceAnswer("Action3StRightGimboX1800"));
+        QVERIFY(!RelayRules::isPresenceAnswer("Action3GoLeftGimboX1800Y480Z"));
+        QVERIFY(!RelayRules::isPresenceAnswer("[Ann] - Action3StLeft"));
     }
     void ownPackets()
     {
@@ -41,14 +89,6 @@ private slots:
         QFETCH(int, number);
         QFETCH(bool, own);
         QCOMPARE(RelayRules::isOwnPacket(body, number, "Ann"), own);
-    }
-
-    void reservedNames()
-    {
-        for (QByteArrayView name : {"Quandrel", "quandrel", " QUANDREL ", "Quandrel] - x"})
-            QVERIFY2(RelayRules::isReservedName(name), name.data());
-        for (QByteArrayView name : {"Quandrels", "Quan drel", "Ann", "", "x] Quandrel"})
-            QVERIFY2(!RelayRules::isReservedName(name), name.data());
     }
 
     void notices()
@@ -62,8 +102,9 @@ private slots:
         QByteArray controls;
         for (int b = 0; b < 0x20; ++b)
             controls += char(b);
-        // DEL and the C1 bytes Windows-1252 leaves undefined.
-        for (int b : {0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D})
+        // DEL, the C1 bytes Windows-1252 leaves undefined, the no-break space,
+        // the soft hyphen and the brackets.
+        for (int b : {0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D, 0xA0, 0xAD, int('['), int(']')})
             controls += char(b);
         for (char c : controls) {
             const QByteArray name = QByteArray("a") + c + "b";
@@ -107,14 +148,24 @@ private slots:
                                        << "2001:db8:1:3::1" << false;
         QTest::newRow("IPv6 first bit") << "2001:db8::1"
                                         << "a001:db8::1" << false;
+        QTest::newRow("link-local") << "fe80::1"
+                                    << "fe80::2" << false;
+        QTest::newRow("link-local itself") << "fe80::1"
+                                           << "fe80::1" << true;
+        QTest::newRow("the server's own LAN") << "2001:db8:aa:1::7"
+                                              << "2001:db8:aa:1::8" << false;
+        QTest::newRow("another LAN") << "2001:db8:aa:2::7"
+                                     << "2001:db8:aa:2::8" << true;
     }
     void addressGroups()
     {
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(bool, same);
-        QCOMPARE(RelayRules::addressGroup(QHostAddress(a)) ==
-                     RelayRules::addressGroup(QHostAddress(b)),
+        const QList<QHostAddress> own = {QHostAddress(QStringLiteral("2001:db8:aa:1::1")),
+                                         QHostAddress(QStringLiteral("192.0.2.1"))};
+        QCOMPARE(RelayRules::addressGroup(QHostAddress(a), own) ==
+                     RelayRules::addressGroup(QHostAddress(b), own),
                  same);
     }
 

@@ -61,6 +61,7 @@ class TestServer : public QObject
         settings.notices = false;
         settings.rate = rate;
         settings.burst = burst;
+        settings.byteRate = settings.joinRate = settings.connectRate = 0;
         server = std::make_unique<StageServer>(settings);
         server->setLog([this](const QString &line) { log.append(line); });
         QVERIFY(server->listen(QHostAddress::LocalHost, 0));
@@ -86,7 +87,7 @@ private slots:
         // The relay alone: no notices, no budget, unless a test asks for them.
         ServerSettings settings;
         settings.notices = false;
-        settings.rate = 0;
+        settings.rate = settings.byteRate = settings.joinRate = settings.connectRate = 0;
         server = std::make_unique<StageServer>(settings);
         server->setLog([this](const QString &line) { log.append(line); });
         QVERIFY(server->listen(QHostAddress::LocalHost, 0));
@@ -182,9 +183,9 @@ private slots:
         receive(*a, 8);
         QByteArray burst;
         QByteArray expected;
-        for (int i = 0; i < 150; ++i) {
+        for (int i = 0; i < 1500; ++i) {
             const QByteArray line =
-                "[B] - " + QByteArray::number(i) + QByteArray(3000, 'b') + "\r\n";
+                "[B] - " + QByteArray::number(i) + QByteArray(296, 'b') + "\r\n";
             burst += '\x02' + line + '\0';
             expected += line + '\0';
         }
@@ -246,12 +247,18 @@ private slots:
 
     void logLinesShowNamesSafely()
     {
-        auto a = joined(QByteArray("Eve\x85\x81\n[x] \"q\" \\ \x7F\x9B", 18), '0');
-        QVERIFY(a);
-        const QString line = log.filter(QStringLiteral("join ")).value(0);
-        QVERIFY2(line.endsWith(
-                     QStringLiteral("as 0 \"Eve\u2026\\x81\\x0a[x] \\\"q\\\" \\\\ \\x7f\u203a\"")),
+        // A name that cannot join still shows in the log, as text on one line.
+        auto eve = connectClient();
+        QVERIFY(eve);
+        eve->write(QByteArray("\x0A"
+                              "Eve\x85\x81\n[x] \"q\" \\ \x7F\x9B\xA0\xAD\0",
+                              22));
+        QTRY_COMPARE(eve->state(), QAbstractSocket::UnconnectedState);
+        const QString line = log.filter(QStringLiteral("refused name")).value(0);
+        QVERIFY2(line.contains(QStringLiteral(
+                     "\"Eve\u2026\\x81\\x0a[x] \\\"q\\\" \\\\ \\x7f\u203a\\xa0\\xad\"")),
                  qPrintable(line));
+        QVERIFY(!line.contains(u'\n'));
     }
 
     void reusesTheNumberOfAClientThatLeft()
@@ -274,11 +281,14 @@ private slots:
     {
         std::vector<std::unique_ptr<QTcpSocket>> clients;
         for (int i = 0; i < StageServer::MaxClients; ++i) {
-            clients.push_back(joined("x", char('0' + i)));
+            clients.push_back(joined("x" + QByteArray::number(i), char('0' + i)));
             QVERIFY(clients.back());
         }
         auto eleventh = connectClient();
         QVERIFY(eleventh);
+        eleventh->write(QByteArray("\x0Az\0", 3));
+        QCOMPARE(receive(*eleventh, 60),
+                 QByteArray("[Quandrel] - The stage is full: 10 of 10 places are taken\r\n\0", 60));
         QTRY_COMPARE(eleventh->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(server->connectionCount(), StageServer::MaxClients);
         QVERIFY(log.join(u'\n').contains(QStringLiteral("full")));
@@ -321,11 +331,11 @@ private slots:
             if (line.contains(QStringLiteral("not reading")) && toSleeper)
                 queuedAtCut = toSleeper->bytesToWrite();
         });
-        QByteArray packet = "\x02[R] - " + QByteArray(4000, 'z') + "\r\n";
+        QByteArray packet = "\x02[R] - " + QByteArray(400, 'z') + "\r\n";
         packet.append('\0');
         qint64 received = 0;
         for (int round = 0; round < 400 && server->joinedCount() == 2; ++round) {
-            for (int i = 0; i < 16; ++i)
+            for (int i = 0; i < 160; ++i)
                 reader->write(packet);
             reader->flush();
             QTest::qWait(5);
