@@ -1,0 +1,283 @@
+// SPDX-License-Identifier: MIT
+#include "ServerProcess.h"
+#include "StagePeer.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+// Attacks with a few connections, crafted names and several source addresses
+// (bound in 127.0.0.0/8), against the real server binary. Each is bounded in
+// time; each must fail to forge, lock out, cut or flood.
+class TestAttacks : public QObject
+{
+    Q_OBJECT
+
+    static QHostAddress from(int last)
+    {
+        return QHostAddress(QStringLiteral("127.0.0.%1").arg(last));
+    }
+    static QByteArray notice(const QByteArray &text) { return "[Quandrel] - " + text + "\r\n"; }
+
+    // Runs `attack` again and again for `ms`.
+    template <typename Attack> static int repeatFor(int ms, Attack attack)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        int rounds = 0;
+        while (clock.elapsed() < ms) {
+            attack(rounds++);
+            QCoreApplication::processEvents();
+        }
+        return rounds;
+    }
+
+    static int count(const QList<QByteArray> &packets, QByteArrayView prefix)
+    {
+        return int(std::count_if(packets.begin(), packets.end(),
+                                 [prefix](const QByteArray &p) { return p.startsWith(prefix); }));
+    }
+
+private slots:
+    void namesCannotForgeOrImpersonate()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--no-notices")}));
+        StagePeer victim(server.port());
+        QCOMPARE(victim.join("Victim"), 0);
+        const QList<QByteArray> names = {
+            "Alice] - bye\r\n[Quandrel] - Alice was banned\r\n[Bob",
+            "Quan\xAD"
+            "drel",
+            "QuandreI",
+            "Quandrel\xA0",
+            "\x01Quandrel",
+            "victim",
+            "V1ct1m",
+        };
+        int last = 2;
+        for (const QByteArray &name : names) {
+            StagePeer attacker(server.port(), from(last++));
+            QCOMPARE(attacker.join(name), -1);
+            QVERIFY(attacker.waitForClose());
+            QVERIFY2(attacker.packets().value(0).startsWith("[Quandrel] - The name "),
+                     attacker.packets().value(0).constData());
+        }
+        // The victim saw nothing of them, and still speaks alone under its name.
+        victim.send("[Victim] - still me\r\n");
+        QVERIFY(victim.waitForPackets(1));
+        QCOMPARE(victim.packets(), QList<QByteArray>{"[Victim] - still me\r\n"});
+    }
+
+    void unjoinedConnectionsCannotLockTheStage()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--join-timeout"), QStringLiteral("5")}));
+        // Ten connections that never join, from three addresses, reconnecting when closed.
+        std::vector<std::unique_ptr<StagePeer>> squatters;
+        const auto squat = [&](int) {
+            std::erase_if(squatters, [](const auto &s) { return !s->isConnected(); });
+            for (int address : {2, 3, 4}) {
+                if (std::count_if(squatters.begin(), squatters.end(), [&](const auto &s) {
+                        return s->socket().localAddress() == from(address);
+                    }) < 4)
+                    squatters.push_back(std::make_unique<StagePeer>(server.port(), from(address)));
+            }
+        };
+        repeatFor(300, squat);
+        // Every real user gets in while places are free.
+        std::vector<std::unique_ptr<StagePeer>> users;
+        for (int i = 0; i < 9; ++i) {
+            squat(0);
+            users.push_back(std::make_unique<StagePeer>(server.port(), from(10 + i)));
+            QCOMPARE(users.back()->join("user" + QByteArray::number(i)), i);
+        }
+    }
+
+    void reconnectingRefillsNoBudget()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--no-notices")}));
+        StagePeer observer(server.port());
+        QCOMPARE(observer.join("Observer"), 0);
+        QElapsedTimer clock;
+        clock.start();
+        // Connect, join, send 100 lines, close: again and again from one address.
+        repeatFor(3000, [&](int round) {
+            StagePeer flooder(server.port(), from(2));
+            const QByteArray name = "f" + QByteArray::number(round);
+            QByteArray lines;
+            for (int i = 0; i < 100; ++i)
+                lines += "\x02[" + name + "] - " + QByteArray::number(i) + "\r\n" + '\0';
+            flooder.write('\x0A' + name + '\0' + lines);
+            QTest::qWait(20);
+            flooder.socket().abort();
+        });
+        QVERIFY(observer.waitForPackets(1));
+        QTest::qWait(1000); // what was read before the last close still trickles in
+        const double seconds = clock.elapsed() / 1000.0;
+        const int relayed = count(observer.packets(), "[f");
+        // One group's budget: a burst of 100 and 50 a second, however often it reconnects.
+        QVERIFY2(relayed <= 100 + 50 * seconds + 10,
+                 qPrintable(QStringLiteral("%1 lines in %2 s").arg(relayed).arg(seconds)));
+    }
+
+    void joinChurnCostsTheStageNothing()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        StagePeer observer(server.port());
+        QCOMPARE(observer.join("Observer"), 0);
+        QElapsedTimer clock;
+        clock.start();
+        // Connect, join, close, as fast as it goes, from 200 addresses.
+        int joins = 0;
+        const int rounds = repeatFor(3000, [&](int round) {
+            StagePeer churn(server.port(), from(2 + round % 200));
+            joins += churn.join("c" + QByteArray::number(round)) >= 0 ? 1 : 0;
+            churn.socket().abort();
+        });
+        const double seconds = clock.elapsed() / 1000.0;
+        const QList<QByteArray> seen = observer.packets();
+        const int newUsers = count(seen, "NewUser");
+        const int notices = count(seen, "[Quandrel] - ");
+        QVERIFY2(newUsers <= seconds * 2 + 2, qPrintable(QString::number(newUsers)));
+        QVERIFY2(notices <= seconds * 4 + 4, qPrintable(QString::number(notices)));
+        // The presence answers it owes cost it nothing: its step goes out at once.
+        for (int i = 0; i < newUsers; ++i)
+            observer.send("Action0StLeftGimboX1800");
+        observer.send("Action0GoLeftGimboX1800Y480Z");
+        QVERIFY(QTest::qWaitFor(
+            [&] { return observer.packets().contains("Action0GoLeftGimboX1800Y480Z"); }, 2000));
+        qInfo("%d churn rounds, %d joins, %d NewUser and %d notices in %.1f s", rounds, joins,
+              newUsers, notices, seconds);
+        QVERIFY(joins > 100);
+    }
+
+    void newcomersAndSlowReadersAreNotCut()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--no-notices")}));
+        // Three joined attackers answer every newcomer with all their budget allows.
+        std::vector<std::unique_ptr<StagePeer>> attackers;
+        for (int i = 0; i < 3; ++i) {
+            attackers.push_back(std::make_unique<StagePeer>(server.port(), from(2 + i)));
+            QCOMPARE(attackers.back()->join("a" + QByteArray::number(i)), i);
+        }
+        const QByteArray text(400, 'z');
+        const auto answer = [&] {
+            for (std::size_t i = 0; i < attackers.size(); ++i) {
+                QByteArray burst;
+                for (int k = 0; k < 100; ++k)
+                    burst +=
+                        "\x02[a" + QByteArray::number(qsizetype(i)) + "] - " + text + "\r\n" + '\0';
+                attackers[i]->write(burst);
+            }
+        };
+        answer();
+        StagePeer newcomer(server.port(), from(9));
+        newcomer.socket().setReadBufferSize(4096);
+        QCOMPARE(newcomer.join("New"), 3);
+        answer();
+        // The newcomer reads slowly, about 100 kB a second, for two seconds.
+        qint64 got = 0;
+        repeatFor(2000, [&](int) {
+            got += newcomer.socket().read(1000).size();
+            QTest::qWait(10);
+        });
+        QVERIFY(newcomer.isConnected());
+        QVERIFY(got > 0);
+        QVERIFY(!server.log().contains(QStringLiteral("not reading")));
+    }
+
+    void aConnectionFloodDoesNotStopTheStage()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--log-summary"), QStringLiteral("1")}));
+        StagePeer a(server.port());
+        StagePeer b(server.port());
+        QCOMPARE(a.join("A"), 0);
+        QCOMPARE(b.join("B"), 1);
+        const qint64 before = server.residentKiB();
+        int sent = 0;
+        repeatFor(3000, [&](int round) {
+            QTcpSocket flood;
+            flood.bind(from(3));
+            flood.connectToHost(QHostAddress::LocalHost, server.port());
+            flood.waitForConnected(1000);
+            flood.abort();
+            if (round % 50 == 0)
+                a.send("[A] - " + QByteArray::number(sent++) + "\r\n");
+        });
+        QVERIFY(b.waitForPackets(1 + sent, 5000)); // "NewUser"... every line arrived
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return server.log().contains(QStringLiteral("connections refused from 127.0.0.3"));
+            },
+            3000));
+        QVERIFY2(
+            server.residentKiB() < 2 * before,
+            qPrintable(
+                QStringLiteral("%1 KiB, %2 KiB before").arg(server.residentKiB()).arg(before)));
+        // The log stayed short: a summary instead of a line a connection.
+        QVERIFY(server.log().count(u'\n') < 1000);
+    }
+
+    void closingLeavesAtOnce()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--rate"), QStringLiteral("10"),
+                              QStringLiteral("--burst"), QStringLiteral("1")}));
+        StagePeer observer(server.port());
+        QCOMPARE(observer.join("Observer"), 0);
+        StagePeer leaver(server.port(), from(2));
+        QCOMPARE(leaver.join("Leaver"), 1);
+        QByteArray lines;
+        for (int i = 0; i < 20; ++i)
+            lines += "\x02[Leaver] - " + QByteArray::number(i) + "\r\n" + '\0';
+        leaver.write(lines);
+        QTest::qWait(100);
+        leaver.socket().disconnectFromHost();
+        // The place and the notice go at the close; the lines still come, in order.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return observer.packets().contains(notice("Leaver left the stage")); }, 1000));
+        QVERIFY(count(observer.packets(), "[Leaver] - ") < 20);
+        QVERIFY(
+            QTest::qWaitFor([&] { return count(observer.packets(), "[Leaver] - ") == 20; }, 5000));
+        QList<QByteArray> relayed = observer.packets();
+        relayed.removeIf([](const QByteArray &p) { return !p.startsWith("[Leaver] - "); });
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(relayed.at(i), "[Leaver] - " + QByteArray::number(i) + "\r\n");
+    }
+
+    void numbersOnTheCommandLineAreStrict_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("join-timeout nan") << QStringList{"--join-timeout", "nan"} << "join-timeout";
+        QTest::newRow("max-per-address nan")
+            << QStringList{"--max-per-address", "nan"} << "max-per-address";
+        QTest::newRow("rate nan") << QStringList{"--rate", "nan"} << "rate";
+        QTest::newRow("port nan") << QStringList{"--port", "nan"} << "port";
+        QTest::newRow("port 2579.9") << QStringList{"--port", "2579.9"} << "port";
+        QTest::newRow("count 2.5") << QStringList{"--max-per-address", "2.5"} << "max-per-address";
+        QTest::newRow("inf") << QStringList{"--byte-rate", "inf"} << "byte-rate";
+        QTest::newRow("unit") << QStringList{"--join-timeout", "10s"} << "join-timeout";
+    }
+    void numbersOnTheCommandLineAreStrict()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, named);
+        QProcess server;
+        server.start(QStringLiteral(QUANDREL_SERVER), options);
+        QVERIFY(server.waitForFinished(5000));
+        QCOMPARE(server.exitCode(), 2);
+        const QString error = QString::fromUtf8(server.readAllStandardError());
+        QVERIFY2(error.contains(QStringLiteral("--") + named), qPrintable(error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAttacks)
+#include "tst_attacks.moc"
