@@ -17,8 +17,16 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +36,18 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double currentRssMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
 }
 
 double peakRssMiB()
@@ -186,6 +206,7 @@ std::optional<StepResult> ClientBench::stepLatency(std::uint16_t port, int steps
         form->Form_Load();
         form->show();
     }
+    b.Nubo_Click(); // the button joins under the avatar's name: one Gimbo a stage
     for (frmMain *form : {&a, &b}) {
         form->cmdConnection_Click();
         if (!waitFor([form] { return form->session().numbered(); }, 5000)) {
@@ -299,4 +320,103 @@ double ClientBench::numberFloodMs(qsizetype bytes)
     form.session().receive(read);
     QCoreApplication::processEvents();
     return double(Stats::nowNs() - start) / 1e6;
+}
+
+std::optional<HostileResult> ClientBench::underTinyPackets(double mbPerSecond, double seconds)
+{
+    // A hostile server of raw sockets in a thread of its own, so that its
+    // pace does not depend on the window's thread it is flooding.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &length) != 0)
+        return std::nullopt;
+
+    frmMain form;
+    form.session().setDefaultPort(ntohs(addr.sin_port));
+    form.setEndProgram([] {});
+    form.Form_Load();
+    form.show();
+    form.cmdConnection_Click();
+    const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ::close(listener);
+    if (peer < 0 || ::send(peer, "ClientNumber0", 13, MSG_NOSIGNAL) != 13 ||
+        !waitFor([&form] { return form.session().numbered(); }, 5000)) {
+        if (peer >= 0)
+            ::close(peer);
+        return std::nullopt;
+    }
+    waitFor([] { return false; }, 300);
+    HostileResult result;
+    result.idleRssMiB = currentRssMiB();
+
+    std::atomic<bool> done = false;
+    std::atomic<double> maxRss = result.idleRssMiB;
+    std::vector<std::int64_t> posted;
+    std::vector<std::int64_t> arrived;
+    std::thread server([&] {
+        const QByteArray chunk = QByteArray("[\0", 2).repeated(int(mbPerSecond * 1e6 / 1000 / 2));
+        const std::int64_t start = Stats::nowNs();
+        const auto end = start + std::int64_t(seconds * 1e9);
+        std::int64_t nextChunk = start;
+        std::int64_t nextClick = start + 50'000'000;
+        std::int64_t nextSample = start;
+        qsizetype offset = 0;
+        QByteArray in;
+        bool right = true;
+        while (Stats::nowNs() < end) {
+            const std::int64_t now = Stats::nowNs();
+            if (now >= nextChunk) {
+                // The offered rate: what the socket does not take now is skipped.
+                const ssize_t n =
+                    ::send(peer, chunk.constData() + offset, size_t(chunk.size() - offset),
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+                offset = n > 0 ? (offset + n) % chunk.size() : offset;
+                nextChunk += 1'000'000;
+            }
+            if (now >= nextClick) {
+                const bool goRight = right;
+                right = !right;
+                posted.push_back(Stats::nowNs());
+                QMetaObject::invokeMethod(
+                    &form,
+                    [&form, goRight] { goRight ? form.cmdRight_Click() : form.cmdLeft_Click(); },
+                    Qt::QueuedConnection);
+                nextClick += 50'000'000;
+            }
+            if (now >= nextSample) {
+                maxRss = std::max(maxRss.load(), currentRssMiB());
+                nextSample += 100'000'000;
+            }
+            pollfd p{peer, POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0) {
+                char buffer[4096];
+                const ssize_t n = ::recv(peer, buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n > 0) {
+                    in.append(buffer, n);
+                    for (qsizetype at; (at = in.indexOf("Action0Go")) >= 0; in.remove(0, at + 9))
+                        arrived.push_back(Stats::nowNs());
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        done = true;
+    });
+    waitFor([&done] { return done.load(); }, int(seconds * 1000) + 5000);
+    server.join();
+    ::close(peer);
+    result.rssMiB = maxRss;
+    std::vector<double> latencies;
+    for (std::size_t i = 0; i < posted.size(); ++i) {
+        // A click that never reached the wire counts as the whole run.
+        const std::int64_t at =
+            i < arrived.size() ? arrived[i] : posted[i] + std::int64_t(seconds * 1e9);
+        latencies.push_back(double(at - posted[i]) / 1e6);
+    }
+    result.clickP99Ms = Stats::percentile(latencies, 99);
+    return result;
 }

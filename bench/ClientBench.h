@@ -12,6 +12,13 @@ struct IdleResult
     double peakRssMiB = 0;
 };
 
+struct HostileResult
+{
+    double clickP99Ms = 0; // a click posted to its packet on the wire
+    double rssMiB = 0;     // the most resident memory seen under the flood
+    double idleRssMiB = 0; // connected, before the flood
+};
+
 struct StepResult
 {
     double p50Ms = 0;
@@ -41,5 +48,9 @@ std::optional<double> chatBurstAnswerMs(int lines);
 // Milliseconds the window's thread spends on one read of `bytes` of repeated
 // "ClientNumber".
 double numberFloodMs(qsizetype bytes);
+
+// A window connected to a server that sends `mbPerSecond` MB a second of
+// two-byte packets ("[" 0x00) for `seconds`, while clicks come every 50 ms.
+std::optional<HostileResult> underTinyPackets(double mbPerSecond, double seconds);
 
 } // namespace ClientBench

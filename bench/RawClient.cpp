@@ -16,11 +16,18 @@ RawClient::~RawClient()
         ::close(m_fd);
 }
 
-bool RawClient::connectTo(std::uint16_t port)
+bool RawClient::connectTo(std::uint16_t port, std::uint32_t from)
 {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0)
         return false;
+    if (from != 0) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(from);
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0)
+            return false;
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);

@@ -15,7 +15,8 @@ public:
     RawClient(const RawClient &) = delete;
     RawClient &operator=(const RawClient &) = delete;
 
-    bool connectTo(std::uint16_t port);
+    // From 127.0.0.1, or from another loopback address (host order) when given.
+    bool connectTo(std::uint16_t port, std::uint32_t from = 0);
     // Sends "\x0A name \0" and waits for "ClientNumber" and the digit.
     std::optional<int> join(const QByteArray &name);
     // Writes all of it (briefly blocking if the socket is full).

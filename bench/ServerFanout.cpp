@@ -4,8 +4,10 @@
 #include "RawClient.h"
 #include "Stats.h"
 
+#include <atomic>
 #include <memory>
 #include <poll.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -57,7 +59,7 @@ bool joinAll(std::uint16_t port, int count, Clients &clients, std::vector<int> &
         auto client = std::make_unique<RawClient>();
         if (!client->connectTo(port))
             return false;
-        const auto number = client->join("bench");
+        const auto number = client->join("bench" + QByteArray::number(i));
         if (!number)
             return false;
         numbers.push_back(*number);
@@ -200,5 +202,36 @@ std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCoun
             return std::nullopt;
     }
     result.deliveredPerSecond = double(delivered) / (double(Stats::nowNs() - fullStart) / 1e9);
+    return result;
+}
+
+std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int clientCount,
+                                                      int stepsPerSecond, double seconds,
+                                                      Attack attack)
+{
+    Clients clients;
+    std::vector<int> numbers;
+    FanoutResult result;
+    if (!joinAll(port, clientCount, clients, numbers))
+        return std::nullopt;
+    std::atomic<bool> stop = false;
+    std::thread attacker([&] {
+        constexpr std::uint32_t From = 0x7F000002; // 127.0.0.2
+        for (int round = 0; !stop; ++round) {
+            RawClient client;
+            if (!client.connectTo(port, From))
+                continue;
+            if (attack == Attack::JoinChurn)
+                client.join("churn" + QByteArray::number(round));
+        }
+    });
+    if (attack == Attack::None)
+        stop = true;
+    const bool measured =
+        measurePaced(clients, numbers, clientCount, stepsPerSecond, seconds, false, result);
+    stop = true;
+    attacker.join();
+    if (!measured)
+        return std::nullopt;
     return result;
 }

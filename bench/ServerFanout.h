@@ -25,4 +25,16 @@ std::optional<FanoutResult> run(std::uint16_t port, int clients, int stepsPerSec
 std::optional<FanoutResult> flooded(std::uint16_t port, int clients, int stepsPerSecond,
                                     double seconds, bool flood = true);
 
+enum class Attack
+{
+    None,
+    JoinChurn,   // one address group connects, joins and closes as fast as it can
+    ConnectFlood // one address group connects and closes as fast as it can
+};
+
+// Relay latency for `clients` stepping at a steady rate while an attacker
+// works from another loopback address; nothing when a client was cut.
+std::optional<FanoutResult> underAttack(std::uint16_t port, int clients, int stepsPerSecond,
+                                        double seconds, Attack attack);
+
 } // namespace ServerFanout

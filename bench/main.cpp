@@ -87,8 +87,24 @@ public:
 
 // These measure the client and the relay itself, far above what a person
 // sends, so the packet budget is off for them.
-const QStringList unlimited = {QStringLiteral("--rate"), QStringLiteral("0"),
+const QStringList unlimited = {QStringLiteral("--rate"),         QStringLiteral("0"),
+                               QStringLiteral("--byte-rate"),    QStringLiteral("0"),
+                               QStringLiteral("--join-rate"),    QStringLiteral("0"),
+                               QStringLiteral("--connect-rate"), QStringLiteral("0"),
                                QStringLiteral("--no-notices")};
+
+// Resident memory of a process, in KiB.
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
 
 void print(const QList<Row> &rows)
 {
@@ -139,7 +155,9 @@ int main(int argc, char *argv[])
     parser.addOption(jsonOption);
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
-        QStringLiteral("Run one part: idle, startup, step, server, flood, burst or apply."),
+        QStringLiteral(
+            "Run one part: idle, startup, step, server, flood, attack, hostile, burst or "
+            "apply."),
         QStringLiteral("PART"));
     parser.addOption(secondsOption);
     parser.addOption(onlyOption);
@@ -241,6 +259,60 @@ int main(int argc, char *argv[])
                      QStringLiteral("p99 < 2"), flooded->p99Us < 2000});
         rows.append({QStringLiteral("server CPU % of one core while flooded"), fixed(cpuPercent, 1),
                      QString(), QStringLiteral("<= 100"), cpuPercent <= 100});
+    }
+
+    if (wanted("attack")) {
+        // The server as a public stage runs it: every guard on, default budgets.
+        std::fprintf(stderr, "server relay under join churn and a connection flood...\n");
+        constexpr double Seconds = 5.0;
+        using ServerFanout::Attack;
+        const auto measure = [&](Attack attack, qint64 *rssBefore, qint64 *rssAfter) {
+            ServerProcess stage;
+            if (!stage.start(parser.value(serverOption), {}))
+                return std::optional<FanoutResult>();
+            if (rssBefore)
+                *rssBefore = residentKiB(stage.process.processId());
+            auto result = ServerFanout::underAttack(stage.port, 9, 10, Seconds, attack);
+            if (rssAfter)
+                *rssAfter = residentKiB(stage.process.processId());
+            return result;
+        };
+        qint64 before = 0, after = 0;
+        const auto quiet = measure(Attack::None, nullptr, nullptr);
+        const auto churn = measure(Attack::JoinChurn, nullptr, nullptr);
+        const auto flood = measure(Attack::ConnectFlood, &before, &after);
+        const auto ms = [](const std::optional<FanoutResult> &r) {
+            return r ? fixed(r->p50Us / 1000.0, 3) + u'/' + fixed(r->p99Us / 1000.0, 3)
+                     : QStringLiteral("cut");
+        };
+        const QString baseline = ms(quiet) + QStringLiteral(" (quiet)");
+        rows.append(
+            {QStringLiteral("server relay, 9 x 10 steps/s, one group churning joins, ms p50/p99"),
+             ms(churn), baseline, QStringLiteral("p99 < 5, none cut"),
+             churn && churn->p99Us < 5000});
+        rows.append({QStringLiteral(
+                         "server relay, 9 x 10 steps/s, one group flooding connects, ms p50/p99"),
+                     ms(flood), baseline, QStringLiteral("p99 < 5, none cut"),
+                     flood && flood->p99Us < 5000});
+        rows.append({QStringLiteral("server RSS after the connect flood, MiB"),
+                     fixed(after / 1024.0, 1),
+                     fixed(before / 1024.0, 1) + QStringLiteral(" before"),
+                     QStringLiteral("< 2 x before"), after < 2 * before});
+    }
+
+    if (wanted("hostile")) {
+        std::fprintf(stderr, "the client under 20 MB/s of two-byte packets...\n");
+        const auto hostile = ClientBench::underTinyPackets(20.0, 5.0);
+        if (!hostile)
+            return 1;
+        rows.append(
+            {QStringLiteral("client under 20 MB/s of two-byte packets: click to wire, ms p99"),
+             fixed(hostile->clickP99Ms, 1), QString(), QStringLiteral("< 100"),
+             hostile->clickP99Ms < 100});
+        rows.append({QStringLiteral("client under 20 MB/s of two-byte packets: RSS MiB"),
+                     fixed(hostile->rssMiB, 1),
+                     fixed(hostile->idleRssMiB, 1) + QStringLiteral(" idle"),
+                     QStringLiteral("< 2 x idle"), hostile->rssMiB < 2 * hostile->idleRssMiB});
     }
 
     if (wanted("burst")) {
