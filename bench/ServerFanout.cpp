@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <poll.h>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -215,6 +216,8 @@ std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int cl
     if (!joinAll(port, clientCount, clients, numbers))
         return std::nullopt;
     std::atomic<bool> stop = false;
+    std::atomic<std::int64_t> attacks = 0;
+    const std::int64_t start = Stats::nowNs();
     std::thread attacker([&] {
         constexpr std::uint32_t From = 0x7F000002; // 127.0.0.2
         for (int round = 0; !stop; ++round) {
@@ -223,6 +226,10 @@ std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int cl
                 continue;
             if (attack == Attack::JoinChurn)
                 client.join("churn" + QByteArray::number(round));
+            ++attacks;
+            // Closed with a reset: no TIME_WAIT left to use up the ports.
+            const linger hard{1, 0};
+            ::setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         }
     });
     if (attack == Attack::None)
@@ -231,6 +238,7 @@ std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int cl
         measurePaced(clients, numbers, clientCount, stepsPerSecond, seconds, false, result);
     stop = true;
     attacker.join();
+    result.attacksPerSecond = double(attacks) / (double(Stats::nowNs() - start) / 1e9);
     if (!measured)
         return std::nullopt;
     return result;

@@ -10,6 +10,7 @@ struct FanoutResult
     double p99Us = 0;
     std::int64_t samples = 0;
     double deliveredPerSecond = 0;
+    double attacksPerSecond = 0; // connects or joins an attacker made
 };
 
 // Raw clients against a running server.

@@ -285,6 +285,9 @@ int main(int argc, char *argv[])
             return r ? fixed(r->p50Us / 1000.0, 3) + u'/' + fixed(r->p99Us / 1000.0, 3)
                      : QStringLiteral("cut");
         };
+        if (churn && flood)
+            std::fprintf(stderr, "the attacker made %.0f joins/s, then %.0f connects/s\n",
+                         churn->attacksPerSecond, flood->attacksPerSecond);
         const QString baseline = ms(quiet) + QStringLiteral(" (quiet)");
         rows.append(
             {QStringLiteral("server relay, 9 x 10 steps/s, one group churning joins, ms p50/p99"),

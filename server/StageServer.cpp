@@ -84,6 +84,7 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
     m_clock.start();
     m_ownAddresses = QNetworkInterface::allAddresses();
     m_server.setListenBacklogSize(systemBacklog());
+    m_server.setAdmit([this](const QHostAddress &peer) { return admit(peer); });
     connect(&m_server, &QTcpServer::newConnection, this, &StageServer::onNewConnection);
     m_farewellSweep.setInterval(500);
     connect(&m_farewellSweep, &QTimer::timeout, this, &StageServer::sweepFarewells);
@@ -136,10 +137,31 @@ std::shared_ptr<StageServer::Group> StageServer::groupFor(const QString &key)
     const qint64 now = m_clock.nsecsElapsed();
     if (key.isEmpty())
         return std::make_shared<Group>(m_settings, now);
-    auto &group = m_groups[key];
-    if (!group)
-        group = std::make_shared<Group>(m_settings, now);
+    if (auto found = m_groups.find(key); found != m_groups.end())
+        return found->second;
+    if (m_groups.size() >= MaxRememberedGroups) {
+        // Addresses without end (a whole IPv6 prefix): the groups with no
+        // connection are forgotten early rather than memory spent on them.
+        std::erase_if(m_groups, [](const auto &entry) {
+            return entry.second->connections == 0 && entry.second.use_count() == 1;
+        });
+    }
+    auto group = std::make_shared<Group>(m_settings, now);
+    group->emptySinceMs = nowMs();
+    m_groups.emplace(key, group);
     return group;
+}
+
+bool StageServer::admit(const QHostAddress &peer)
+{
+    if (RelayRules::isExemptAddress(peer))
+        return true;
+    Group &group = *groupFor(RelayRules::addressGroup(peer, m_ownAddresses));
+    if (group.connects.tryTake(m_clock.nsecsElapsed()))
+        return true;
+    // A flood: closed at once, nothing kept but the count for the summary.
+    ++group.refused;
+    return false;
 }
 
 void StageServer::onNewConnection()
@@ -149,13 +171,6 @@ void StageServer::onNewConnection()
         const bool exempt = RelayRules::isExemptAddress(address);
         const QString key = exempt ? QString() : RelayRules::addressGroup(address, m_ownAddresses);
         std::shared_ptr<Group> group = groupFor(key);
-        if (!group->connects.tryTake(m_clock.nsecsElapsed())) {
-            // A flood: closed at once, nothing kept, counted for the summary.
-            ++group->refused;
-            socket->abort();
-            delete socket;
-            continue;
-        }
         const QString peer = peerText(address, socket->peerPort());
         if (!exempt && m_settings.maxPerAddress > 0 &&
             group->connections >= m_settings.maxPerAddress) {

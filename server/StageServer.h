@@ -2,6 +2,7 @@
 #pragma once
 
 #include "net/PacketFramer.h"
+#include "server/AdmittingServer.h"
 #include "server/HeldOutput.h"
 #include "server/NoticeBatch.h"
 #include "server/ServerSettings.h"
@@ -48,6 +49,9 @@ public:
     static constexpr qint64 NewUserGapMs = 500;
     // How long an address group's budgets are remembered after it left.
     static constexpr qint64 RememberGroupMs = 60'000;
+    // At most this many groups are remembered; past it, those without a
+    // connection are forgotten early.
+    static constexpr std::size_t MaxRememberedGroups = 4096;
     // How often one client's packets that are not relayed are logged.
     static constexpr qint64 NotRelayedLogIntervalMs = 10'000;
     static constexpr std::size_t MaxFarewells = 64;
@@ -108,6 +112,8 @@ private:
         qint64 notRelayedLoggedMs = -1;
     };
 
+    // Spends a connect token of the peer's group; a flood is closed unseen.
+    bool admit(const QHostAddress &peer);
     void onNewConnection();
     std::shared_ptr<Group> groupFor(const QString &key);
     void refuse(QTcpSocket *socket, Group &group, const QString &peer, const QByteArray &notice,
@@ -146,7 +152,7 @@ private:
     qint64 nowMs() const { return m_clock.elapsed(); }
 
     ServerSettings m_settings;
-    QTcpServer m_server;
+    AdmittingServer m_server;
     QElapsedTimer m_clock;
     QList<QHostAddress> m_ownAddresses;
     std::vector<std::unique_ptr<Client>> m_clients;

@@ -298,6 +298,24 @@ private slots:
         QVERIFY(joined("y", '4'));
     }
 
+    void aFullWaitingPoolClosesItsOldest()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> waiting;
+        for (int i = 0; i < StageServer::MaxUnjoined; ++i) {
+            waiting.push_back(connectClient());
+            QVERIFY(waiting.back());
+        }
+        QTRY_COMPARE(server->connectionCount(), StageServer::MaxUnjoined);
+        auto newest = connectClient();
+        QVERIFY(newest);
+        QTRY_COMPARE(waiting.front()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(waiting.back()->state(), QAbstractSocket::ConnectedState);
+        // The newest still joins, and takes a place the waiting ones never held.
+        newest->write(QByteArray("\x0An\0", 3));
+        QCOMPARE(receive(*newest, 13), QByteArray("ClientNumber0"));
+        QCOMPARE(server->joinedCount(), 1);
+    }
+
     void cutsAnUnterminatedFlood()
     {
         auto a = joined("A", '0');

@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+#include "server/AdmittingServer.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+void AdmittingServer::incomingConnection(qintptr descriptor)
+{
+    if (m_admit) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&peer), &length) != 0 ||
+            !m_admit(QHostAddress(reinterpret_cast<const sockaddr *>(&peer)))) {
+            ::close(int(descriptor));
+            return;
+        }
+    }
+    QTcpServer::incomingConnection(descriptor);
+}
