@@ -38,28 +38,27 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double currentRssMiB()
+// A memory figure of this process from /proc/self/status ("VmRSS", "VmHWM"), in MiB.
+double statusMiB(QByteArrayView field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+        if (line.startsWith(field) && line.size() > field.size() && line[field.size()] == ':')
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toDouble() / 1024.0;
     }
     return 0;
 }
 
+double currentRssMiB()
+{
+    return statusMiB("VmRSS");
+}
+
 double peakRssMiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
+    return statusMiB("VmHWM");
 }
 
 class FirstPaint : public QObject

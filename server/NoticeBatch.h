@@ -22,6 +22,11 @@ public:
     qint64 dueMs() const { return m_waiting > 0 ? m_windowStartMs + WindowMs : -1; }
     // The line for what waited, if anything did.
     std::optional<QByteArray> flush();
+    // The name a flush will speak of, when it speaks of one alone.
+    std::optional<QByteArray> singleWaiting() const
+    {
+        return m_waiting == 1 ? std::optional(m_firstWaiting) : std::nullopt;
+    }
 
 private:
     QByteArray m_what;

@@ -507,9 +507,16 @@ void StageServer::flushNotices()
 {
     const qint64 now = nowMs();
     for (NoticeBatch *batch : {&m_joinNotices, &m_leaveNotices}) {
-        if (batch->dueMs() >= 0 && batch->dueMs() <= now) {
-            if (auto line = batch->flush())
-                relay(RelayRules::notice(*line));
+        if (batch->dueMs() < 0 || batch->dueMs() > now)
+            continue;
+        // One who joined is not told of itself.
+        const auto alone = batch == &m_joinNotices ? batch->singleWaiting() : std::nullopt;
+        if (auto line = batch->flush()) {
+            const QByteArray notice = RelayRules::notice(*line);
+            for (Client *client : m_numbers) {
+                if (client && (!alone || RelayRules::noticeName(client->name) != *alone))
+                    send(client, notice);
+            }
         }
     }
     qint64 next = -1;

@@ -35,7 +35,9 @@ private slots:
         NoticeBatch leaves("left the stage");
         leaves.add("Ann", 0);
         QCOMPARE(leaves.add("Bob", 999), std::nullopt);
+        QCOMPARE(leaves.singleWaiting(), QByteArray("Bob"));
         QCOMPARE(leaves.flush(), QByteArray("Bob left the stage"));
+        QCOMPARE(leaves.singleWaiting(), std::nullopt);
     }
 
     void aLateFlushStillSaysEveryone()
