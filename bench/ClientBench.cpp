@@ -315,6 +315,7 @@ double ClientBench::numberFloodMs(qsizetype bytes)
     QString read;
     while (read.size() < bytes)
         read += QStringLiteral("ClientNumber");
+    read += QChar(0); // ended, so that all of it is cut into pieces now
     const std::int64_t start = Stats::nowNs();
     form.session().receive(read);
     QCoreApplication::processEvents();
