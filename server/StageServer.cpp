@@ -193,7 +193,6 @@ void StageServer::onNewConnection()
         Client *raw = client.get();
         raw->socket = socket;
         raw->group = group;
-        raw->groupKey = key;
         raw->peer = peer;
         ++group->connections;
         ++group->unjoined;

@@ -88,7 +88,6 @@ private:
     {
         QTcpSocket *socket;
         std::shared_ptr<Group> group;
-        QString groupKey; // empty when exempt
         PacketFramer framer{MaxPacket};
         std::optional<QByteArray> waiting; // framed, waiting for its budget
         // Its timers belong to its socket and stop when it is dropped, so that
