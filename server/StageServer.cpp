@@ -5,16 +5,11 @@
 #include "server/LogText.h"
 #include "server/NameRules.h"
 #include "server/RelayRules.h"
+#include "server/TcpLink.h"
 
 #include <QFile>
 #include <QNetworkInterface>
 #include <QTcpSocket>
-
-#ifdef Q_OS_LINUX
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#endif
 
 namespace {
 
@@ -23,24 +18,6 @@ constexpr qint64 ReadChunk = 64 * 1024;
 constexpr qint64 FarewellMs = 5000;
 // At most this many log lines a second; the rest are counted.
 constexpr double LogLinesPerSecond = 50;
-
-// A peer that vanished without a word (cable pulled, machine off) is found by
-// keepalive probes after about a minute and a half instead of hours, and one
-// that stops taking what it is sent within a minute instead of after the
-// kernel's retransmissions (about 15 minutes).
-void probeForVanishedPeers(QTcpSocket *socket)
-{
-    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-#ifdef Q_OS_LINUX
-    const auto fd = int(socket->socketDescriptor());
-    const int idle = 60, interval = 10, count = 3;
-    const unsigned int unacknowledgedMs = 60'000;
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof unacknowledgedMs);
-#endif
-}
 
 // The kernel's own ceiling for the accept queue, so that a burst of connects
 // waits there instead of being turned away.
@@ -99,7 +76,7 @@ StageServer::~StageServer()
 {
     for (auto &client : m_clients) {
         if (!client->gone)
-            client->socket->disconnect(this);
+            client->link->disconnect(this);
     }
 }
 
@@ -166,61 +143,62 @@ bool StageServer::admit(const QHostAddress &peer)
 
 void StageServer::onNewConnection()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        const QHostAddress address = socket->peerAddress();
-        const bool exempt = RelayRules::isExemptAddress(address);
-        const QString key = exempt ? QString() : RelayRules::addressGroup(address, m_ownAddresses);
-        std::shared_ptr<Group> group = groupFor(key);
-        const QString peer = peerText(address, socket->peerPort());
-        if (!exempt && m_settings.maxPerAddress > 0 &&
-            group->connections >= m_settings.maxPerAddress) {
-            refuse(
-                socket, *group, peer, "Too many connections from your address",
-                QStringLiteral("%1 connections from %2 already").arg(group->connections).arg(key));
-            continue;
-        }
-        if (!exempt && group->unjoined >= MaxUnjoinedPerGroup) {
-            refuse(socket, *group, peer, "Too many connections from your address",
-                   QStringLiteral("%1 connections from %2 waiting to join already")
-                       .arg(group->unjoined)
-                       .arg(key));
-            continue;
-        }
-        if (m_unjoined >= MaxUnjoined)
-            closeOldestUnjoined();
+    while (QTcpSocket *socket = m_server.nextPendingConnection())
+        adopt(new TcpLink(socket));
+}
 
-        auto client = std::make_unique<Client>();
-        Client *raw = client.get();
-        raw->socket = socket;
-        raw->group = group;
-        raw->peer = peer;
-        ++group->connections;
-        ++group->unjoined;
-        ++m_unjoined;
-        socket->setParent(this);
-        socket->setReadBufferSize(ReadChunk);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        probeForVanishedPeers(socket);
-        raw->resume = timerFor(raw, 0, &StageServer::readFrom);
-        raw->deadline = timerFor(raw, m_settings.joinTimeoutMs, &StageServer::joinDeadline);
-        raw->quietEnd = timerFor(raw, NewcomerQuietMs, &StageServer::endQuiet);
-        raw->newUserDue = timerFor(raw, 0, &StageServer::sendNewUser);
-        connect(socket, &QTcpSocket::readyRead, this, [this, raw] { readFrom(raw); });
-        connect(socket, &QTcpSocket::disconnected, this,
-                [this, raw] { leaveLater(raw, QStringLiteral("disconnected")); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [this, raw] {
-            if (raw->socket->error() != QAbstractSocket::RemoteHostClosedError)
-                leaveLater(raw, raw->socket->errorString());
-        });
-        raw->deadline->start();
-        m_clients.push_back(std::move(client));
-        log(QStringLiteral("connect %1").arg(peer));
+void StageServer::adopt(Link *link)
+{
+    link->setParent(this);
+    const QHostAddress address = link->peerAddress();
+    const bool exempt = RelayRules::isExemptAddress(address);
+    const QString key = exempt ? QString() : RelayRules::addressGroup(address, m_ownAddresses);
+    std::shared_ptr<Group> group = groupFor(key);
+    QString peer = peerText(address, link->peerPort());
+    if (!link->kind().isEmpty())
+        peer.prepend(link->kind() + u' ');
+    if (!exempt && m_settings.maxPerAddress > 0 && group->connections >= m_settings.maxPerAddress) {
+        refuse(link, *group, peer, "Too many connections from your address",
+               QStringLiteral("%1 connections from %2 already").arg(group->connections).arg(key));
+        return;
     }
+    if (!exempt && group->unjoined >= MaxUnjoinedPerGroup) {
+        refuse(link, *group, peer, "Too many connections from your address",
+               QStringLiteral("%1 connections from %2 waiting to join already")
+                   .arg(group->unjoined)
+                   .arg(key));
+        return;
+    }
+    if (m_unjoined >= MaxUnjoined)
+        closeOldestUnjoined();
+
+    auto client = std::make_unique<Client>();
+    Client *raw = client.get();
+    raw->link = link;
+    raw->group = group;
+    raw->peer = peer;
+    ++group->connections;
+    ++group->unjoined;
+    ++m_unjoined;
+    raw->resume = timerFor(raw, 0, &StageServer::readFrom);
+    raw->deadline = timerFor(raw, m_settings.joinTimeoutMs, &StageServer::joinDeadline);
+    raw->quietEnd = timerFor(raw, NewcomerQuietMs, &StageServer::endQuiet);
+    raw->newUserDue = timerFor(raw, 0, &StageServer::sendNewUser);
+    connect(link, &Link::readyRead, this, [this, raw] { readFrom(raw); });
+    connect(link, &Link::closed, this,
+            [this, raw] { leaveLater(raw, QStringLiteral("disconnected")); });
+    connect(link, &Link::failed, this, [this, raw](const QString &why) { leaveLater(raw, why); });
+    raw->deadline->start();
+    m_clients.push_back(std::move(client));
+    log(QStringLiteral("connect %1").arg(peer));
+    // What came with the upgrade already waits.
+    if (link->bytesAvailable() > 0)
+        raw->resume->start();
 }
 
 QTimer *StageServer::timerFor(Client *client, int ms, void (StageServer::*slot)(Client *))
 {
-    auto *timer = new QTimer(client->socket);
+    auto *timer = new QTimer(client->link);
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(ms);
@@ -244,33 +222,31 @@ void StageServer::closeOldestUnjoined()
     }
 }
 
-void StageServer::refuse(QTcpSocket *socket, Group &group, const QString &peer,
-                         const QByteArray &notice, const QString &why)
+void StageServer::refuse(Link *link, Group &group, const QString &peer, const QByteArray &notice,
+                         const QString &why)
 {
     ++group.refused;
     log(QStringLiteral("refused %1: %2").arg(peer, why));
-    socket->setParent(this);
-    closeGently(socket, RelayRules::notice(notice));
+    closeGently(link, RelayRules::notice(notice));
 }
 
-void StageServer::closeGently(QTcpSocket *socket, const QByteArray &farewell)
+void StageServer::closeGently(Link *link, const QByteArray &farewell)
 {
     while (!m_farewells.empty() && !m_farewells.front().first)
         m_farewells.pop_front();
     if (m_farewells.size() >= MaxFarewells) {
         // Too many peers that do not take their farewell: no more are written.
-        socket->abort();
-        socket->deleteLater();
+        link->abort();
+        link->deleteLater();
         return;
     }
     // Closing after the farewell is written; a peer that does not take it in
     // time is cut by the sweep, so a refused connection cannot linger.
-    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    m_farewells.emplace_back(socket, nowMs() + FarewellMs);
+    QObject::connect(link, &Link::closed, link, &QObject::deleteLater);
+    m_farewells.emplace_back(link, nowMs() + FarewellMs);
     if (!m_farewellSweep.isActive())
         m_farewellSweep.start();
-    socket->write(farewell);
-    socket->disconnectFromHost();
+    link->closeAfter(farewell);
 }
 
 void StageServer::sweepFarewells()
@@ -278,9 +254,9 @@ void StageServer::sweepFarewells()
     const qint64 now = nowMs();
     while (!m_farewells.empty() &&
            (!m_farewells.front().first || m_farewells.front().second <= now)) {
-        if (QTcpSocket *socket = m_farewells.front().first) {
-            socket->abort();
-            socket->deleteLater();
+        if (Link *link = m_farewells.front().first) {
+            link->abort();
+            link->deleteLater();
         }
         m_farewells.pop_front();
     }
@@ -350,9 +326,9 @@ void StageServer::readFrom(Client *client)
             drop(client, QStringLiteral("packet longer than %1 bytes").arg(MaxPacket));
             return;
         }
-        if (client->socket->bytesAvailable() <= 0)
+        if (client->link->bytesAvailable() <= 0)
             break;
-        client->framer.append(client->socket->read(ReadChunk));
+        client->framer.append(client->link->read(ReadChunk));
     }
     if (!client->gone && !client->leaving.isEmpty())
         drop(client, client->leaving);
@@ -568,9 +544,8 @@ void StageServer::send(Client *client, const QByteArray &bytes)
         client->held.add(bytes);
         return;
     }
-    client->socket->write(bytes);
-    client->socket->flush(); // each packet goes out on its own
-    if (client->socket->bytesToWrite() > MaxPendingOutput)
+    client->link->write(bytes);
+    if (client->link->bytesToWrite() > MaxPendingOutput)
         leaveLater(client,
                    QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
 }
@@ -581,7 +556,7 @@ void StageServer::leaveLater(Client *client, const QString &why)
         return;
     client->leaving = why;
     // Gone from the stage at the close; what it sent before is still relayed.
-    if (client->socket->state() != QAbstractSocket::ConnectedState)
+    if (!client->link->isOpen())
         vacate(client, why);
     if (!m_leaveQueued) {
         m_leaveQueued = true;
@@ -597,7 +572,7 @@ void StageServer::finishLeaving()
         Client *client = m_clients[i].get();
         if (client->gone || client->leaving.isEmpty())
             continue;
-        if (client->socket->state() == QAbstractSocket::ConnectedState) {
+        if (client->link->isOpen()) {
             // Still open but leaving for its own fault: nothing more of it is read.
             drop(client, client->leaving);
             continue;
@@ -642,14 +617,14 @@ void StageServer::drop(Client *client, const QString &why, const QByteArray &far
     }
     if (--group.connections == 0)
         group.emptySinceMs = nowMs();
-    client->socket->disconnect(this);
+    client->link->disconnect(this);
     for (QTimer *timer : {client->resume, client->deadline, client->quietEnd, client->newUserDue})
         timer->stop();
-    if (farewell.isEmpty() || client->socket->state() != QAbstractSocket::ConnectedState) {
-        client->socket->abort();
-        client->socket->deleteLater();
+    if (farewell.isEmpty() || !client->link->isOpen()) {
+        client->link->abort();
+        client->link->deleteLater();
     } else {
-        closeGently(client->socket, farewell);
+        closeGently(client->link, farewell);
     }
     if (!m_purgeQueued) {
         m_purgeQueued = true;

@@ -4,6 +4,7 @@
 #include "net/PacketFramer.h"
 #include "server/AdmittingServer.h"
 #include "server/HeldOutput.h"
+#include "server/Link.h"
 #include "server/NoticeBatch.h"
 #include "server/ServerSettings.h"
 #include "server/TokenBucket.h"
@@ -22,7 +23,7 @@
 #include <optional>
 #include <vector>
 
-class QTcpSocket;
+class Link;
 
 // The stage server. Clients join with 0x0A name 0x00 and get "ClientNumber"
 // and one digit back; everyone already joined gets "NewUser" 0x00. A 0x02
@@ -60,6 +61,12 @@ public:
     ~StageServer() override;
 
     bool listen(const QHostAddress &address, quint16 port);
+    // Spends a connect token of the peer's group: false for a flood, which
+    // is to be closed unseen. Every listener of the stage asks it.
+    bool admit(const QHostAddress &peer);
+    // Takes a new connection in, whatever carries it, under the same rules
+    // as every other.
+    void adopt(Link *link);
     quint16 port() const { return m_server.serverPort(); }
     QString errorString() const { return m_server.errorString(); }
     int connectionCount() const;
@@ -86,7 +93,7 @@ private:
 
     struct Client
     {
-        QTcpSocket *socket;
+        Link *link;
         std::shared_ptr<Group> group;
         PacketFramer framer{MaxPacket};
         std::optional<QByteArray> waiting; // framed, waiting for its budget
@@ -111,11 +118,9 @@ private:
         qint64 notRelayedLoggedMs = -1;
     };
 
-    // Spends a connect token of the peer's group; a flood is closed unseen.
-    bool admit(const QHostAddress &peer);
     void onNewConnection();
     std::shared_ptr<Group> groupFor(const QString &key);
-    void refuse(QTcpSocket *socket, Group &group, const QString &peer, const QByteArray &notice,
+    void refuse(Link *link, Group &group, const QString &peer, const QByteArray &notice,
                 const QString &why);
     // Handles the client's packets as far as its budgets allow.
     void readFrom(Client *client);
@@ -143,7 +148,7 @@ private:
     void purge();
     QTimer *timerFor(Client *client, int ms, void (StageServer::*slot)(Client *));
     void joinDeadline(Client *client);
-    void closeGently(QTcpSocket *socket, const QByteArray &farewell);
+    void closeGently(Link *link, const QByteArray &farewell);
     void sweepFarewells();
     void summarize();
     // A log line, unless the log is already busy this second.
@@ -158,7 +163,7 @@ private:
     std::array<Client *, MaxClients> m_numbers{};
     std::map<QString, std::shared_ptr<Group>> m_groups;
     int m_unjoined = 0;
-    std::deque<std::pair<QPointer<QTcpSocket>, qint64>> m_farewells; // with their deadlines
+    std::deque<std::pair<QPointer<Link>, qint64>> m_farewells; // with their deadlines
     QTimer m_farewellSweep;
     QTimer m_summary;
     NoticeBatch m_joinNotices{"joined the stage"};
