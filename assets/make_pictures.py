@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: MIT
 """Draws every picture of the program: the twelve avatar sprites, the six
 selection pictures, the posts, the ground strip, the stage backdrop, the
-server marker and the window icon, and the icon at every size a desktop
-asks for (pixel art scaled without blurring).
+server marker and the window icon, the icon at every size a desktop asks
+for (pixel art scaled without blurring), and PNG copies of the pictures for
+the page in the browser.
 
 Deterministic: the same script always writes the same bytes. Run it with
 Debian's python3-pil from this folder's parent or anywhere:
@@ -197,6 +198,14 @@ def main():
     for size in ICON_SIZES:
         scaled = icon().convert("RGB").resize((size, size), Image.Resampling.NEAREST)
         scaled.save(os.path.join(HERE, "icons", "%dx%d.png" % (size, size)), optimize=False)
+    # The page in the browser: the same pictures as PNG, a tenth of the bitmaps' bytes.
+    web = os.path.join(HERE, "web")
+    os.makedirs(web, exist_ok=True)
+    for name, body, trim, rsize, lsize, ssize in AVATARS:
+        sel = SELECTION_NAMES.get(name, name)
+        selection(name, ssize, body, trim).save(os.path.join(web, sel + ".png"), optimize=True)
+    for name, picture in (("post", posts), ("ground", ground), ("background", backdrop)):
+        picture().save(os.path.join(web, name + ".png"), optimize=True)
 
 
 if __name__ == "__main__":

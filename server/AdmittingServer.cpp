@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/AdmittingServer.h"
 
+#include <QTcpSocket>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,4 +17,12 @@ void AdmittingServer::incomingConnection(qintptr descriptor)
         }
     }
     QTcpServer::incomingConnection(descriptor);
+}
+
+QTcpSocket *AdmittingServer::nextPendingConnection()
+{
+    QTcpSocket *socket = QTcpServer::nextPendingConnection();
+    if (socket && m_prepare)
+        m_prepare(socket);
+    return socket;
 }

@@ -14,13 +14,18 @@ class AdmittingServer : public QTcpServer
     Q_OBJECT
 public:
     using Admit = std::function<bool(const QHostAddress &peer)>;
+    using Prepare = std::function<void(QTcpSocket *socket)>;
 
     explicit AdmittingServer(QObject *parent = nullptr) : QTcpServer(parent) {}
     void setAdmit(Admit admit) { m_admit = std::move(admit); }
+    // Runs on every admitted socket before whoever asked for it gets it.
+    void setPrepare(Prepare prepare) { m_prepare = std::move(prepare); }
+    QTcpSocket *nextPendingConnection() override;
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
     Admit m_admit;
+    Prepare m_prepare;
 };

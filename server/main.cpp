@@ -4,6 +4,7 @@
 #include "server/OptionValues.h"
 #include "server/SignalWatcher.h"
 #include "server/StageServer.h"
+#include "server/WebFront.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,6 +14,17 @@
 #include <optional>
 
 namespace {
+
+constexpr quint16 DefaultWebPort = 2580;
+
+// Refusing a WebSocket upgrade closes the connection under the HTTP server's
+// feet, and Qt says so on every refusal: a peer could fill the log with it.
+void quietRefusals(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("QIODevice::rollbackTransaction")))
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
 
 [[noreturn]] void usageError(const QCommandLineParser &parser, const QString &message)
 {
@@ -70,6 +82,7 @@ double decimal(const QCommandLineParser &parser, const QCommandLineOption &optio
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    qInstallMessageHandler(quietRefusals);
     QCoreApplication::setApplicationName(QStringLiteral("quandrel-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUANDREL_VERSION));
     // A log reader that went away must not end the server.
@@ -147,13 +160,27 @@ int main(int argc, char *argv[])
                        "seconds; the log takes at most 50 lines a second (default: %1).")
             .arg(defaults.summaryIntervalMs / 1000),
         QStringLiteral("SECONDS"), QString::number(defaults.summaryIntervalMs / 1000));
+    const QCommandLineOption webPortOption(
+        QStringLiteral("web-port"),
+        QStringLiteral("TCP port of the page that joins the stage from a browser, on the same "
+                       "address; 0 picks a free one (default: %1).")
+            .arg(DefaultWebPort),
+        QStringLiteral("PORT"), QString::number(DefaultWebPort));
+    const QCommandLineOption requestTimeoutOption(
+        QStringLiteral("request-timeout"),
+        QStringLiteral("Close a connection to the page that has not sent a whole request "
+                       "within this many seconds (default: %1).")
+            .arg(WebFront::DefaultRequestTimeoutMs / 1000),
+        QStringLiteral("SECONDS"), QString::number(WebFront::DefaultRequestTimeoutMs / 1000));
+    const QCommandLineOption noWebOption(QStringLiteral("no-web"),
+                                         QStringLiteral("Serve no page for browsers."));
     const QCommandLineOption noNoticesOption(
         QStringLiteral("no-notices"),
         QStringLiteral("Do not tell the stage when someone joins or leaves."));
     parser.addOptions({listenOption, portOption, joinTimeoutOption, perAddressOption, rateOption,
                        burstOption, byteRateOption, byteBurstOption, joinRateOption,
                        joinBurstOption, connectRateOption, connectBurstOption, summaryOption,
-                       noNoticesOption});
+                       webPortOption, requestTimeoutOption, noWebOption, noNoticesOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(
@@ -168,6 +195,8 @@ int main(int argc, char *argv[])
     if (*address == QHostAddress(QHostAddress::AnyIPv6))
         address = QHostAddress(QHostAddress::Any); // "::" takes IPv4 as well
     const auto port = quint16(count(parser, portOption, 0, 65535));
+    const auto webPort = quint16(count(parser, webPortOption, 0, 65535));
+    const int requestTimeoutMs = int(decimal(parser, requestTimeoutOption, 0.001, 86400) * 1000);
     ServerSettings settings;
     settings.joinTimeoutMs = int(decimal(parser, joinTimeoutOption, 0.001, 86400) * 1000);
     settings.maxPerAddress = int(count(parser, perAddressOption, 0, StageServer::MaxClients));
@@ -193,6 +222,22 @@ int main(int argc, char *argv[])
     }
     log.write(
         QStringLiteral("listening on %1 port %2").arg(address->toString()).arg(server.port()));
+    std::optional<WebFront> web;
+    if (!parser.isSet(noWebOption)) {
+        web.emplace(server);
+        web->setLog([&log](const QString &line) { log.write(line); });
+        web->setRequestTimeout(requestTimeoutMs);
+        if (!web->listen(*address, webPort)) {
+            std::fprintf(stderr, "quandrel-server: cannot serve the page on %s port %u: %s\n",
+                         qPrintable(address->toString()), unsigned(webPort),
+                         qPrintable(web->errorString()));
+            return 1;
+        }
+        const QString host = address->protocol() == QAbstractSocket::IPv6Protocol
+                                 ? u'[' + address->toString() + u']'
+                                 : address->toString();
+        log.write(QStringLiteral("the page is at http://%1:%2/").arg(host).arg(web->port()));
+    }
     if (!address->isLoopback())
         log.write(QStringLiteral("warning: listening on %1, which other machines can reach")
                       .arg(address->toString()));

@@ -50,7 +50,7 @@ class TestSessionCases : public QObject
             const QJsonArray place = step[u"place"].toArray();
             session->placeImage(place[0].toInt(), float(place[1].toDouble()));
         }
-        if (step.contains(u"receive")) {
+        for (int n = 0; step.contains(u"receive") && n < step[u"times"].toInt(1); ++n) {
             session->receive(Cp1252::decode(bytes(step[u"receive"])));
             tick();
         }
@@ -80,6 +80,8 @@ class TestSessionCases : public QObject
         if (step.contains(u"transcriptEnds"))
             QVERIFY2(session->transcript().text().endsWith(step[u"transcriptEnds"].toString()),
                      qPrintable(session->transcript().text().right(40)));
+        if (step.contains(u"transcriptLength"))
+            QCOMPARE(session->transcript().text().size(), step[u"transcriptLength"].toInteger());
         const QJsonObject images = step[u"images"].toObject();
         for (auto it = images.begin(); it != images.end(); ++it) {
             const AvatarImage &image = session->image(it.key().toInt());

@@ -92,7 +92,7 @@ if [ -n "$client" ]; then
     fi
 fi
 
-"$prefix/bin/quandrel-server" --listen 127.0.0.1 --port 0 2>"$prefix/server.log" &
+"$prefix/bin/quandrel-server" --listen 127.0.0.1 --port 0 --web-port 0 2>"$prefix/server.log" &
 pid=$!
 port=
 for _ in $(seq 50); do

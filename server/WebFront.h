@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "server/TokenBucket.h"
+
+#include <QAbstractHttpServer>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <map>
+
+class QTcpServer;
+class QTcpSocket;
+class StageServer;
+
+// The stage in a browser: serves the page from the resources compiled into
+// the server, and hands "/stage" WebSocket upgrades to the stage as clients
+// like any other. Only its own files, only GET and HEAD; every answer
+// forbids other origins, inline script and sniffing. Bounded: a connection
+// must send a whole request within the request time and within the read
+// buffer, and every address group has a request budget.
+class WebFront : public QAbstractHttpServer
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 MaxRequest = 16 * 1024;
+    static constexpr int DefaultRequestTimeoutMs = 10'000;
+    // HTTP connections open at a time from one address group.
+    static constexpr int MaxConnectionsPerGroup = 16;
+    static constexpr double RequestRate = 20;
+    static constexpr double RequestBurst = 100;
+    static constexpr std::size_t MaxRememberedGroups = 4096;
+
+    explicit WebFront(StageServer &stage, QObject *parent = nullptr);
+    ~WebFront() override;
+
+    bool listen(const QHostAddress &address, quint16 port);
+    quint16 port() const;
+    QString errorString() const;
+    void setLog(std::function<void(const QString &)> log) { m_log = std::move(log); }
+    // How long a connection may take to send a whole request.
+    void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+
+    // Whether an upgrade from a browser page comes from this server's own
+    // page: its Origin names the same host and port as its Host. A request
+    // without Origin comes from a program, not a page, and is let in.
+    static bool sameOrigin(const QByteArray &origin, const QByteArray &host);
+
+protected:
+    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+
+private:
+    struct File
+    {
+        QByteArray body;
+        QByteArray type;
+        QByteArray etag;
+    };
+    struct Group
+    {
+        TokenBucket requests;
+        int connections = 0;
+    };
+
+    void prepare(QTcpSocket *socket);
+    bool withinBudget(const QHostAddress &peer);
+    void answer(const QHttpServerRequest &request, QTcpSocket *socket, int status,
+                const File *file = nullptr);
+    void refuse(const QHttpServerRequest &request, QTcpSocket *socket, int status);
+    void upgraded();
+    QString groupKey(const QHostAddress &peer) const;
+
+    StageServer &m_stage;
+    QTcpServer *m_listener;
+    QHash<QString, File> m_files;
+    std::map<QString, Group> m_groups;
+    QList<QHostAddress> m_ownAddresses;
+    QElapsedTimer m_clock;
+    std::function<void(const QString &)> m_log;
+    int m_requestTimeoutMs = DefaultRequestTimeoutMs;
+};

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// Runs the session's rule cases against a Session class (or the module URL
+// that exports it) and returns what failed. Self-contained, so that a
+// browser can run the very same function on the page's own module.
+export async function runCases({ session, cases }) {
+    const Session = typeof session === 'string' ? (await import(session)).Session : session;
+    const failures = [];
+    // Bytes as the cases write them: one character a byte.
+    const bytes = (text) => Uint8Array.from(text, (c) => c.charCodeAt(0));
+    const text = (chunks) => chunks.map((b) => String.fromCharCode(...b)).join('');
+    const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+    for (const c of cases) {
+        const sent = [];
+        const session = new Session({ send: (b) => sent.push(b) });
+        const fail = (where, got, want) =>
+            failures.push(`${c.name}, ${where}: got ${JSON.stringify(got)}, want ${JSON.stringify(want)}`);
+        session.opened('Gimbo');
+        const join = text(sent.splice(0));
+        if (join !== '\x0AGimbo\0') fail('join', join, '\x0AGimbo\0');
+        c.steps.forEach((step, i) => {
+            const where = `step ${i + 1}`;
+            if (step.place) session.place(step.place[0], step.place[1]);
+            for (let n = 0; step.receive !== undefined && n < (step.times ?? 1); ++n) {
+                session.receive(bytes(step.receive));
+                session.tick();
+            }
+            if (step.walk) session.walk(step.walk);
+            if (step.chat !== undefined) session.sendChat(step.chat);
+
+            const check = (key, got) => {
+                if (step[key] !== undefined && !same(got, step[key])) fail(`${where} ${key}`, got, step[key]);
+            };
+            check('sent', text(sent.splice(0)));
+            check('number', session.clientNumber);
+            check('own', session.images[Number(session.clientNumber)].left);
+            check('facing', session.facing);
+            check('transcriptLength', session.transcript.length);
+            if (step.transcriptEnds !== undefined && !session.transcript.endsWith(step.transcriptEnds))
+                fail(`${where} transcriptEnds`, session.transcript.slice(-40), step.transcriptEnds);
+            for (const [index, want] of Object.entries(step.images ?? {})) {
+                const { left, top, visible, sprite } = session.images[Number(index)];
+                if (!same({ left, top, visible, sprite }, want)) fail(`${where} image ${index}`, { left, top, visible, sprite }, want);
+            }
+        });
+    }
+    return failures;
+}

@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: MIT
+// The page in Debian's headless Chromium, served by the real server, on one
+// stage with a raw TCP client that checks every byte a desktop client gets.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { runCases } from './cases.mjs';
+import { Server, TcpPeer, launchBrowser, openPage, waitFor } from './harness.mjs';
+
+let server;
+let browser;
+const pages = [];
+const peers = [];
+
+before(async () => {
+    server = await Server.start();
+    browser = await launchBrowser();
+});
+
+after(async () => {
+    for (const peer of peers) peer.close();
+    await browser?.close();
+    await server?.stop();
+});
+
+async function newPage(viewport) {
+    const page = await openPage(browser, server.url, viewport);
+    pages.push(page);
+    return page;
+}
+
+async function newPeer(name) {
+    const peer = await TcpPeer.connect(server.port);
+    peers.push(peer);
+    await peer.join(name);
+    return peer;
+}
+
+async function join(page, name, avatar) {
+    if (avatar) await page.getByRole('radio', { name: avatar }).check();
+    await page.getByLabel('Your name').fill(name);
+    await page.getByRole('button', { name: 'Join' }).click();
+    await waitFor(async () => /Connected to the stage at/.test(await page.getByRole('status').textContent()),
+        `${name} to connect`);
+}
+
+const leftOf = (page, name) => page.getByRole('img', { name }).getAttribute('data-left');
+
+async function leave(page) {
+    await page.getByRole('button', { name: 'Leave' }).click();
+    await waitFor(async () => /Left the stage/.test(await page.getByRole('status').textContent()), 'the page to leave');
+}
+
+test('a browser and a desktop client walk and chat on one stage', async () => {
+    const dora = await newPeer('Dora');
+    const page = await newPage();
+    await join(page, 'Ann', 'Nubo');
+    // The newcomer is announced, and its presence answer is the desktop's, byte for byte.
+    await dora.expect('NewUser');
+    await dora.expect('Action1StLeftNubo X1800');
+    dora.send('Action0StLeftTavroX1800');
+    await waitFor(async () => (await leftOf(page, 'Tavro (client 0)')) === '1800', 'Tavro on the page');
+
+    // Steps both ways.
+    dora.send('Action0GoRightTavroX1800Y480Z');
+    await waitFor(async () => (await leftOf(page, 'Tavro (client 0)')) === '1850', 'Tavro to step right');
+    await page.getByRole('button', { name: 'Walk right' }).click();
+    await dora.expect('Action1GoRightNubo X1800Y675Z');
+    await waitFor(async () => (await leftOf(page, 'Nubo (client 1)')) === '1850', 'Nubo to step right');
+    await page.getByRole('button', { name: 'Walk left' }).click();
+    await dora.expect('Action1GoLeftNubo X1850Y675Z');
+
+    // Chat both ways, in Windows-1252; what it cannot hold goes as "?".
+    await page.getByLabel('Message').fill('hi € 中');
+    await page.getByRole('button', { name: 'Send' }).click();
+    await dora.expect('[Ann] - hi \x80 ?\r\n');
+    assert.equal(await page.getByLabel('Message').inputValue(), '');
+    dora.send('[Dora] - hey \xff\x85\r\n');
+    await waitFor(async () => (await page.getByRole('log', { name: 'Transcript' }).textContent()).includes('[Dora] - hey ÿ…'),
+        'the chat line on the page');
+    await leave(page);
+});
+
+test('names and chat are shown as text, never as markup', async () => {
+    const page = await newPage();
+    await join(page, 'Bea');
+    const evil = await newPeer('<img src=x onerror=alert(1)>');
+    evil.send('[<img src=x onerror=alert(1)>] - <script>alert(2)</script><b>bold</b>\r\n');
+    const transcript = page.getByRole('log', { name: 'Transcript' });
+    await waitFor(async () => (await transcript.textContent()).includes('<script>alert(2)</script><b>bold</b>'),
+        'the line as text');
+    assert.equal(await transcript.locator('*').count(), 0);
+    assert.equal(await page.locator('#stage script, #stage b').count(), 0);
+    evil.close();
+    await leave(page);
+});
+
+test('a phone: no scrolling sideways, every target at least 44 px, the stage at a whole scale', async () => {
+    const page = await newPage({ width: 360, height: 640 });
+    await join(page, 'Cy');
+    const sizes = await page.evaluate(() => ({
+        scroll: document.documentElement.scrollWidth,
+        width: document.documentElement.clientWidth,
+        stage: document.getElementById('stage').getBoundingClientRect().width,
+        small: [...document.querySelectorAll('button, #avatars label, input:not([type=radio])')]
+            .map((e) => [e.id || e.textContent.trim(), e.getBoundingClientRect()])
+            .filter(([, r]) => r.width < 44 || r.height < 44)
+            .map(([name]) => name),
+    }));
+    assert.ok(sizes.scroll <= sizes.width, `page ${sizes.scroll} px wide in ${sizes.width}`);
+    assert.deepEqual(sizes.small, []);
+    assert.equal(sizes.stage % 169, 0, `stage ${sizes.stage} px`);
+    assert.ok(sizes.stage >= 338, `stage ${sizes.stage} px`);
+    await leave(page);
+});
+
+test('everything by keyboard, with the focus in view', async () => {
+    const eve = await newPeer('Eve');
+    const page = await newPage();
+    const keyboard = page.keyboard;
+    await keyboard.press('Tab'); // the checked avatar
+    assert.equal(await page.evaluate(() => document.activeElement.value), 'Gimbo');
+    await keyboard.press('ArrowRight'); // Nubo
+    await keyboard.press('ArrowRight'); // Sorra
+    const outline = await page.evaluate(() => getComputedStyle(document.activeElement).outlineStyle);
+    assert.notEqual(outline, 'none');
+    await keyboard.press('Tab');
+    await keyboard.type('Kay');
+    await keyboard.press('Enter');
+    await waitFor(async () => /Connected/.test(await page.getByRole('status').textContent()), 'a join by Enter');
+    const number = await waitFor(async () => /Action(\d)StLeftSorraX1800/.exec((await eve.expect(/StLeftSorra/))), 'Sorra');
+    await page.getByRole('region', { name: 'Stage', exact: true }).focus();
+    await keyboard.press('ArrowRight');
+    await eve.expect(`Action${number[1]}GoRightSorraX1800Y480Z`);
+    for (let i = 0; i < 8 && !(await page.evaluate(() => document.activeElement.id === 'message')); ++i)
+        await keyboard.press('Tab');
+    await keyboard.type('typed');
+    await keyboard.press('Enter');
+    await eve.expect('[Kay] - typed\r\n');
+    await keyboard.press('Tab'); // Send
+    await keyboard.press('Tab'); // Time stamp
+    await keyboard.press('Space');
+    await waitFor(async () => /It is .+ on .+/.test(await page.getByRole('log').textContent()), 'a time stamp');
+    await leave(page);
+});
+
+test('every control has its name', async () => {
+    const page = await newPage();
+    for (const [role, name] of [
+        ['textbox', 'Your name'], ['textbox', 'Message'], ['radiogroup', 'Avatar'],
+        ['button', 'Join'], ['button', 'Leave'], ['button', 'Walk left'], ['button', 'Walk right'],
+        ['button', 'Send'], ['button', 'Time stamp'], ['log', 'Transcript'], ['region', 'Stage'],
+    ])
+        assert.equal(await page.getByRole(role, { name, exact: true }).count(), 1, `${role} "${name}"`);
+    for (const name of ['Tavro', 'Gimbo', 'Nubo', 'Sorra', 'Veck', 'Jaxorin'])
+        assert.equal(await page.getByRole('radio', { name, exact: true }).count(), 1, name);
+});
+
+test('a line that cannot be sent stays in the box', async () => {
+    const page = await newPage();
+    await page.getByLabel('Message').fill('not yet');
+    await page.getByLabel('Message').press('Enter');
+    assert.equal(await page.getByLabel('Message').inputValue(), 'not yet');
+});
+
+test('the shared rule cases pass in the browser too', async () => {
+    const page = await newPage();
+    const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', import.meta.url)));
+    const failures = await page.evaluate(runCases, { session: '/session.js', cases });
+    assert.deepEqual(failures, []);
+});
+
+test('the connection lost, and joined again once the server is back', async () => {
+    const page = await newPage();
+    await join(page, 'Flo');
+    const ports = { stage: server.port, web: Number(new URL(server.url).port) };
+    await server.stop();
+    await waitFor(async () => /Connection lost: /.test(await page.getByRole('status').textContent()), 'the loss');
+    server = await Server.start([], ports);
+    const gus = await newPeer('Gus');
+    await page.getByRole('button', { name: 'Join' }).click();
+    await waitFor(async () => /Connected to the stage at/.test(await page.getByRole('status').textContent()), 'the join');
+    await gus.expect('Action1StLeftGimboX1800');
+    await leave(page);
+});
+
+test('no console errors under the content security policy', async () => {
+    const response = await fetch(server.url);
+    assert.match(response.headers.get('content-security-policy'), /script-src 'self'/);
+    for (const page of pages) assert.deepEqual(page.errors, [], page.url());
+    assert.ok(pages.length >= 5);
+});

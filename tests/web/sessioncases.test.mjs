@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+// The session's rule cases (tests/cases/session.json), which the desktop
+// client's tests run too, against the page's own session module.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { Session } from '../../web/session.js';
+import { runCases } from './cases.mjs';
+
+const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', import.meta.url)));
+
+for (const c of cases) {
+    test(c.name, async () => assert.deepEqual(await runCases({ session: Session, cases: [c] }), []));
+}
+
+test('a broken rule fails its case', async () => {
+    // The runner itself: a session that answers nothing must not pass.
+    class Mute extends Session {
+        answer() {}
+    }
+    assert.notDeepEqual(await runCases({ session: Mute, cases }), []);
+});

@@ -1,0 +1,200 @@
+// SPDX-License-Identifier: MIT
+// The page: shows the session and hands it what the user and the server do.
+// Text from the network only ever goes in as text.
+import { Session, displayText } from './session.js';
+import { ImageCount, Roster, TwipsPerPixel, bySprite } from './stage.js';
+
+// The stage's inner area and its fixed pictures, in twips.
+const StageSize = { width: 2535, height: 1455 };
+const Fixed = {
+    background: { left: 0, top: -240, width: 2505, height: 1770 },
+    ground: { left: 0, top: 1080, width: 5790, height: 360 },
+    post1: { left: 0, top: 360, width: 240, height: 2655 },
+    post2: { left: 2280, top: 360, width: 240, height: 2655 },
+};
+// imgClient(20) is drawn over every other image, imgClient(1) under them all.
+const stacking = (index) => (index === 1 ? 3 : index === 0 ? 4 : index + 3);
+
+const $ = (id) => document.getElementById(id);
+const ui = {
+    status: $('status'), join: $('join'), name: $('name'), joinButton: $('joinButton'),
+    leave: $('leave'), avatars: $('avatars'), stage: $('stage'), scene: $('scene'),
+    walkLeft: $('walkLeft'), walkRight: $('walkRight'), transcript: $('transcript'),
+    say: $('say'), message: $('message'), send: $('send'), stamp: $('stamp'),
+};
+
+let socket = null;
+let leaving = false;
+let scale = 1;
+let shownTranscript = null;
+const images = [];
+
+const session = new Session({
+    send: (bytes) => socket?.readyState === WebSocket.OPEN && socket.send(bytes),
+    changed: () => render(),
+});
+
+const clock = () => new Date().toLocaleTimeString();
+const setStatus = (text) => {
+    ui.status.textContent = text;
+};
+
+function buildAvatars() {
+    Roster.forEach((row, i) => {
+        const label = document.createElement('label');
+        const radio = document.createElement('input');
+        radio.type = 'radio';
+        radio.name = 'avatar';
+        radio.value = row.selection;
+        radio.checked = i === session.avatar;
+        radio.addEventListener('change', () => session.selectAvatar(row.selection));
+        const picture = document.createElement('img');
+        picture.src = `/pictures/${row.selection}.png`;
+        picture.alt = '';
+        const caption = document.createElement('span');
+        caption.textContent = row.display;
+        label.append(radio, picture, caption);
+        ui.avatars.append(label);
+    });
+}
+
+function place(element, box) {
+    element.style.left = `${(box.left / TwipsPerPixel) * scale}px`;
+    element.style.top = `${(box.top / TwipsPerPixel) * scale}px`;
+    if (box.width !== undefined) {
+        element.style.width = `${(box.width / TwipsPerPixel) * scale}px`;
+        element.style.height = `${(box.height / TwipsPerPixel) * scale}px`;
+    }
+}
+
+// The largest whole scale that fits the width, and leaves room for the chat.
+function fit() {
+    const panel = ui.stage.parentElement;
+    const beside = window.matchMedia('(max-width: 640px)').matches ? 0 : ui.walkLeft.offsetWidth + 8;
+    const style = window.getComputedStyle(panel);
+    const padding = parseFloat(style.paddingLeft) + parseFloat(style.paddingRight);
+    const width = panel.clientWidth - padding - beside;
+    const byWidth = Math.floor(width / (StageSize.width / TwipsPerPixel));
+    const byHeight = Math.floor((window.innerHeight * 0.5) / (StageSize.height / TwipsPerPixel));
+    scale = Math.max(1, Math.min(byWidth, byHeight));
+    ui.stage.style.width = `${(StageSize.width / TwipsPerPixel) * scale}px`;
+    ui.stage.style.height = `${(StageSize.height / TwipsPerPixel) * scale}px`;
+    for (const [name, box] of Object.entries(Fixed))
+        place(ui.scene.querySelector(`.${name}`), box);
+    for (const image of images) image.dataset.key = '';
+    render();
+}
+
+function renderImage(index) {
+    const state = session.images[index];
+    const row = state.sprite ? bySprite(state.sprite) : null;
+    let element = images[index];
+    if (!state.visible || !row) {
+        if (element) element.hidden = true;
+        return;
+    }
+    if (!element) {
+        element = document.createElement('img');
+        element.className = 'avatar';
+        element.style.zIndex = String(stacking(index));
+        images[index] = element;
+        ui.scene.append(element);
+    }
+    const sprite = row.right.name === state.sprite ? row.right : row.left;
+    const key = `${state.sprite} ${state.left} ${state.top} ${scale}`;
+    if (element.dataset.key === key && !element.hidden) return;
+    element.dataset.key = key;
+    element.hidden = false;
+    element.src = `/sprites/${sprite.name}.gif`;
+    element.alt = `${row.display} (client ${index})`;
+    element.dataset.left = String(state.left); // in twips, for whoever looks closer
+    place(element, {
+        left: state.left, top: state.top,
+        width: sprite.width * TwipsPerPixel, height: sprite.height * TwipsPerPixel,
+    });
+}
+
+function render() {
+    for (let i = 0; i < ImageCount; ++i) renderImage(i);
+    if (session.transcript !== shownTranscript) {
+        shownTranscript = session.transcript;
+        ui.transcript.textContent = displayText(session.transcript);
+        ui.transcript.scrollTop = ui.transcript.scrollHeight; // the newest in view
+    }
+    const connected = socket !== null;
+    ui.joinButton.disabled = connected;
+    ui.leave.disabled = !connected;
+    ui.name.disabled = connected;
+    for (const radio of ui.avatars.querySelectorAll('input')) {
+        radio.disabled = connected;
+        radio.checked = radio.value === session.row.selection;
+    }
+}
+
+function reasonOf(event) {
+    if (event.reason) return event.reason;
+    return event.code === 1006 ? 'the server cannot be reached' : 'the server closed the connection';
+}
+
+function join() {
+    if (socket) return;
+    const name = ui.name.value || session.row.display;
+    const url = new URL('/stage', window.location.href);
+    url.protocol = url.protocol === 'https:' ? 'wss:' : 'ws:';
+    leaving = false;
+    socket = new WebSocket(url);
+    socket.binaryType = 'arraybuffer';
+    setStatus('Connecting…');
+    socket.addEventListener('open', () => {
+        session.opened(name);
+        setStatus(session.connectedLine());
+        render();
+    });
+    socket.addEventListener('message', (event) => {
+        if (typeof event.data === 'string') return;
+        session.receive(new Uint8Array(event.data));
+        session.tick();
+    });
+    socket.addEventListener('close', (event) => {
+        const wasOpen = session.open;
+        socket = null;
+        session.closed();
+        if (leaving) setStatus(`Left the stage at ${clock()}`);
+        else if (wasOpen) setStatus(`Connection lost: ${reasonOf(event)}. Join joins again.`);
+        else setStatus(`Could not connect: ${reasonOf(event)}. Join tries again.`);
+        render();
+    });
+    render();
+}
+
+function leave() {
+    if (!socket) return;
+    leaving = true;
+    socket.close(1000);
+}
+
+function sendLine() {
+    if (session.sendChat(ui.message.value)) ui.message.value = '';
+}
+
+buildAvatars();
+ui.join.addEventListener('submit', (event) => {
+    event.preventDefault();
+    join();
+});
+ui.leave.addEventListener('click', leave);
+ui.walkLeft.addEventListener('click', () => session.walk('left'));
+ui.walkRight.addEventListener('click', () => session.walk('right'));
+ui.stage.addEventListener('keydown', (event) => {
+    const dir = { ArrowLeft: 'left', ArrowRight: 'right' }[event.key];
+    if (!dir) return;
+    event.preventDefault();
+    session.walk(dir);
+});
+ui.say.addEventListener('submit', (event) => {
+    event.preventDefault();
+    sendLine();
+});
+ui.stamp.addEventListener('click', () => session.stampTime());
+window.addEventListener('resize', fit);
+fit();
