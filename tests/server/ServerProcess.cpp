@@ -25,7 +25,8 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
     }
     m_process.start(QStringLiteral(QUANDREL_SERVER),
                     QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                                QStringLiteral("--port"), QStringLiteral("0")} +
+                                QStringLiteral("--port"), QStringLiteral("0"),
+                                QStringLiteral("--web-port"), QStringLiteral("0")} +
                         options);
     if (!m_process.waitForStarted(5000))
         return false;
@@ -33,11 +34,16 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
         return true; // the caller reads the port from its own end
     // Port 0 lets the system choose; the server says which on its first line.
     static const QRegularExpression listening(QStringLiteral("listening on \\S+ port (\\d+)"));
+    static const QRegularExpression page(QStringLiteral("the page is at http://\\S+:(\\d+)/"));
+    const bool web = !options.contains(QStringLiteral("--no-web"));
     return QTest::qWaitFor(
         [&] {
-            const auto match = listening.match(log());
+            const QString text = log();
+            const auto match = listening.match(text);
             m_port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;
-            return m_port != 0;
+            const auto pageMatch = page.match(text);
+            m_webPort = pageMatch.hasMatch() ? quint16(pageMatch.captured(1).toUInt()) : 0;
+            return m_port != 0 && (m_webPort != 0 || !web);
         },
         5000);
 }

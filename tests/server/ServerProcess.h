@@ -17,6 +17,8 @@ public:
     bool start(const QStringList &options = {}, int stderrFd = -1);
     void kill();
     quint16 port() const { return m_port; }
+    // The page's port; 0 when the page is off.
+    quint16 webPort() const { return m_webPort; }
     qint64 pid() const { return m_process.processId(); }
     // Resident memory of the server process, in KiB.
     qint64 residentKiB() const;
@@ -27,4 +29,5 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
+    quint16 m_webPort = 0;
 };
