@@ -8,9 +8,13 @@
 set -euo pipefail
 
 run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-     fonts-liberation)
+     qt6-httpserver-dev qt6-websockets-dev fonts-liberation)
 package=(debhelper dpkg-dev fakeroot lintian)
-test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd reuse "${package[@]}")
+test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd reuse chromium
+      "${package[@]}")
+# Node from anywhere will do (a newer one may come with its own npm).
+command -v node >/dev/null || test+=(nodejs)
+command -v npm >/dev/null || test+=(npm)
 
 case "${1:-run}" in
     run) packages=("${run[@]}") ;;
@@ -23,10 +27,19 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The browser tests' driver, at the version the lock file pins; Chromium is
+# Debian's, so nothing else is downloaded.
+if [ "${1:-run}" = test ]; then
+    web="$(dirname "$0")/../tests/web"
+    if ! [ "$web/node_modules/.package-lock.json" -nt "$web/package-lock.json" ]; then
+        npm ci --prefix "$web" --no-audit --no-fund --loglevel=error
+    fi
+fi

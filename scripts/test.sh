@@ -22,7 +22,7 @@ ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:hal
 # A server host: no Qt Widgets anywhere in the build. Its rules' unit tests
 # run here; the server's process tests ran against the same code above.
 cmake -S . -B build/server-only -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUANDREL_CLIENT=OFF >/dev/null
-mapfile -t unit < <(ctest --test-dir build/server-only -L unit -N | sed -n 's/^ *Test *#[0-9]*: //p')
+mapfile -t unit < <(ctest --test-dir build/server-only -L unit -N | sed -n 's/^ *Test *#[0-9]*: \(tst_\)/\1/p')
 cmake --build build/server-only --target quandrel-server "${unit[@]}"
 ctest --test-dir build/server-only -j2 --output-on-failure -L unit
 

@@ -1,0 +1,278 @@
+// SPDX-License-Identifier: MIT
+#include "ServerProcess.h"
+#include "StagePeer.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QWebSocket>
+#include <memory>
+
+// The page and its WebSocket against the real server binary: what is served
+// and with which headers, what is refused, and the bounds on both.
+class TestWeb : public QObject
+{
+    Q_OBJECT
+
+    struct Reply
+    {
+        int status = 0;
+        QByteArray head;
+        QByteArray body;
+        QByteArray header(const QByteArray &name) const
+        {
+            for (const QByteArray &line : head.split('\n')) {
+                if (line.toLower().startsWith(name.toLower() + ':'))
+                    return line.mid(name.size() + 1).trimmed();
+            }
+            return {};
+        }
+    };
+
+    // One request on a connection of its own; the whole reply.
+    static Reply request(quint16 port, const QByteArray &text, const QHostAddress &from = {})
+    {
+        QTcpSocket socket;
+        if (!from.isNull())
+            socket.bind(from);
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.waitForConnected(3000);
+        socket.write(text);
+        return readReply(socket);
+    }
+
+    static Reply readReply(QTcpSocket &socket, bool head = false)
+    {
+        Reply reply;
+        QByteArray in;
+        QTest::qWaitFor(
+            [&] {
+                in += socket.readAll();
+                const qsizetype end = in.indexOf("\r\n\r\n");
+                if (end < 0)
+                    return socket.state() != QAbstractSocket::ConnectedState;
+                reply.head = in.left(end);
+                const qsizetype length = head ? 0 : reply.header("Content-Length").toLongLong();
+                return in.size() >= end + 4 + length;
+            },
+            5000);
+        reply.status = in.mid(9, 3).toInt();
+        const qsizetype end = in.indexOf("\r\n\r\n");
+        reply.body = end < 0 ? QByteArray() : in.mid(end + 4);
+        in.clear();
+        return reply;
+    }
+
+    static QByteArray get(const QByteArray &path, const QByteArray &extra = {})
+    {
+        return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+    }
+
+    // A WebSocket to the stage, opened with this Origin (none when empty).
+    static std::unique_ptr<QWebSocket> openStage(quint16 port, const QByteArray &origin = {})
+    {
+        auto socket = std::make_unique<QWebSocket>(QString::fromLatin1(origin));
+        socket->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/stage").arg(port)));
+        QTest::qWaitFor(
+            [&] {
+                return socket->state() == QAbstractSocket::ConnectedState ||
+                       socket->state() == QAbstractSocket::UnconnectedState;
+            },
+            5000);
+        return socket;
+    }
+
+private slots:
+    void servesThePageWithItsHeaders()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        const Reply page = request(server.webPort(), get("/"));
+        QCOMPARE(page.status, 200);
+        QCOMPARE(page.header("Content-Type"), QByteArray("text/html; charset=utf-8"));
+        QVERIFY(page.body.contains("<script type=\"module\" src=\"/page.js\">"));
+        for (const QByteArray &path : {QByteArray("/"), QByteArray("/page.js"),
+                                       QByteArray("/favicon.ico"), QByteArray("/nope")}) {
+            const Reply reply = request(server.webPort(), get(path));
+            QVERIFY2(reply.header("Content-Security-Policy").contains("script-src 'self'"), path);
+            QVERIFY(!reply.header("Content-Security-Policy").contains("unsafe-inline"));
+            QCOMPARE(reply.header("X-Content-Type-Options"), QByteArray("nosniff"));
+            QCOMPARE(reply.header("Referrer-Policy"), QByteArray("no-referrer"));
+            QVERIFY(!reply.header("Cache-Control").isEmpty());
+        }
+        QCOMPARE(request(server.webPort(), get("/page.js")).header("Content-Type"),
+                 QByteArray("text/javascript; charset=utf-8"));
+        QCOMPARE(request(server.webPort(), get("/favicon.ico")).header("Content-Type"),
+                 QByteArray("image/png"));
+        QCOMPARE(request(server.webPort(), get("/sprites/GimboLeft.gif")).status, 200);
+
+        // Only its own files: nothing from the file system, however asked.
+        for (const QByteArray &path : {QByteArray("/nope"), QByteArray("/../server/main.cpp"),
+                                       QByteArray("/%2e%2e/etc/passwd"), QByteArray("/index.html/"),
+                                       QByteArray("//etc/passwd"), QByteArray("/web/page.js")})
+            QCOMPARE(request(server.webPort(), get(path)).status, 404);
+
+        // HEAD: the same head, no body; other methods: 405.
+        QTcpSocket head;
+        head.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(head.waitForConnected(3000));
+        head.write("HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        const Reply headReply = readReply(head, true);
+        QCOMPARE(headReply.status, 200);
+        QCOMPARE(headReply.header("Content-Length").toInt(), page.body.size());
+        QVERIFY(headReply.body.isEmpty());
+        const Reply post =
+            request(server.webPort(), "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc");
+        QCOMPARE(post.status, 405);
+        QCOMPARE(post.header("Allow"), QByteArray("GET, HEAD"));
+
+        // Asked again with its tag: not sent again.
+        const Reply again =
+            request(server.webPort(), get("/", "If-None-Match: " + page.header("ETag") + "\r\n"));
+        QCOMPARE(again.status, 304);
+        QVERIFY(again.body.isEmpty());
+        QCOMPARE(request(server.webPort(), get("/stage")).status, 426);
+    }
+
+    void slowAndOversizedRequestsAreClosed()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--request-timeout"), QStringLiteral("0.5")}));
+        QTcpSocket big;
+        big.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(big.waitForConnected(3000));
+        big.write("GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + QByteArray(64 * 1024, 'a'));
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(big.state(), QAbstractSocket::UnconnectedState, 5000);
+        QVERIFY2(clock.elapsed() < 450, "closed for its size, not its time");
+
+        QTcpSocket slow;
+        slow.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(slow.waitForConnected(3000));
+        slow.write("GET / HTTP/1.1\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(slow.state(), QAbstractSocket::UnconnectedState, 5000);
+        // A whole request in time is answered as ever.
+        QCOMPARE(request(server.webPort(), get("/")).status, 200);
+    }
+
+    void requestsPerAddressGroupAreLimited()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        const QHostAddress other(QStringLiteral("127.0.0.2"));
+        QTcpSocket socket;
+        socket.bind(other);
+        socket.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(socket.waitForConnected(3000));
+        int answered = 0;
+        Reply last;
+        for (int i = 0; i < 200 && last.status != 429; ++i) {
+            socket.write(get("/style.css"));
+            last = readReply(socket);
+            answered += last.status == 200 ? 1 : 0;
+        }
+        QCOMPARE(last.status, 429);
+        QCOMPARE(last.header("Retry-After"), QByteArray("1"));
+        QVERIFY2(answered >= 100, QByteArray::number(answered));
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 3000);
+        // Loopback itself has no such budget.
+        for (int i = 0; i < 150; ++i)
+            QCOMPARE(request(server.webPort(), get("/style.css")).status, 200);
+    }
+
+    void aBrowserIsAClientLikeAnyOther()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        StagePeer desk(server.port());
+        QCOMPARE(desk.join("Desk"), 0);
+        const auto page =
+            openStage(server.webPort(), "http://127.0.0.1:" + QByteArray::number(server.webPort()));
+        QCOMPARE(page->state(), QAbstractSocket::ConnectedState);
+        QList<QByteArray> got;
+        connect(page.get(), &QWebSocket::binaryMessageReceived, this,
+                [&](const QByteArray &message) { got.append(message); });
+        page->sendBinaryMessage(QByteArray("\x0AWeb\0", 5));
+        // The number alone in its message, then every packet in one of its own.
+        QTRY_VERIFY(!got.isEmpty());
+        QCOMPARE(got.takeFirst(), QByteArray("ClientNumber1"));
+        QVERIFY(desk.waitForPackets(1));
+        QCOMPARE(desk.packets().last(), QByteArray("NewUser"));
+        page->sendBinaryMessage(QByteArray("\x02"
+                                           "Action1StLeftNubo X1800\0",
+                                           25));
+        desk.send("Action0StLeftTavroX1800");
+        QTRY_VERIFY(got.contains(QByteArray("Action0StLeftTavroX1800\0", 24)));
+        QTRY_VERIFY(got.contains(QByteArray("Action1StLeftNubo X1800\0", 24)));
+        QVERIFY(desk.waitForPackets(4));
+        QVERIFY(desk.packets().contains("Action1StLeftNubo X1800"));
+        // Its own packets only, as for everyone: what is not is not relayed.
+        page->sendBinaryMessage(QByteArray("\x02[Desk] - not me\r\n\0", 19));
+        page->sendBinaryMessage(QByteArray("\x02[Web] - mine\r\n\0", 16));
+        QVERIFY(desk.waitForPackets(5));
+        QCOMPARE(desk.packets().last(), QByteArray("[Web] - mine\r\n"));
+        QVERIFY(server.log().contains(QStringLiteral("join ws 127.0.0.1:")));
+    }
+
+    void whatClosesAWebSocket_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<bool>("text");
+        QTest::newRow("a text message") << QByteArray("\x0Ax\0", 3) << true;
+        QTest::newRow("over 4 KiB") << QByteArray("\x0A" + QByteArray(4100, 'a') + '\0') << false;
+        QTest::newRow("two packets") << QByteArray("\x0Ax\0\x0Ay\0", 6) << false;
+        QTest::newRow("no terminator") << QByteArray("\x0Ax") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+    void whatClosesAWebSocket()
+    {
+        QFETCH(QByteArray, message);
+        QFETCH(bool, text);
+        ServerProcess server;
+        QVERIFY(server.start());
+        const auto page = openStage(server.webPort());
+        QCOMPARE(page->state(), QAbstractSocket::ConnectedState);
+        if (text)
+            page->sendTextMessage(QString::fromLatin1(message));
+        else
+            page->sendBinaryMessage(message);
+        QTRY_COMPARE_WITH_TIMEOUT(page->state(), QAbstractSocket::UnconnectedState, 5000);
+        // And the place it held is free: the next one joins as 0.
+        StagePeer next(server.port());
+        QCOMPARE(next.join("Next"), 0);
+    }
+
+    void onlyTheServersOwnPageMayOpenTheStage()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        const QByteArray own = "http://127.0.0.1:" + QByteArray::number(server.webPort());
+        QCOMPARE(openStage(server.webPort(), own)->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(openStage(server.webPort())->state(), QAbstractSocket::ConnectedState);
+        for (const QByteArray &origin :
+             {QByteArray("http://evil.example"), QByteArray("http://127.0.0.1:1"),
+              QByteArray("http://127.0.0.1"), QByteArray("null"), QByteArray("file://")})
+            QVERIFY2(openStage(server.webPort(), origin)->state() ==
+                         QAbstractSocket::UnconnectedState,
+                     origin);
+        QVERIFY(
+            server.log().contains(QStringLiteral("the page of another site, http://evil.example")));
+        // Upgrades anywhere else are not found.
+        const QByteArray upgrade = "Connection: Upgrade\r\nUpgrade: websocket\r\n"
+                                   "Sec-WebSocket-Version: 13\r\n"
+                                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+        QCOMPARE(request(server.webPort(), get("/", upgrade)).status, 404);
+    }
+
+    void noWebMeansNoPage()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--no-web")}));
+        QCOMPARE(server.webPort(), quint16(0));
+        QVERIFY(!server.log().contains(QStringLiteral("the page is at")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWeb)
+#include "tst_web.moc"
