@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds Quandrel, starts a stage server on 127.0.0.1 at the client's default
-# port and opens the client, ready to connect to it. The server stops when
-# the client closes.
+# port, with its page for web browsers, and opens the client, ready to
+# connect to it. The server stops when the client closes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,9 +16,10 @@ cmake --preset release >/dev/null
 cmake --build build/release --target quandrel quandrel-server
 
 port=2579 # the client's default
+web_port=2580
 server_pid=
 if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-    build/release/server/quandrel-server --listen 127.0.0.1 --port "$port" &
+    build/release/server/quandrel-server --listen 127.0.0.1 --port "$port" --web-port "$web_port" &
     server_pid=$!
     trap 'kill "$server_pid" 2>/dev/null || true' EXIT
     for _ in $(seq 50); do
@@ -28,4 +29,5 @@ if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
 else
     echo "A server already answers on 127.0.0.1 port $port; using it."
 fi
+echo "The stage in a web browser: http://127.0.0.1:$web_port/"
 build/release/app/quandrel

@@ -8,3 +8,8 @@ scripts/setup.sh
 cmake --preset release -DQUANDREL_BENCH=ON >/dev/null
 cmake --build build/release --target quandrel-screenshot
 QT_QPA_PLATFORM=offscreen build/release/tools/quandrel-screenshot docs/stage.png
+# The page in the browser, at desktop and phone width.
+scripts/setup.sh test
+cmake --build build/release --target quandrel-server
+QUANDREL_SERVER=build/release/server/quandrel-server \
+    node tests/web/screenshots.mjs docs/web-desktop.png docs/web-phone.png
