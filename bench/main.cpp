@@ -52,7 +52,8 @@ public:
         process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
         process.setStandardErrorFile(QProcess::nullDevice());
         process.start(path, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                                        QStringLiteral("--port"), QString::number(port)} +
+                                        QStringLiteral("--port"), QString::number(port),
+                                        QStringLiteral("--web-port"), QStringLiteral("0")} +
                                 options);
         if (!process.waitForStarted(5000))
             return false;

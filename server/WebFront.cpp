@@ -156,6 +156,9 @@ void WebFront::prepare(QTcpSocket *socket)
                 --found->second.connections;
         });
     }
+    // Answers go out in several writes (head, then body): without this,
+    // each would wait for the browser's delayed acknowledgement.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // A request larger than this stops being read and is closed below; the
     // kernel holds back the rest.
     socket->setReadBufferSize(MaxRequest);

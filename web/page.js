@@ -2,7 +2,7 @@
 // The page: shows the session and hands it what the user and the server do.
 // Text from the network only ever goes in as text.
 import { Session, displayText } from './session.js';
-import { ImageCount, Roster, TwipsPerPixel, bySprite } from './stage.js';
+import { ImageCount, TwipsPerPixel, bySprite } from './stage.js';
 
 // The stage's inner area and its fixed pictures, in twips.
 const StageSize = { width: 2535, height: 1455 };
@@ -39,23 +39,9 @@ const setStatus = (text) => {
     ui.status.textContent = text;
 };
 
-function buildAvatars() {
-    Roster.forEach((row, i) => {
-        const label = document.createElement('label');
-        const radio = document.createElement('input');
-        radio.type = 'radio';
-        radio.name = 'avatar';
-        radio.value = row.selection;
-        radio.checked = i === session.avatar;
-        radio.addEventListener('change', () => session.selectAvatar(row.selection));
-        const picture = document.createElement('img');
-        picture.src = `/pictures/${row.selection}.png`;
-        picture.alt = '';
-        const caption = document.createElement('span');
-        caption.textContent = row.display;
-        label.append(radio, picture, caption);
-        ui.avatars.append(label);
-    });
+function watchAvatars() {
+    for (const radio of ui.avatars.querySelectorAll('input'))
+        radio.addEventListener('change', () => session.selectAvatar(radio.value));
 }
 
 function place(element, box) {
@@ -177,7 +163,7 @@ function sendLine() {
     if (session.sendChat(ui.message.value)) ui.message.value = '';
 }
 
-buildAvatars();
+watchAvatars();
 ui.join.addEventListener('submit', (event) => {
     event.preventDefault();
     join();
@@ -198,3 +184,7 @@ ui.say.addEventListener('submit', (event) => {
 ui.stamp.addEventListener('click', () => session.stampTime());
 window.addEventListener('resize', fit);
 fit();
+// When the stage first shows, for whoever measures the page.
+Promise.all([...ui.scene.querySelectorAll('img')].map((img) => img.decode().catch(() => {}))).then(() =>
+    requestAnimationFrame(() => performance.mark('stage painted')),
+);

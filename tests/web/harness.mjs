@@ -3,13 +3,13 @@
 // Chromium that reaches nothing but loopback, and a raw TCP stage client
 // for byte-exact checks on the desktop side.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync } from 'node:fs';
+import { mkdtempSync, openSync, readFileSync } from 'node:fs';
 import { createConnection } from 'node:net';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { chromium } from 'playwright-core';
 
-export const serverBinary = process.env.QUANDREL_SERVER ?? 'build/debug/server/quandrel-server';
+const serverBinary = () => process.env.QUANDREL_SERVER ?? 'build/debug/server/quandrel-server';
 
 // Waits for a condition; fails loudly with `what` when it does not come.
 export async function waitFor(condition, what, ms = 5000) {
@@ -26,11 +26,10 @@ export class Server {
     // Starts on free loopback ports, or on the ports of an earlier run.
     static async start(options = [], ports = {}) {
         const server = new Server();
-        server.dir = server.dir ?? mkdtempSync(join(tmpdir(), 'quandrel-web-'));
+        server.dir = mkdtempSync(join(tmpdir(), 'quandrel-web-'));
         server.logFile = join(server.dir, 'server.log');
-        const { openSync } = await import('node:fs');
         const log = openSync(server.logFile, 'a');
-        server.process = spawn(serverBinary, [
+        server.process = spawn(serverBinary(), [
             '--listen', '127.0.0.1', '--port', String(ports.stage ?? 0),
             '--web-port', String(ports.web ?? 0), ...options,
         ], { stdio: ['ignore', 'ignore', log] });
@@ -38,9 +37,9 @@ export class Server {
             const text = server.log();
             const stage = /listening on \S+ port (\d+)/.exec(text);
             const web = /the page is at (http:\/\/\S+)/.exec(text);
-            if (!stage || !web) return false;
+            if (!stage || (!web && !options.includes('--no-web'))) return false;
             server.port = Number(stage[1]);
-            server.url = web[1];
+            server.url = web?.[1];
             return true;
         }, 'the server to listen');
         return server;
@@ -111,6 +110,8 @@ export class TcpPeer {
         return peer;
     }
 
+    // Every packet goes to `onPacket` when set (at once, for timing), else
+    // onto `packets`.
     take(data) {
         this.buffer = Buffer.concat([this.buffer, data]);
         if (!this.numbered && this.buffer.length >= 13) {
@@ -119,8 +120,10 @@ export class TcpPeer {
             this.numbered = true;
         }
         for (let end; this.numbered && (end = this.buffer.indexOf(0)) >= 0;) {
-            this.packets.push(this.buffer.subarray(0, end).toString('latin1'));
+            const packet = this.buffer.subarray(0, end).toString('latin1');
             this.buffer = this.buffer.subarray(end + 1);
+            if (this.onPacket) this.onPacket(packet);
+            else this.packets.push(packet);
         }
     }
 
