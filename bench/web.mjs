@@ -2,8 +2,10 @@
 // The page's figures beside their baselines, in one run against the real
 // server binary and Debian's headless Chromium on loopback:
 //   node bench/web.mjs [--server PATH] [--json FILE] [--only load|step|relay|memory]
-import { readFileSync, writeFileSync } from 'node:fs';
+import { fork, spawnSync } from 'node:child_process';
+import { readFileSync, readdirSync, writeFileSync } from 'node:fs';
 import { performance } from 'node:perf_hooks';
+import { fileURLToPath } from 'node:url';
 import { Server, TcpPeer, launchBrowser, openPage, waitFor } from '../tests/web/harness.mjs';
 
 const argument = (name, fallback) => {
@@ -28,6 +30,32 @@ const row = (measure, value, baseline, goal, met) => rows.push({ measure, value,
 function residentKiB(pid) {
     const status = readFileSync(`/proc/${pid}/status`, 'utf8');
     return Number(/VmRSS:\s+(\d+)/.exec(status)[1]);
+}
+
+// Browsers run on their users' machines, not beside the server: here they
+// share two cores with it, so every process of the browser yields to the
+// server and to the measuring (and the renderers it starts later inherit it).
+function yieldBrowser() {
+    const children = new Map();
+    for (const entry of readdirSync('/proc')) {
+        if (!/^\d+$/.test(entry)) continue;
+        try {
+            const stat = readFileSync(`/proc/${entry}/stat`, 'utf8');
+            const ppid = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+            children.set(ppid, [...(children.get(ppid) ?? []), Number(entry)]);
+        } catch {
+            // gone meanwhile
+        }
+    }
+    const ours = [];
+    for (const pending = [process.pid]; pending.length > 0;) {
+        for (const child of children.get(pending.pop()) ?? []) {
+            ours.push(child);
+            pending.push(child);
+        }
+    }
+    const browserPids = ours.filter((pid) => /chrom/.test(readFileSync(`/proc/${pid}/comm`, 'utf8')));
+    if (browserPids.length > 0) spawnSync('renice', ['-n', '15', '-p', ...browserPids.map(String)]);
 }
 
 // A first load in a fresh profile (nothing cached), then a reload that may
@@ -115,23 +143,18 @@ async function stepToBrowser(browser, server) {
 // Five TCP clients step, 100 steps a second in all, while the rest of the
 // stage listens: relay latency at the TCP clients with five browsers among
 // the listeners, beside ten TCP clients.
-async function relay(browser, withBrowsers) {
-    const server = await Server.start(unlimited);
+// The TCP side of the relay measure, in a process of its own, so that the
+// browser driver's work does not delay its clocks: `count` clients join,
+// and on "go" the first five step, 100 steps a second in all, for 10 s.
+async function relayPeers(port, count) {
     const peers = [];
-    for (let i = 0; i < (withBrowsers ? 5 : 10); ++i) {
-        const peer = await TcpPeer.connect(server.port);
+    for (let i = 0; i < count; ++i) {
+        const peer = await TcpPeer.connect(port);
         await peer.join(`T${i}`);
         peers.push(peer);
     }
-    const pages = [];
-    for (let i = 0; withBrowsers && i < 5; ++i) {
-        const page = await openPage(browser, server.url);
-        await page.getByLabel('Your name').fill(`B${i}`);
-        await page.getByRole('button', { name: 'Join' }).click();
-        await waitFor(async () => /Connected/.test(await page.getByRole('status').textContent()), 'a page');
-        pages.push(page);
-    }
-    await sleep(500);
+    process.send('joined');
+    await new Promise((resolve) => process.once('message', resolve));
     const senders = peers.slice(0, 5);
     const sentAt = new Map();
     const latencies = [];
@@ -141,7 +164,6 @@ async function relay(browser, withBrowsers) {
             if (key && sentAt.has(key[0])) latencies.push(now() - sentAt.get(key[0]));
         };
     }
-    // 100 steps a second for 10 seconds, each sender in turn.
     for (let i = 0; i < 1000; ++i) {
         const peer = senders[i % 5];
         const packet = `Action${peer.number}GoRightTavroX${i}`;
@@ -150,10 +172,39 @@ async function relay(browser, withBrowsers) {
         await sleep(10);
     }
     await sleep(300);
-    for (const page of pages) await page.close();
     for (const peer of peers) peer.close();
+    process.send({ p50: percentile(latencies, 50), p99: percentile(latencies, 99), samples: latencies.length });
+}
+
+// Relay latency at the TCP clients: ten of them, or five beside five
+// browsers (or five plain WebSocket clients).
+async function relay(browser, others) {
+    const server = await Server.start(unlimited);
+    const child = fork(fileURLToPath(import.meta.url), ['--peers', String(server.port), others ? '5' : '10']);
+    const next = () => new Promise((resolve) => child.once('message', resolve));
+    await next();
+    const pages = [];
+    for (let i = 0; others === 'ws' && i < 5; ++i) {
+        const ws = new WebSocket(`${server.url.replace('http', 'ws')}stage`);
+        ws.binaryType = 'arraybuffer';
+        await new Promise((resolve) => ws.addEventListener('open', resolve));
+        ws.send(new Uint8Array([10, 66, 48 + i, 0]));
+        pages.push({ close: async () => ws.close() });
+    }
+    for (let i = 0; others === 'browsers' && i < 5; ++i) {
+        const page = await openPage(browser, server.url);
+        await page.getByLabel('Your name').fill(`B${i}`);
+        await page.getByRole('button', { name: 'Join' }).click();
+        await waitFor(async () => /Connected/.test(await page.getByRole('status').textContent()), 'a page');
+        pages.push(page);
+    }
+    yieldBrowser();
+    await sleep(500);
+    child.send('go');
+    const result = await next();
+    for (const page of pages) await page.close();
     await server.stop();
-    return { p50: percentile(latencies, 50), p99: percentile(latencies, 99), samples: latencies.length };
+    return result;
 }
 
 async function idleMemory() {
@@ -168,9 +219,14 @@ async function idleMemory() {
         '<= 1.3 x off', onKiB <= 1.3 * offKiB);
 }
 
+if (process.argv.includes('--peers')) {
+    await relayPeers(Number(argument('--peers')), Number(process.argv[process.argv.indexOf('--peers') + 2]));
+    process.exit(0);
+}
 const only = argument('--only', null);
 const wanted = (part) => only === null || only === part;
 const browser = await launchBrowser();
+yieldBrowser();
 try {
     console.error('page loads...');
     const server = await Server.start(unlimited);
@@ -180,8 +236,13 @@ try {
     await server.stop();
     console.error('relay with browsers among the clients...');
     if (wanted('relay')) {
-        const tcpOnly = await relay(browser, false);
-        const mixed = await relay(browser, true);
+        const tcpOnly = await relay(browser, null);
+        const mixed = await relay(browser, 'browsers');
+        if (typeof WebSocket === 'function') {
+            const plain = await relay(browser, 'ws');
+            row('server relay, 5 WebSocket (no browser) + 5 TCP, ms p50/p99', `${fixed(plain.p50, 3)}/${fixed(plain.p99, 3)}`,
+                `${fixed(tcpOnly.p50, 3)}/${fixed(tcpOnly.p99, 3)} 10 TCP`, 'p99 <= 1.5 x 10 TCP', plain.p99 <= 1.5 * tcpOnly.p99);
+        }
         row('server relay, 5 browsers + 5 TCP, 100 steps/s, ms p50/p99', `${fixed(mixed.p50, 3)}/${fixed(mixed.p99, 3)}`,
             `${fixed(tcpOnly.p50, 3)}/${fixed(tcpOnly.p99, 3)} 10 TCP`, 'p99 <= 1.5 x 10 TCP', mixed.p99 <= 1.5 * tcpOnly.p99);
     }

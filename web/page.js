@@ -29,9 +29,19 @@ let scale = 1;
 let shownTranscript = null;
 const images = [];
 
+// However many changes one message or click brings, the page is drawn once,
+// right after it.
+let renderQueued = false;
 const session = new Session({
     send: (bytes) => socket?.readyState === WebSocket.OPEN && socket.send(bytes),
-    changed: () => render(),
+    changed: () => {
+        if (renderQueued) return;
+        renderQueued = true;
+        queueMicrotask(() => {
+            renderQueued = false;
+            render();
+        });
+    },
 });
 
 const clock = () => new Date().toLocaleTimeString();
@@ -45,8 +55,10 @@ function watchAvatars() {
 }
 
 function place(element, box) {
-    element.style.left = `${(box.left / TwipsPerPixel) * scale}px`;
-    element.style.top = `${(box.top / TwipsPerPixel) * scale}px`;
+    // Moved, not laid out again: a step only shifts the picture.
+    const x = (box.left / TwipsPerPixel) * scale;
+    const y = (box.top / TwipsPerPixel) * scale;
+    element.style.transform = `translate(${x}px, ${y}px)`;
     if (box.width !== undefined) {
         element.style.width = `${(box.width / TwipsPerPixel) * scale}px`;
         element.style.height = `${(box.height / TwipsPerPixel) * scale}px`;
@@ -91,8 +103,11 @@ function renderImage(index) {
     if (element.dataset.key === key && !element.hidden) return;
     element.dataset.key = key;
     element.hidden = false;
-    element.src = `/sprites/${sprite.name}.gif`;
-    element.alt = `${row.display} (client ${index})`;
+    // Setting the same source again would load the picture again.
+    const source = `/sprites/${sprite.name}.gif`;
+    if (element.getAttribute('src') !== source) element.src = source;
+    const name = `${row.display} (client ${index})`;
+    if (element.alt !== name) element.alt = name;
     element.dataset.left = String(state.left); // in twips, for whoever looks closer
     place(element, {
         left: state.left, top: state.top,

@@ -107,6 +107,18 @@ IFS= read -r -t 3 -N 13 reply <&3
 exec 3>&-
 [ "$reply" = "ClientNumber0" ] || fail "server said: $reply"
 
+# The installed server serves the page from within itself.
+web_port=$(sed -n 's|.*the page is at http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$prefix/server.log")
+[ -n "$web_port" ] || { cat "$prefix/server.log"; fail "no page address in the log"; }
+exec 3<>"/dev/tcp/127.0.0.1/$web_port"
+printf 'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n' >&3
+page=$(timeout 3 cat <&3 || true)
+exec 3>&-
+grep -q '^HTTP/1.1 200 OK' <<<"$page" || fail "the page: $(head -1 <<<"$page")"
+grep -qi "^Content-Security-Policy: default-src 'none'; script-src 'self'" <<<"$page" ||
+    fail "the page has no content security policy"
+grep -q 'src="/page.js"' <<<"$page" || fail "the page is not the stage's"
+
 if [ -n "$client" ]; then
     set +e
     QT_QPA_PLATFORM=offscreen timeout 2 "$prefix/bin/quandrel" 2>/dev/null
