@@ -8,17 +8,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+started=$SECONDS
+phase() { echo "== $1, at $((SECONDS - started)) s"; }
+
 scripts/setup.sh test
 reuse lint --quiet || reuse lint
+phase "the debug build"
 cmake --preset debug >/dev/null
 cmake --build build/debug
-ctest --preset debug -j2
+ctest --preset debug -j2 --output-on-failure
 
+phase "the sanitizer build"
 cmake --preset asan >/dev/null
 cmake --build build/asan
 ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --preset asan -j2
 
+phase "the server alone"
 # A server host: no Qt Widgets anywhere in the build. Its rules' unit tests
 # run here; the server's process tests ran against the same code above.
 cmake -S . -B build/server-only -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUANDREL_CLIENT=OFF >/dev/null
@@ -26,5 +32,8 @@ mapfile -t unit < <(ctest --test-dir build/server-only -L unit -N | sed -n 's/^ 
 cmake --build build/server-only --target quandrel-server "${unit[@]}"
 ctest --test-dir build/server-only -j2 --output-on-failure -L unit
 
+phase "the fuzzers"
 scripts/fuzz.sh 20
+phase "the packages"
 scripts/package.sh
+phase "all done"

@@ -13,6 +13,7 @@ SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent)
     sigemptyset(&mask);
     sigaddset(&mask, SIGINT);
     sigaddset(&mask, SIGTERM);
+    sigaddset(&mask, SIGHUP);
     if (pthread_sigmask(SIG_BLOCK, &mask, nullptr) != 0)
         return;
     m_fd = signalfd(-1, &mask, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -31,6 +32,10 @@ SignalWatcher::~SignalWatcher()
 void SignalWatcher::onActivated()
 {
     signalfd_siginfo info;
-    while (::read(m_fd, &info, sizeof info) == ssize_t(sizeof info))
-        emit terminationRequested(int(info.ssi_signo));
+    while (::read(m_fd, &info, sizeof info) == ssize_t(sizeof info)) {
+        if (info.ssi_signo == SIGHUP)
+            emit reloadRequested();
+        else
+            emit terminationRequested(int(info.ssi_signo));
+    }
 }

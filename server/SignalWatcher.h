@@ -6,8 +6,9 @@
 class QSocketNotifier;
 
 // Turns SIGINT and SIGTERM into a Qt signal, through a signalfd, so that the
-// server leaves its event loop and exits cleanly. Construct it before any
-// other thread starts: it blocks both signals for the process.
+// server leaves its event loop and exits cleanly, and SIGHUP into a request
+// to read its files again. Construct it before any other thread starts: it
+// blocks these signals for the process.
 class SignalWatcher : public QObject
 {
     Q_OBJECT
@@ -17,6 +18,7 @@ public:
 
 signals:
     void terminationRequested(int signal);
+    void reloadRequested();
 
 private:
     void onActivated();

@@ -38,13 +38,17 @@ QString quoted(const QByteArray &name)
     return u'"' + LogText::escaped(name) + u'"';
 }
 
-// "192.0.2.7:50312" or "[2001:db8::7]:50312", as a browser writes them.
-QString peerText(const QHostAddress &address, quint16 port)
+// "192.0.2.7" or "[2001:db8::7]", as a browser writes them.
+QString hostText(const QHostAddress &address)
 {
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
-    const QString host = isV4 ? QHostAddress(v4).toString() : u'[' + address.toString() + u']';
-    return host + u':' + QString::number(port);
+    return isV4 ? QHostAddress(v4).toString() : u'[' + address.toString() + u']';
+}
+
+QString peerText(const QHostAddress &address, quint16 port)
+{
+    return hostText(address) + u':' + QString::number(port);
 }
 
 } // namespace
@@ -131,6 +135,10 @@ std::shared_ptr<StageServer::Group> StageServer::groupFor(const QString &key)
 
 bool StageServer::admit(const QHostAddress &peer)
 {
+    if (m_bans.bansAddress(peer)) {
+        log(QStringLiteral("refused %1: banned").arg(hostText(peer)));
+        return false;
+    }
     if (RelayRules::isExemptAddress(peer))
         return true;
     Group &group = *groupFor(RelayRules::addressGroup(peer, m_ownAddresses));
@@ -403,6 +411,8 @@ void StageServer::join(Client *client, const QByteArray &name)
                 refusal = "The name " + RelayRules::noticeName(name) + " is already on the stage";
         }
     }
+    if (!refusal && m_bans.bansName(look))
+        refusal = "You cannot join this stage";
     if (!refusal && joinedCount() >= MaxClients)
         refusal = "The stage is full: " + QByteArray::number(MaxClients) + " of " +
                   QByteArray::number(MaxClients) + " places are taken";
@@ -431,6 +441,22 @@ void StageServer::join(Client *client, const QByteArray &name)
     send(client, Protocol::ClientNumber.toLatin1() + char('0' + number));
     client->quiet = true;
     client->quietEnd->start();
+}
+
+void StageServer::setBans(BanList bans)
+{
+    m_bans = std::move(bans);
+    for (std::size_t i = 0; i < m_clients.size(); ++i) {
+        Client *client = m_clients[i].get();
+        if (client->gone)
+            continue;
+        const bool byAddress = m_bans.bansAddress(client->link->peerAddress());
+        if (byAddress || (client->number >= 0 && m_bans.bansName(client->lookAlike))) {
+            client->removed = true;
+            drop(client, byAddress ? QStringLiteral("removed: its address is banned")
+                                   : QStringLiteral("removed: its name is banned"));
+        }
+    }
 }
 
 void StageServer::announceNewcomer(Client *to)
@@ -598,7 +624,11 @@ void StageServer::vacate(Client *client, const QString &why)
               .arg(client->peer)
               .arg(client->number)
               .arg(why, unrelayed));
-    noticeLeave(client->name);
+    if (!client->removed)
+        noticeLeave(client->name);
+    else // an operator's doing: told even when joins and leaves are not
+        relay(RelayRules::notice(RelayRules::noticeName(client->name) +
+                                 " was removed from the stage"));
 }
 
 void StageServer::drop(Client *client, const QString &why, const QByteArray &farewell)

@@ -3,6 +3,7 @@
 
 #include "net/PacketFramer.h"
 #include "server/AdmittingServer.h"
+#include "server/BanList.h"
 #include "server/HeldOutput.h"
 #include "server/Link.h"
 #include "server/NoticeBatch.h"
@@ -71,6 +72,9 @@ public:
     QString errorString() const { return m_server.errorString(); }
     int connectionCount() const;
     int joinedCount() const;
+    // Who may not be on the stage. Anyone on it that the list bans is
+    // closed at once, and the others are told.
+    void setBans(BanList bans);
     // Where the log lines go; nowhere unless set.
     void setLog(std::function<void(const QString &)> log) { m_log = std::move(log); }
 
@@ -111,6 +115,7 @@ private:
         bool gone = false;
         bool vacated = false; // closed: its place and number are free again
         bool quiet = false;   // a newcomer whose number is still travelling alone
+        bool removed = false; // closed by a ban
         HeldOutput held;      // what it is sent meanwhile
         qint64 lastNewUserMs = -NewUserGapMs;
         int freeAnswers = 0; // presence answers owed for "NewUser" packets it got
@@ -156,6 +161,7 @@ private:
     qint64 nowMs() const { return m_clock.elapsed(); }
 
     ServerSettings m_settings;
+    BanList m_bans;
     AdmittingServer m_server;
     QElapsedTimer m_clock;
     QList<QHostAddress> m_ownAddresses;

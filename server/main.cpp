@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "net/Protocol.h"
+#include "server/BanList.h"
 #include "server/LogSink.h"
 #include "server/OptionValues.h"
 #include "server/SignalWatcher.h"
@@ -8,7 +9,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHostInfo>
+#include <QLoggingCategory>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -77,6 +80,24 @@ double decimal(const QCommandLineParser &parser, const QCommandLineOption &optio
     return *value;
 }
 
+// The ban file, each line that cannot be read logged with its number and
+// skipped; nothing when the file itself cannot be read.
+std::optional<BanList> readBans(const QString &path, LogSink &log, QString *why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return std::nullopt;
+    }
+    QList<BanList::Problem> problems;
+    BanList bans = BanList::parse(file.read(16 * 1024 * 1024), &problems);
+    for (const BanList::Problem &problem : problems)
+        log.write(
+            QStringLiteral("%1 line %2 skipped: %3").arg(path).arg(problem.line).arg(problem.why));
+    log.write(QStringLiteral("%1: %2 ban(s)").arg(path).arg(bans.size()));
+    return bans;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -87,6 +108,7 @@ int main(int argc, char *argv[])
     // settings would load the TLS plugins, and with them OpenSSL, into
     // every server: half as much resident memory again, for nothing.
     QCoreApplication::setLibraryPaths({});
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.network.ssl.warning=false"));
     QCoreApplication::setApplicationName(QStringLiteral("quandrel-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUANDREL_VERSION));
     // A log reader that went away must not end the server.
@@ -178,13 +200,19 @@ int main(int argc, char *argv[])
         QStringLiteral("SECONDS"), QString::number(WebFront::DefaultRequestTimeoutMs / 1000));
     const QCommandLineOption noWebOption(QStringLiteral("no-web"),
                                          QStringLiteral("Serve no page for browsers."));
+    const QCommandLineOption banFileOption(
+        QStringLiteral("ban-file"),
+        QStringLiteral("Keep the addresses, prefixes and names in this file off the stage; "
+                       "read again on SIGHUP."),
+        QStringLiteral("FILE"));
     const QCommandLineOption noNoticesOption(
         QStringLiteral("no-notices"),
         QStringLiteral("Do not tell the stage when someone joins or leaves."));
     parser.addOptions({listenOption, portOption, joinTimeoutOption, perAddressOption, rateOption,
                        burstOption, byteRateOption, byteBurstOption, joinRateOption,
                        joinBurstOption, connectRateOption, connectBurstOption, summaryOption,
-                       webPortOption, requestTimeoutOption, noWebOption, noNoticesOption});
+                       webPortOption, requestTimeoutOption, noWebOption, banFileOption,
+                       noNoticesOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(
@@ -218,6 +246,26 @@ int main(int argc, char *argv[])
     LogSink log(QStringLiteral("quandrel-server: "));
     StageServer server(settings);
     server.setLog([&log](const QString &line) { log.write(line); });
+    const QString banFile = parser.value(banFileOption);
+    if (!banFile.isEmpty()) {
+        QString why;
+        const auto bans = readBans(banFile, log, &why);
+        if (!bans) {
+            std::fprintf(stderr, "quandrel-server: %s: %s\n", qPrintable(banFile), qPrintable(why));
+            return 2;
+        }
+        server.setBans(*bans);
+    }
+    QObject::connect(&watcher, &SignalWatcher::reloadRequested, &app, [&] {
+        if (banFile.isEmpty())
+            return;
+        QString why;
+        if (const auto bans = readBans(banFile, log, &why))
+            server.setBans(*bans);
+        else
+            log.write(QStringLiteral("%1 not read again, the bans stay as they were: %2")
+                          .arg(banFile, why));
+    });
     if (!server.listen(*address, port)) {
         std::fprintf(stderr, "quandrel-server: cannot listen on %s port %u: %s\n",
                      qPrintable(address->toString()), unsigned(port),

@@ -36,8 +36,10 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
     static const QRegularExpression listening(QStringLiteral("listening on \\S+ port (\\d+)"));
     static const QRegularExpression page(QStringLiteral("the page is at http://\\S+:(\\d+)/"));
     const bool web = !options.contains(QStringLiteral("--no-web"));
-    return QTest::qWaitFor(
+    QTest::qWaitFor(
         [&] {
+            if (m_process.state() == QProcess::NotRunning)
+                return true; // it stopped: no use waiting
             const QString text = log();
             const auto match = listening.match(text);
             m_port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;
@@ -46,6 +48,7 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
             return m_port != 0 && (m_webPort != 0 || !web);
         },
         5000);
+    return m_port != 0 && (m_webPort != 0 || !web) && m_process.state() == QProcess::Running;
 }
 
 QString ServerProcess::log() const
@@ -70,4 +73,10 @@ qint64 ServerProcess::residentKiB() const
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
     return -1;
+}
+
+int ServerProcess::exitCode()
+{
+    m_process.waitForFinished(5000);
+    return m_process.state() == QProcess::NotRunning ? m_process.exitCode() : -1;
 }

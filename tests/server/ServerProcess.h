@@ -16,6 +16,8 @@ public:
     // goes to a file, unless `stderrFd` names a descriptor to give it.
     bool start(const QStringList &options = {}, int stderrFd = -1);
     void kill();
+    // Waits for it to end; -1 if it does not.
+    int exitCode();
     quint16 port() const { return m_port; }
     // The page's port; 0 when the page is off.
     quint16 webPort() const { return m_webPort; }

@@ -12,7 +12,8 @@ import { chromium } from 'playwright-core';
 const serverBinary = () => process.env.QUANDREL_SERVER ?? 'build/debug/server/quandrel-server';
 
 // Waits for a condition; fails loudly with `what` when it does not come.
-export async function waitFor(condition, what, ms = 5000) {
+// Generous, for a machine busy with other tests.
+export async function waitFor(condition, what, ms = 20000) {
     const end = Date.now() + ms;
     for (;;) {
         const value = await condition();
