@@ -18,8 +18,11 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 client=yes
 [ -f "$build/app/quandrel" ] || client=
 files=(bin/quandrel-server lib/systemd/system/quandrel-server.service
+       lib/systemd/system/quandrel-server@.service
        share/systemd/user/quandrel-server.service
-       etc/default/quandrel-server share/man/man1/quandrel-server.1)
+       etc/default/quandrel-server share/man/man1/quandrel-server.1
+       etc/quandrel-server/bans etc/fail2ban/filter.d/quandrel-server.conf
+       etc/fail2ban/jail.d/quandrel-server.conf)
 if [ -n "$client" ]; then
     files+=(bin/quandrel share/applications/quandrel.desktop share/man/man1/quandrel.1
             share/metainfo/org.quandrel.quandrel.metainfo.xml)
@@ -71,12 +74,31 @@ grep -qx 'ExecStart=.*\$QUANDREL_SERVER_OPTS' "$unit" || fail "the unit ignores 
 user_unit="$prefix/share/systemd/user/quandrel-server.service"
 grep -qx "ExecStart=$prefix/bin/quandrel-server \$QUANDREL_SERVER_OPTS" "$user_unit" ||
     fail "the user unit does not start $prefix/bin/quandrel-server"
+grep -qx "ExecReload=/bin/kill -HUP \$MAINPID" "$unit" || fail "systemctl reload sends no SIGHUP"
+# The options file names the ban file that was installed.
+grep -qx "QUANDREL_SERVER_OPTS=\"--ban-file $prefix/etc/quandrel-server/bans\"" \
+    "$prefix/etc/default/quandrel-server" || fail "the options do not name the ban file"
+template="$prefix/lib/systemd/system/quandrel-server@.service"
+grep -qx "EnvironmentFile=-$prefix/etc/default/quandrel-server@%i" "$template" ||
+    fail "the template unit does not read an instance's own options"
+grep -qx "ExecStart=$prefix/bin/quandrel-server --port %i \$QUANDREL_SERVER_OPTS" "$template" ||
+    fail "the template unit does not listen on its instance's port"
 if command -v systemd-analyze >/dev/null; then
     MANPATH="$prefix/share/man" systemd-analyze verify "$unit" || fail "systemd-analyze verify"
-    exposure=$(systemd-analyze security --offline=true "$unit" 2>/dev/null |
-        sed -n 's/.*Overall exposure level for .*: \([0-9.]*\).*/\1/p')
-    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
-        fail "systemd-analyze security rates the unit $exposure"
+    # Two stages of the template, as an operator would enable them.
+    units="$prefix/units"
+    mkdir -p "$units"
+    cp "$template" "$units/"
+    for port in 2601 2602; do
+        MANPATH="$prefix/share/man" systemd-analyze verify "$units/quandrel-server@$port.service" ||
+            fail "systemd-analyze verify quandrel-server@$port"
+    done
+    for u in "$unit" "$units/quandrel-server@2601.service"; do
+        exposure=$(systemd-analyze security --offline=true "$u" 2>/dev/null |
+            sed -n 's/.*Overall exposure level for .*: \([0-9.]*\).*/\1/p')
+        awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+            fail "systemd-analyze security rates $(basename "$u") $exposure"
+    done
 fi
 if [ -n "$client" ]; then
     grep -q '^Exec=quandrel$' "$prefix/share/applications/quandrel.desktop"
@@ -118,6 +140,34 @@ grep -q '^HTTP/1.1 200 OK' <<<"$page" || fail "the page: $(head -1 <<<"$page")"
 grep -qi "^Content-Security-Policy: default-src 'none'; script-src 'self'" <<<"$page" ||
     fail "the page has no content security policy"
 grep -q 'src="/page.js"' <<<"$page" || fail "the page is not the stage's"
+
+# The Fail2Ban filter, beside Debian's own Fail2Ban configuration as on an
+# installed host, finds the troublemakers in the log this server writes:
+# a refused name, a packet not relayed and a page of another site.
+if command -v fail2ban-regex >/dev/null && [ -d /etc/fail2ban ]; then
+    exec 3<>"/dev/tcp/127.0.0.1/$port"
+    printf '\nQuandrel\0' >&3
+    exec 3>&-
+    exec 3<>"/dev/tcp/127.0.0.1/$port"
+    printf '\nmallory\0' >&3
+    IFS= read -r -t 3 -N 13 reply <&3
+    printf '\002[someone] - forged\r\n\0' >&3
+    exec 4<>"/dev/tcp/127.0.0.1/$web_port"
+    printf 'GET /stage HTTP/1.1\r\nHost: 127.0.0.1:%s\r\nOrigin: http://evil.example\r\nConnection: Upgrade\r\nUpgrade: websocket\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n' "$web_port" >&4
+    timeout 3 cat <&4 >/dev/null || true
+    exec 4>&- 3>&-
+    for _ in $(seq 50); do
+        grep -q 'not relayed from' "$prefix/server.log" && break
+        sleep 0.1
+    done
+    f2b="$prefix/fail2ban"
+    cp -r /etc/fail2ban "$f2b"
+    cp "$prefix/etc/fail2ban/filter.d/quandrel-server.conf" "$f2b/filter.d/"
+    fail2ban-regex --config "$f2b" "$prefix/server.log" quandrel-server >"$prefix/f2b.log" 2>&1 ||
+        { cat "$prefix/f2b.log"; fail "fail2ban-regex"; }
+    grep -q '^Failregex: 3 total' "$prefix/f2b.log" || { cat "$prefix/server.log" "$prefix/f2b.log"; fail "the filter did not find the three"; }
+    grep -q '127.0.0.1' "$prefix/f2b.log" || { cat "$prefix/f2b.log"; fail "the filter found no host"; }
+fi
 
 if [ -n "$client" ]; then
     set +e

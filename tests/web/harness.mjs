@@ -83,7 +83,7 @@ export async function openPage(browser, url, viewport = { width: 1024, height: 7
     const page = await context.newPage();
     page.errors = [];
     page.on('console', (message) => {
-        if (message.type() === 'error') page.errors.push(message.text());
+        if (message.type() === 'error') page.errors.push(`${message.text()} (${message.location().url})`);
     });
     page.on('pageerror', (error) => page.errors.push(String(error)));
     await page.goto(url);

@@ -60,6 +60,7 @@ test('a browser and a desktop client walk and chat on one stage', async () => {
     await dora.expect('Action1StLeftNubo X1800');
     dora.send('Action0StLeftTavroX1800');
     await waitFor(async () => (await leftOf(page, 'Tavro (client 0)')) === '1800', 'Tavro on the page');
+    await waitFor(async () => (await leftOf(page, 'Nubo (client 1)')) === '1800', 'Nubo on the ground');
 
     // Steps both ways.
     dora.send('Action0GoRightTavroX1800Y480Z');
@@ -128,10 +129,12 @@ test('everything by keyboard, with the focus in view', async () => {
     await keyboard.type('Kay');
     await keyboard.press('Enter');
     await waitFor(async () => /Connected/.test(await page.getByRole('status').textContent()), 'a join by Enter');
-    const number = await waitFor(async () => /Action(\d)StLeftSorraX1800/.exec((await eve.expect(/StLeftSorra/))), 'Sorra');
+    const number = /Action(\d)StLeftSorraX1800/.exec(await eve.expect(/StLeftSorra/))[1];
+    // Its own answer, come back, stands it on the ground.
+    await waitFor(() => page.getByRole('img', { name: `Sorra (client ${number})` }).count(), 'Sorra on the stage');
     await page.getByRole('region', { name: 'Stage', exact: true }).focus();
     await keyboard.press('ArrowRight');
-    await eve.expect(`Action${number[1]}GoRightSorraX1800Y480Z`);
+    await eve.expect(`Action${number}GoRightSorraX1800Y600Z`);
     for (let i = 0; i < 8 && !(await page.evaluate(() => document.activeElement.id === 'message')); ++i)
         await keyboard.press('Tab');
     await keyboard.type('typed');
@@ -171,8 +174,12 @@ test('the shared rule cases pass in the browser too', async () => {
 });
 
 test('the connection lost, and joined again once the server is back', async () => {
+    // Every other page closed, and everything this one asks for come (its
+    // icon last), before the server goes.
+    for (const other of pages) await other.close();
     const page = await newPage();
     await join(page, 'Flo');
+    await page.waitForLoadState('networkidle');
     const ports = { stage: server.port, web: Number(new URL(server.url).port) };
     await server.stop();
     await waitFor(async () => /Connection lost: /.test(await page.getByRole('status').textContent()), 'the loss');
