@@ -24,8 +24,8 @@ QString TimeStamp::line(const QDateTime &now, const QLocale &locale)
            dateText(now.date(), locale) + QStringLiteral("\r\n");
 }
 
-QString TimeStamp::connectedLine(const QDateTime &now, const QLocale &locale)
+QString TimeStamp::connectedLine(const QDateTime &now, const QLocale &locale, bool encrypted)
 {
     return QStringLiteral("Connected to the server at ") + timeText(now.time(), locale) +
-           QStringLiteral("\r\n");
+           (encrypted ? QStringLiteral(", encrypted\r\n") : QStringLiteral("\r\n"));
 }

@@ -14,6 +14,7 @@ QString dateText(const QDate &date, const QLocale &locale);
 // "It is <time> on <date>" CR LF
 QString line(const QDateTime &now, const QLocale &locale);
 // "Connected to the server at <time>" CR LF
-QString connectedLine(const QDateTime &now, const QLocale &locale);
+// "Connected to the server at 10:52:40", and ", encrypted" when it is.
+QString connectedLine(const QDateTime &now, const QLocale &locale, bool encrypted = false);
 
 } // namespace TimeStamp

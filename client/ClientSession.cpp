@@ -36,6 +36,7 @@ ClientSession::ClientSession(QObject *parent)
     connect(Wsk, &Wsk::ConnectEvent, this, &ClientSession::Wsk_Connect);
     connect(Wsk, &Wsk::DataArrival, this, &ClientSession::Wsk_DataArrival);
     connect(Wsk, &Wsk::Dropped, this, &ClientSession::Wsk_Dropped);
+    connect(Wsk, &Wsk::Untrusted, this, &ClientSession::Wsk_Untrusted);
     connect(Constant, &QTimer::timeout, this, &ClientSession::Constant_Timer);
     connect(SendUsersYourData, &QTimer::timeout, this, &ClientSession::SendUsersYourData_Timer);
     connect(Action, &QTimer::timeout, this, &ClientSession::Action_Timer);
@@ -91,6 +92,7 @@ bool ClientSession::connectTo(const QString &userName, const QString &address)
     }
     Wsk->setRemoteHost(server->host);
     Wsk->setRemotePort(server->port);
+    Wsk->setTls(server->tls);
     Wsk->Connect();
     return true;
 }
@@ -113,7 +115,7 @@ void ClientSession::end()
 
 void ClientSession::Wsk_Connect()
 {
-    appendToTranscript(TimeStamp::connectedLine(m_clock(), m_locale));
+    appendToTranscript(TimeStamp::connectedLine(m_clock(), m_locale, Wsk->encrypted()));
     Wsk->SendData(Packets::join(m_userName));
     pause();
 }
@@ -123,6 +125,12 @@ void ClientSession::Wsk_Dropped(bool wasConnected, const QString &reason)
     const QString line =
         wasConnected ? tr("The connection to %1 ended: %2") : tr("Could not connect to %1: %2");
     appendToTranscript(line.arg(Wsk->RemoteHost(), reason) + QStringLiteral("\r\n"));
+}
+
+void ClientSession::Wsk_Untrusted(const QString &reason)
+{
+    appendToTranscript(
+        tr("Could not connect: the server's certificate is not trusted: %1\r\n").arg(reason));
 }
 
 void ClientSession::Wsk_DataArrival()

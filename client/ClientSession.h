@@ -106,6 +106,7 @@ private:
     void Wsk_Connect();
     void Wsk_DataArrival();
     void Wsk_Dropped(bool wasConnected, const QString &reason);
+    void Wsk_Untrusted(const QString &reason);
     void SendUsersYourData_Timer();
     void Action_Timer();
     void Constant_Timer();

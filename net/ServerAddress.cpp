@@ -15,9 +15,29 @@ std::optional<quint16> port(QStringView text)
 
 } // namespace
 
-std::optional<HostAndPort> ServerAddress::parse(const QString &text, quint16 defaultPort)
+namespace {
+
+std::optional<HostAndPort> parseHost(QStringView address, quint16 defaultPort);
+
+} // namespace
+
+std::optional<HostAndPort> ServerAddress::parse(const QString &text, quint16 defaultPort,
+                                                quint16 defaultTlsPort)
 {
-    const QStringView address = QStringView(text).trimmed();
+    QStringView address = QStringView(text).trimmed();
+    static constexpr QStringView Tls = u"tls://";
+    if (!address.startsWith(Tls, Qt::CaseInsensitive))
+        return parseHost(address, defaultPort);
+    auto server = parseHost(address.mid(Tls.size()), defaultTlsPort);
+    if (server)
+        server->tls = true;
+    return server;
+}
+
+namespace {
+
+std::optional<HostAndPort> parseHost(QStringView address, quint16 defaultPort)
+{
     if (address.startsWith(u'[')) { // [v6] or [v6]:port
         const qsizetype close = address.indexOf(u']');
         if (close < 2)
@@ -42,3 +62,5 @@ std::optional<HostAndPort> ServerAddress::parse(const QString &text, quint16 def
         return std::nullopt;
     return HostAndPort{address.left(colon).toString(), *p};
 }
+
+} // namespace

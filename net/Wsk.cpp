@@ -3,9 +3,13 @@
 
 #include "net/Cp1252.h"
 
+#include <QSslConfiguration>
+
 Wsk::Wsk(QObject *parent) : QObject(parent)
 {
     connect(&m_socket, &QTcpSocket::connected, this, &Wsk::onConnected);
+    connect(&m_socket, &QSslSocket::encrypted, this, &Wsk::onEncrypted);
+    connect(&m_socket, &QSslSocket::sslErrors, this, &Wsk::onSslErrors);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &Wsk::onError);
     connect(&m_socket, &QTcpSocket::disconnected, this, &Wsk::onDisconnected);
     connect(&m_socket, &QTcpSocket::readyRead, this, &Wsk::announceData);
@@ -28,7 +32,22 @@ void Wsk::Connect()
     m_more.stop();
     m_socket.abort();
     m_state = sckConnecting;
-    m_socket.connectToHost(m_remoteHost, m_remotePort);
+    if (m_tls) {
+        QSslConfiguration configuration = m_socket.sslConfiguration();
+        configuration.setProtocol(QSsl::TlsV1_2OrLater);
+        configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        m_socket.setSslConfiguration(configuration);
+        m_socket.connectToHostEncrypted(m_remoteHost, m_remotePort);
+    } else {
+        m_socket.connectToHost(m_remoteHost, m_remotePort);
+    }
+}
+
+void Wsk::addCaCertificates(const QList<QSslCertificate> &certificates)
+{
+    QSslConfiguration configuration = m_socket.sslConfiguration();
+    configuration.addCaCertificates(certificates);
+    m_socket.setSslConfiguration(configuration);
 }
 
 bool Wsk::SendData(const QString &text)
@@ -58,6 +77,26 @@ void Wsk::Close()
 }
 
 void Wsk::onConnected()
+{
+    if (m_state != sckConnecting || m_tls)
+        return; // with TLS, the connection is up once it is encrypted
+    onEncrypted();
+}
+
+void Wsk::onSslErrors(const QList<QSslError> &errors)
+{
+    if (m_state != sckConnecting)
+        return;
+    QStringList reasons;
+    for (const QSslError &error : errors)
+        reasons.append(error.errorString());
+    // Set first: the abort's own error belongs to no connection any more.
+    m_state = sckError;
+    m_socket.abort();
+    emit Untrusted(reasons.join(QStringLiteral("; ")));
+}
+
+void Wsk::onEncrypted()
 {
     if (m_state != sckConnecting)
         return;

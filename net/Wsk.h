@@ -4,8 +4,9 @@
 #include "net/Protocol.h"
 
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslSocket>
 #include <QString>
-#include <QTcpSocket>
 #include <QTimer>
 
 // The client's one TCP connection, with the state numbers and events the
@@ -15,7 +16,9 @@
 //   7 connected
 //   8 closing     the server closed the connection; stays until Close
 //   9 error       the connect failed or the connection broke; stays until Close
-// Text goes out and comes in as Windows-1252, one byte per character.
+// Text goes out and comes in as Windows-1252, one byte per character. With
+// TLS, the connection is up once it is encrypted, and only when the server's
+// certificate is trusted by the system for the host name that was given.
 class Wsk : public QObject
 {
     Q_OBJECT
@@ -36,6 +39,11 @@ public:
     void setRemoteHost(const QString &host) { m_remoteHost = host; }
     quint16 RemotePort() const { return m_remotePort; }
     void setRemotePort(quint16 port) { m_remotePort = port; }
+    // Whether the next Connect encrypts.
+    void setTls(bool tls) { m_tls = tls; }
+    bool encrypted() const { return m_socket.isEncrypted(); }
+    // Authorities trusted besides the system's, for a stage with a private one.
+    void addCaCertificates(const QList<QSslCertificate> &certificates);
 
     // Returns at once; ConnectEvent follows when the connection is up.
     void Connect();
@@ -57,16 +65,22 @@ signals:
     // The connect failed (wasConnected false) or an open connection ended
     // without Close; reason is a short plain-words explanation.
     void Dropped(bool wasConnected, const QString &reason);
+    // The server's certificate is not trusted: nothing was sent and the
+    // connection is closed.
+    void Untrusted(const QString &reason);
 
 private:
     void onConnected();
+    void onEncrypted();
+    void onSslErrors(const QList<QSslError> &errors);
     void onError(QAbstractSocket::SocketError error);
     void onDisconnected();
     void announceData();
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket;
     QTimer m_more; // the next turn's DataArrival for what one read left
     QString m_remoteHost = QStringLiteral("stage.example.net");
     quint16 m_remotePort = Protocol::DefaultPort;
     int m_state = sckClosed;
+    bool m_tls = false;
 };

@@ -12,3 +12,4 @@ cmake --preset release -DQUANDREL_BENCH=ON >/dev/null
 cmake --build build/release --target quandrel-bench quandrel-server quandrel
 build/release/bench/quandrel-bench --server build/release/server/quandrel-server --json build/bench.json "$@"
 node bench/web.mjs --server build/release/server/quandrel-server --json build/bench-web.json
+node bench/stages.mjs --server build/release/server/quandrel-server --json build/bench-stages.json

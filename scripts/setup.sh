@@ -8,9 +8,9 @@
 set -euo pipefail
 
 run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-     qt6-httpserver-dev qt6-websockets-dev fonts-liberation)
+     qt6-httpserver-dev qt6-websockets-dev libssl-dev openssl fonts-liberation)
 package=(debhelper dpkg-dev fakeroot lintian)
-test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd reuse chromium fail2ban
+test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd reuse chromium fail2ban ssl-cert
       "${package[@]}")
 # Node from anywhere will do (a newer one may come with its own npm).
 command -v node >/dev/null || test+=(nodejs)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/AdmittingServer.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,7 +17,18 @@ void AdmittingServer::incomingConnection(qintptr descriptor)
             return;
         }
     }
-    QTcpServer::incomingConnection(descriptor);
+    if (!m_tls) {
+        QTcpServer::incomingConnection(descriptor);
+        return;
+    }
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setSslConfiguration(*m_tls);
+    socket->startServerEncryption();
+    addPendingConnection(socket);
 }
 
 QTcpSocket *AdmittingServer::nextPendingConnection()

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <functional>
+#include <optional>
 
 // A listener that asks before it makes anything of a new connection: one
 // that is not admitted is closed on the spot, before Qt builds a socket
@@ -20,6 +22,10 @@ public:
     void setAdmit(Admit admit) { m_admit = std::move(admit); }
     // Runs on every admitted socket before whoever asked for it gets it.
     void setPrepare(Prepare prepare) { m_prepare = std::move(prepare); }
+    // With a configuration, every new connection is TLS (1.2 or later) with
+    // it, the handshake started at once; those already open keep theirs.
+    void setTls(const QSslConfiguration &configuration) { m_tls = configuration; }
+    bool isTls() const { return m_tls.has_value(); }
     QTcpSocket *nextPendingConnection() override;
 
 protected:
@@ -28,4 +34,5 @@ protected:
 private:
     Admit m_admit;
     Prepare m_prepare;
+    std::optional<QSslConfiguration> m_tls;
 };

@@ -64,9 +64,12 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
 {
     m_clock.start();
     m_ownAddresses = QNetworkInterface::allAddresses();
-    m_server.setListenBacklogSize(systemBacklog());
-    m_server.setAdmit([this](const QHostAddress &peer) { return admit(peer); });
-    connect(&m_server, &QTcpServer::newConnection, this, &StageServer::onNewConnection);
+    for (AdmittingServer *server : {&m_server, &m_tlsServer}) {
+        server->setListenBacklogSize(systemBacklog());
+        server->setAdmit([this](const QHostAddress &peer) { return admit(peer); });
+        connect(server, &QTcpServer::newConnection, this,
+                [this, server] { takeConnections(*server); });
+    }
     m_farewellSweep.setInterval(500);
     connect(&m_farewellSweep, &QTimer::timeout, this, &StageServer::sweepFarewells);
     m_summary.setInterval(m_settings.summaryIntervalMs);
@@ -87,6 +90,13 @@ StageServer::~StageServer()
 bool StageServer::listen(const QHostAddress &address, quint16 port)
 {
     return m_server.listen(address, port);
+}
+
+bool StageServer::listenTls(const QHostAddress &address, quint16 port,
+                            const QSslConfiguration &configuration)
+{
+    m_tlsServer.setTls(configuration);
+    return m_tlsServer.listen(address, port);
 }
 
 int StageServer::connectionCount() const
@@ -149,9 +159,9 @@ bool StageServer::admit(const QHostAddress &peer)
     return false;
 }
 
-void StageServer::onNewConnection()
+void StageServer::takeConnections(AdmittingServer &server)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection())
+    while (QTcpSocket *socket = server.nextPendingConnection())
         adopt(new TcpLink(socket));
 }
 
@@ -635,12 +645,18 @@ void StageServer::drop(Client *client, const QString &why, const QByteArray &far
 {
     if (client->gone)
         return;
+    Group &group = *client->group;
     if (client->number >= 0)
         vacate(client, why);
-    else
+    else if (!why.startsWith(TcpLink::HandshakeFailed))
         log(QStringLiteral("leave %1: %2").arg(client->peer, why));
+    else if (group.handshakeFailureLoggedMs < 0 ||
+             nowMs() - group.handshakeFailureLoggedMs >= HandshakeFailureLogIntervalMs) {
+        // A scanner tries every port: one line a group every 10 s is enough.
+        group.handshakeFailureLoggedMs = nowMs();
+        log(QStringLiteral("leave %1: %2").arg(client->peer, why));
+    }
     client->gone = true;
-    Group &group = *client->group;
     if (client->number < 0) {
         --group.unjoined;
         --m_unjoined;

@@ -54,6 +54,8 @@ public:
     // At most this many groups are remembered; past it, those without a
     // connection are forgotten early.
     static constexpr std::size_t MaxRememberedGroups = 4096;
+    // How often failed TLS handshakes from one address group are logged.
+    static constexpr qint64 HandshakeFailureLogIntervalMs = 10'000;
     // How often one client's packets that are not relayed are logged.
     static constexpr qint64 NotRelayedLogIntervalMs = 10'000;
     static constexpr std::size_t MaxFarewells = 64;
@@ -62,6 +64,13 @@ public:
     ~StageServer() override;
 
     bool listen(const QHostAddress &address, quint16 port);
+    // The stage inside TLS, on a port of its own, with the same places and rules.
+    bool listenTls(const QHostAddress &address, quint16 port,
+                   const QSslConfiguration &configuration);
+    // A new certificate for new connections; those open keep theirs.
+    void setTls(const QSslConfiguration &configuration) { m_tlsServer.setTls(configuration); }
+    quint16 tlsPort() const { return m_tlsServer.serverPort(); }
+    QString tlsErrorString() const { return m_tlsServer.errorString(); }
     // Spends a connect token of the peer's group: false for a flood, which
     // is to be closed unseen. Every listener of the stage asks it.
     bool admit(const QHostAddress &peer);
@@ -93,6 +102,7 @@ private:
         int unjoined = 0;
         qint64 emptySinceMs = -1;
         int refused = 0; // connections refused since the last summary
+        qint64 handshakeFailureLoggedMs = -1;
     };
 
     struct Client
@@ -123,7 +133,7 @@ private:
         qint64 notRelayedLoggedMs = -1;
     };
 
-    void onNewConnection();
+    void takeConnections(AdmittingServer &server);
     std::shared_ptr<Group> groupFor(const QString &key);
     void refuse(Link *link, Group &group, const QString &peer, const QByteArray &notice,
                 const QString &why);
@@ -163,6 +173,7 @@ private:
     ServerSettings m_settings;
     BanList m_bans;
     AdmittingServer m_server;
+    AdmittingServer m_tlsServer;
     QElapsedTimer m_clock;
     QList<QHostAddress> m_ownAddresses;
     std::vector<std::unique_ptr<Client>> m_clients;

@@ -44,7 +44,9 @@ TcpLink::TcpLink(QTcpSocket *socket, QObject *parent) : Link(parent), m_socket(s
     connect(socket, &QTcpSocket::readyRead, this, &Link::readyRead);
     connect(socket, &QTcpSocket::disconnected, this, &Link::closed);
     connect(socket, &QTcpSocket::errorOccurred, this, [this] {
-        if (m_socket->error() != QAbstractSocket::RemoteHostClosedError)
+        if (m_socket->error() == QAbstractSocket::SslHandshakeFailedError)
+            emit failed(HandshakeFailed + QStringLiteral(": ") + m_socket->errorString());
+        else if (m_socket->error() != QAbstractSocket::RemoteHostClosedError)
             emit failed(m_socket->errorString());
     });
 }

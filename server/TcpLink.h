@@ -5,11 +5,15 @@
 
 class QTcpSocket;
 
-// A client on the plain stage port: its bytes as they come, framed by the stage.
+// A client on a stage port, plain or TLS: its bytes as they come, framed by
+// the stage.
 class TcpLink : public Link
 {
     Q_OBJECT
 public:
+    // How `failed` begins when a TLS handshake did.
+    static constexpr QLatin1StringView HandshakeFailed{"TLS handshake failed"};
+
     // Takes the socket over.
     explicit TcpLink(QTcpSocket *socket, QObject *parent = nullptr);
 

@@ -117,6 +117,16 @@ bool WebFront::listen(const QHostAddress &address, quint16 port)
     return true;
 }
 
+void WebFront::setTls(const QSslConfiguration &configuration)
+{
+    m_listener->setTls(configuration);
+}
+
+bool WebFront::isTls() const
+{
+    return m_listener->isTls();
+}
+
 quint16 WebFront::port() const
 {
     return m_listener->serverPort();

@@ -9,7 +9,8 @@
 #include <QHostAddress>
 #include <map>
 
-class QTcpServer;
+class AdmittingServer;
+class QSslConfiguration;
 class QTcpSocket;
 class StageServer;
 
@@ -35,6 +36,9 @@ public:
     ~WebFront() override;
 
     bool listen(const QHostAddress &address, quint16 port);
+    // HTTPS, and the stage's WebSocket inside it, for connections from now on.
+    void setTls(const QSslConfiguration &configuration);
+    bool isTls() const;
     quint16 port() const;
     QString errorString() const;
     void setLog(std::function<void(const QString &)> log) { m_log = std::move(log); }
@@ -72,7 +76,7 @@ private:
     QString groupKey(const QHostAddress &peer) const;
 
     StageServer &m_stage;
-    QTcpServer *m_listener;
+    AdmittingServer *m_listener;
     QHash<QString, File> m_files;
     std::map<QString, Group> m_groups;
     QList<QHostAddress> m_ownAddresses;

@@ -5,6 +5,7 @@
 #include "server/OptionValues.h"
 #include "server/SignalWatcher.h"
 #include "server/StageServer.h"
+#include "server/TlsFiles.h"
 #include "server/WebFront.h"
 
 #include <QCommandLineParser>
@@ -19,6 +20,7 @@
 namespace {
 
 constexpr quint16 DefaultWebPort = 2580;
+constexpr quint16 DefaultTlsPort = 2581;
 
 // Refusing a WebSocket upgrade closes the connection under the HTTP server's
 // feet, and Qt says so on every refusal: a peer could fill the log with it.
@@ -104,11 +106,6 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quietRefusals);
-    // The server needs no plugin. Without this, the HTTP server's TLS
-    // settings would load the TLS plugins, and with them OpenSSL, into
-    // every server: half as much resident memory again, for nothing.
-    QCoreApplication::setLibraryPaths({});
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.network.ssl.warning=false"));
     QCoreApplication::setApplicationName(QStringLiteral("quandrel-server"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUANDREL_VERSION));
     // A log reader that went away must not end the server.
@@ -205,14 +202,32 @@ int main(int argc, char *argv[])
         QStringLiteral("Keep the addresses, prefixes and names in this file off the stage; "
                        "read again on SIGHUP."),
         QStringLiteral("FILE"));
+    const QCommandLineOption tlsCertOption(
+        QStringLiteral("tls-cert"),
+        QStringLiteral("The server's certificate, its chain after it, in PEM (as certbot's "
+                       "fullchain.pem); with --tls-key, the stage is also served inside TLS "
+                       "and the page over HTTPS. Read again on SIGHUP."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption tlsKeyOption(QStringLiteral("tls-key"),
+                                          QStringLiteral("The certificate's private key, in PEM."),
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption tlsPortOption(
+        QStringLiteral("tls-port"),
+        QStringLiteral("TCP port of the stage inside TLS; 0 picks a free one (default: %1).")
+            .arg(DefaultTlsPort),
+        QStringLiteral("PORT"), QString::number(DefaultTlsPort));
+    const QCommandLineOption tlsOnlyOption(
+        QStringLiteral("tls-only"),
+        QStringLiteral("Close the plain stage port: only clients that encrypt may join."));
     const QCommandLineOption noNoticesOption(
         QStringLiteral("no-notices"),
         QStringLiteral("Do not tell the stage when someone joins or leaves."));
-    parser.addOptions({listenOption, portOption, joinTimeoutOption, perAddressOption, rateOption,
-                       burstOption, byteRateOption, byteBurstOption, joinRateOption,
-                       joinBurstOption, connectRateOption, connectBurstOption, summaryOption,
-                       webPortOption, requestTimeoutOption, noWebOption, banFileOption,
-                       noNoticesOption});
+    parser.addOptions({listenOption,   portOption,      joinTimeoutOption,    perAddressOption,
+                       rateOption,     burstOption,     byteRateOption,       byteBurstOption,
+                       joinRateOption, joinBurstOption, connectRateOption,    connectBurstOption,
+                       summaryOption,  webPortOption,   requestTimeoutOption, noWebOption,
+                       banFileOption,  tlsCertOption,   tlsKeyOption,         tlsPortOption,
+                       tlsOnlyOption,  noNoticesOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(
@@ -229,6 +244,30 @@ int main(int argc, char *argv[])
     const auto port = quint16(count(parser, portOption, 0, 65535));
     const auto webPort = quint16(count(parser, webPortOption, 0, 65535));
     const int requestTimeoutMs = int(decimal(parser, requestTimeoutOption, 0.001, 86400) * 1000);
+    const auto tlsPort = quint16(count(parser, tlsPortOption, 0, 65535));
+    const QString certificateFile = parser.value(tlsCertOption);
+    const QString keyFile = parser.value(tlsKeyOption);
+    if (certificateFile.isEmpty() != keyFile.isEmpty())
+        usageError(parser, QStringLiteral("--tls-cert and --tls-key go together"));
+    const bool tls = !certificateFile.isEmpty();
+    if (parser.isSet(tlsOnlyOption) && !tls)
+        usageError(parser, QStringLiteral("--tls-only needs --tls-cert and --tls-key"));
+    if (!tls) {
+        // Without TLS the server needs no plugin. Without this, the HTTP
+        // server's TLS settings would load the TLS plugins, and with them
+        // OpenSSL, into every server: half as much resident memory again.
+        QCoreApplication::setLibraryPaths({});
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.network.ssl.warning=false"));
+    }
+    std::optional<QSslConfiguration> tlsConfiguration;
+    if (tls) {
+        QString why;
+        tlsConfiguration = TlsFiles::load(certificateFile, keyFile, &why);
+        if (!tlsConfiguration) {
+            std::fprintf(stderr, "quandrel-server: %s\n", qPrintable(why));
+            return 2;
+        }
+    }
     ServerSettings settings;
     settings.joinTimeoutMs = int(decimal(parser, joinTimeoutOption, 0.001, 86400) * 1000);
     settings.maxPerAddress = int(count(parser, perAddressOption, 0, StageServer::MaxClients));
@@ -256,29 +295,34 @@ int main(int argc, char *argv[])
         }
         server.setBans(*bans);
     }
-    QObject::connect(&watcher, &SignalWatcher::reloadRequested, &app, [&] {
-        if (banFile.isEmpty())
-            return;
-        QString why;
-        if (const auto bans = readBans(banFile, log, &why))
-            server.setBans(*bans);
-        else
-            log.write(QStringLiteral("%1 not read again, the bans stay as they were: %2")
-                          .arg(banFile, why));
-    });
-    if (!server.listen(*address, port)) {
-        std::fprintf(stderr, "quandrel-server: cannot listen on %s port %u: %s\n",
-                     qPrintable(address->toString()), unsigned(port),
-                     qPrintable(server.errorString()));
-        return 1;
+    if (!parser.isSet(tlsOnlyOption)) {
+        if (!server.listen(*address, port)) {
+            std::fprintf(stderr, "quandrel-server: cannot listen on %s port %u: %s\n",
+                         qPrintable(address->toString()), unsigned(port),
+                         qPrintable(server.errorString()));
+            return 1;
+        }
+        log.write(
+            QStringLiteral("listening on %1 port %2").arg(address->toString()).arg(server.port()));
     }
-    log.write(
-        QStringLiteral("listening on %1 port %2").arg(address->toString()).arg(server.port()));
+    if (tlsConfiguration) {
+        if (!server.listenTls(*address, tlsPort, *tlsConfiguration)) {
+            std::fprintf(stderr, "quandrel-server: cannot listen on %s port %u: %s\n",
+                         qPrintable(address->toString()), unsigned(tlsPort),
+                         qPrintable(server.tlsErrorString()));
+            return 1;
+        }
+        log.write(QStringLiteral("listening on %1 port %2 for TLS")
+                      .arg(address->toString())
+                      .arg(server.tlsPort()));
+    }
     std::optional<WebFront> web;
     if (!parser.isSet(noWebOption)) {
         web.emplace(server);
         web->setLog([&log](const QString &line) { log.write(line); });
         web->setRequestTimeout(requestTimeoutMs);
+        if (tlsConfiguration)
+            web->setTls(*tlsConfiguration);
         if (!web->listen(*address, webPort)) {
             std::fprintf(stderr, "quandrel-server: cannot serve the page on %s port %u: %s\n",
                          qPrintable(address->toString()), unsigned(webPort),
@@ -288,11 +332,38 @@ int main(int argc, char *argv[])
         const QString host = address->protocol() == QAbstractSocket::IPv6Protocol
                                  ? u'[' + address->toString() + u']'
                                  : address->toString();
-        log.write(QStringLiteral("the page is at http://%1:%2/").arg(host).arg(web->port()));
+        log.write(
+            QStringLiteral("the page is at %1://%2:%3/")
+                .arg(tlsConfiguration ? QStringLiteral("https") : QStringLiteral("http"), host)
+                .arg(web->port()));
     }
     if (!address->isLoopback())
         log.write(QStringLiteral("warning: listening on %1, which other machines can reach")
                       .arg(address->toString()));
+    QObject::connect(&watcher, &SignalWatcher::reloadRequested, &app, [&] {
+        if (tlsConfiguration) {
+            QString why;
+            if (const auto fresh = TlsFiles::load(certificateFile, keyFile, &why)) {
+                server.setTls(*fresh);
+                if (web)
+                    web->setTls(*fresh);
+                log.write(QStringLiteral("certificate read again from %1, valid until %2")
+                              .arg(certificateFile,
+                                   fresh->localCertificate().expiryDate().toString(Qt::ISODate)));
+            } else {
+                log.write(
+                    QStringLiteral("certificate not read again, the old one stays: %1").arg(why));
+            }
+        }
+        if (banFile.isEmpty())
+            return;
+        QString why;
+        if (const auto bans = readBans(banFile, log, &why))
+            server.setBans(*bans);
+        else
+            log.write(QStringLiteral("%1 not read again, the bans stay as they were: %2")
+                          .arg(banFile, why));
+    });
     QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app, [&log](int signal) {
         log.write(QStringLiteral("signal %1, stopping").arg(signal));
         QCoreApplication::quit();

@@ -39,6 +39,9 @@ private slots:
         QCOMPARE(
             TimeStamp::connectedLine(afternoon, QLocale(QLocale::English, QLocale::UnitedKingdom)),
             QStringLiteral("Connected to the server at 14:05:09\r\n"));
+        QCOMPARE(TimeStamp::connectedLine(afternoon,
+                                          QLocale(QLocale::English, QLocale::UnitedKingdom), true),
+                 QStringLiteral("Connected to the server at 14:05:09, encrypted\r\n"));
     }
 };
 

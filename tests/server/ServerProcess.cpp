@@ -26,7 +26,8 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
     m_process.start(QStringLiteral(QUANDREL_SERVER),
                     QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
                                 QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--web-port"), QStringLiteral("0")} +
+                                QStringLiteral("--web-port"), QStringLiteral("0"),
+                                QStringLiteral("--tls-port"), QStringLiteral("0")} +
                         options);
     if (!m_process.waitForStarted(5000))
         return false;
@@ -34,8 +35,10 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
         return true; // the caller reads the port from its own end
     // Port 0 lets the system choose; the server says which on its first line.
     static const QRegularExpression listening(QStringLiteral("listening on \\S+ port (\\d+)"));
-    static const QRegularExpression page(QStringLiteral("the page is at http://\\S+:(\\d+)/"));
+    static const QRegularExpression page(QStringLiteral("the page is at https?://\\S+:(\\d+)/"));
+    static const QRegularExpression tls(QStringLiteral("port (\\d+) for TLS"));
     const bool web = !options.contains(QStringLiteral("--no-web"));
+    const bool encrypted = options.contains(QStringLiteral("--tls-cert"));
     QTest::qWaitFor(
         [&] {
             if (m_process.state() == QProcess::NotRunning)
@@ -45,10 +48,13 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
             m_port = match.hasMatch() ? quint16(match.captured(1).toUInt()) : 0;
             const auto pageMatch = page.match(text);
             m_webPort = pageMatch.hasMatch() ? quint16(pageMatch.captured(1).toUInt()) : 0;
-            return m_port != 0 && (m_webPort != 0 || !web);
+            const auto tlsMatch = tls.match(text);
+            m_tlsPort = tlsMatch.hasMatch() ? quint16(tlsMatch.captured(1).toUInt()) : 0;
+            return m_port != 0 && (m_webPort != 0 || !web) && (m_tlsPort != 0 || !encrypted);
         },
         5000);
-    return m_port != 0 && (m_webPort != 0 || !web) && m_process.state() == QProcess::Running;
+    return m_port != 0 && (m_webPort != 0 || !web) && (m_tlsPort != 0 || !encrypted) &&
+           m_process.state() == QProcess::Running;
 }
 
 QString ServerProcess::log() const

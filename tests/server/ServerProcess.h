@@ -21,6 +21,8 @@ public:
     quint16 port() const { return m_port; }
     // The page's port; 0 when the page is off.
     quint16 webPort() const { return m_webPort; }
+    // The stage inside TLS; 0 without it.
+    quint16 tlsPort() const { return m_tlsPort; }
     qint64 pid() const { return m_process.processId(); }
     // Resident memory of the server process, in KiB.
     qint64 residentKiB() const;
@@ -32,4 +34,5 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     quint16 m_webPort = 0;
+    quint16 m_tlsPort = 0;
 };

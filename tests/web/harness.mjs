@@ -32,12 +32,12 @@ export class Server {
         const log = openSync(server.logFile, 'a');
         server.process = spawn(serverBinary(), [
             '--listen', '127.0.0.1', '--port', String(ports.stage ?? 0),
-            '--web-port', String(ports.web ?? 0), ...options,
+            '--web-port', String(ports.web ?? 0), '--tls-port', String(ports.tls ?? 0), ...options,
         ], { stdio: ['ignore', 'ignore', log] });
         await waitFor(() => {
             const text = server.log();
             const stage = /listening on \S+ port (\d+)/.exec(text);
-            const web = /the page is at (http:\/\/\S+)/.exec(text);
+            const web = /the page is at (https?:\/\/\S+)/.exec(text);
             if (!stage || (!web && !options.includes('--no-web'))) return false;
             server.port = Number(stage[1]);
             server.url = web?.[1];
@@ -78,8 +78,8 @@ export async function launchBrowser() {
 }
 
 // A page that records every console error and page error.
-export async function openPage(browser, url, viewport = { width: 1024, height: 768 }) {
-    const context = await browser.newContext({ viewport });
+export async function openPage(browser, url, viewport = { width: 1024, height: 768 }, options = {}) {
+    const context = await browser.newContext({ viewport, ...options });
     const page = await context.newPage();
     page.errors = [];
     page.on('console', (message) => {

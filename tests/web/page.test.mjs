@@ -3,7 +3,10 @@
 // stage with a raw TCP client that checks every byte a desktop client gets.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join as joinPath } from 'node:path';
 import { runCases } from './cases.mjs';
 import { Server, TcpPeer, launchBrowser, openPage, waitFor } from './harness.mjs';
 
@@ -189,6 +192,30 @@ test('the connection lost, and joined again once the server is back', async () =
     await waitFor(async () => /Connected to the stage at/.test(await page.getByRole('status').textContent()), 'the join');
     await gus.expect('Action1StLeftGimboX1800');
     await leave(page);
+});
+
+test('the page over HTTPS joins over WSS, beside a plain TCP client', async () => {
+    const dir = mkdtempSync(joinPath(tmpdir(), 'quandrel-tls-'));
+    const [pem, key] = [joinPath(dir, 'stage.pem'), joinPath(dir, 'stage.key')];
+    execFileSync('openssl', ['req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:P-256',
+        '-nodes', '-keyout', key, '-out', pem, '-days', '2', '-subj', '/CN=127.0.0.1',
+        '-addext', 'subjectAltName=IP:127.0.0.1'], { stdio: 'ignore' });
+    const secure = await Server.start(['--tls-cert', pem, '--tls-key', key]);
+    try {
+        assert.match(secure.url, /^https:/);
+        const hal = await TcpPeer.connect(secure.port);
+        peers.push(hal);
+        await hal.join('Hal');
+        // The browser is told to take the test's own certificate.
+        const page = await openPage(browser, secure.url, undefined, { ignoreHTTPSErrors: true });
+        pages.push(page);
+        await join(page, 'Ivy');
+        await hal.expect('Action1StLeftGimboX1800');
+        assert.ok(await page.evaluate(() => window.isSecureContext));
+        await leave(page);
+    } finally {
+        await secure.stop();
+    }
 });
 
 test('no console errors under the content security policy', async () => {

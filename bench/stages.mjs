@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+// Many stages on one host: 100 server processes of 10 clients each, every
+// client stepping twice a second, beside one stage alone in the same run.
+// Relay latency at the clients, and the memory a stage costs (PSS).
+//   node bench/stages.mjs [--server PATH] [--stages N] [--json FILE]
+import { readFileSync, writeFileSync } from 'node:fs';
+import { performance } from 'node:perf_hooks';
+import { Server, TcpPeer } from '../tests/web/harness.mjs';
+
+const argument = (name, fallback) => {
+    const i = process.argv.indexOf(name);
+    return i > 0 ? process.argv[i + 1] : fallback;
+};
+process.env.QUANDREL_SERVER = argument('--server', process.env.QUANDREL_SERVER ?? 'build/release/server/quandrel-server');
+const stages = Number(argument('--stages', '100'));
+const jsonFile = argument('--json', null);
+const now = () => performance.timeOrigin + performance.now();
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const percentile = (values, p) => {
+    const sorted = [...values].sort((a, b) => a - b);
+    return sorted[Math.min(sorted.length - 1, Math.floor((p / 100) * sorted.length))];
+};
+const pssKiB = (pid) => Number(/^Pss:\s+(\d+)/m.exec(readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8'))[1]);
+
+// `count` stages of ten clients; each client steps twice a second for
+// `seconds`, at its own phase. Latency from each step to each client it reaches.
+async function run(count, seconds) {
+    const servers = [];
+    const clients = [];
+    for (let s = 0; s < count; ++s) {
+        const server = await Server.start(['--no-notices']);
+        servers.push(server);
+        for (let c = 0; c < 10; ++c) {
+            const peer = await TcpPeer.connect(server.port);
+            await peer.join(`S${s}C${c}`);
+            clients.push(peer);
+        }
+    }
+    await sleep(500);
+    const sentAt = new Map();
+    const latencies = [];
+    for (const peer of clients) {
+        peer.onPacket = (packet) => {
+            const t = sentAt.get(`${peer.stage}:${packet}`);
+            if (t !== undefined) latencies.push(now() - t);
+        };
+    }
+    clients.forEach((peer, i) => {
+        peer.stage = Math.floor(i / 10);
+    });
+    // Every 5 ms, the clients whose turn it is step: 2 steps a second each.
+    const period = 500;
+    const tick = 5;
+    const start = now();
+    let x = 0;
+    for (let t = 0; t < seconds * 1000; t += tick) {
+        const slot = t % period;
+        for (let i = 0; i < clients.length; ++i) {
+            if (Math.floor(((i * period) / clients.length) / tick) * tick !== slot) continue;
+            const peer = clients[i];
+            const packet = `Action${peer.number}GoRightTavroX${++x}Y480Z`;
+            sentAt.set(`${peer.stage}:${packet}`, now());
+            peer.send(packet);
+        }
+        const wait = start + t + tick - now();
+        if (wait > 0) await sleep(wait);
+    }
+    await sleep(500);
+    const pss = servers.map((server) => pssKiB(server.process.pid));
+    for (const peer of clients) peer.close();
+    for (const server of servers) await server.stop();
+    return {
+        p50: percentile(latencies, 50), p99: percentile(latencies, 99), samples: latencies.length,
+        pssMiB: pss.reduce((a, b) => a + b, 0) / pss.length / 1024,
+    };
+}
+
+const alone = await run(1, 10);
+const many = await run(stages, 10);
+const rows = [
+    {
+        measure: `${stages} stages x 10 clients x 2 steps/s: relay ms p50/p99`,
+        value: `${many.p50.toFixed(3)}/${many.p99.toFixed(3)}`,
+        baseline: `${alone.p50.toFixed(3)}/${alone.p99.toFixed(3)} one stage`,
+        goal: 'p99 < 5', met: many.p99 < 5,
+    },
+    {
+        measure: `${stages} stages: memory a stage, PSS MiB`,
+        value: many.pssMiB.toFixed(2), baseline: `${alone.pssMiB.toFixed(2)} one stage`,
+        goal: '<= 3', met: many.pssMiB <= 3,
+    },
+];
+const width = [60, 18, 22, 10];
+console.log(['measure', 'value', 'baseline', 'goal'].map((h, i) => h.padEnd(width[i])).join(' ') + ' met');
+for (const r of rows)
+    console.log([r.measure, r.value, r.baseline, r.goal].map((c, i) => String(c).padEnd(width[i])).join(' ') + (r.met ? ' yes' : ' NO'));
+console.error(`samples: ${many.samples} (one stage: ${alone.samples})`);
+if (jsonFile) writeFileSync(jsonFile, JSON.stringify(rows, null, 2));
