@@ -4,7 +4,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { Session } from '../../web/session.js';
+import { MaxQueuedActions, Session } from '../../web/session.js';
 import { runCases } from './cases.mjs';
 
 const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', import.meta.url)));
@@ -12,6 +12,17 @@ const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', impor
 for (const c of cases) {
     test(c.name, async () => assert.deepEqual(await runCases({ session: Session, cases: [c] }), []));
 }
+
+test('a full queue of updates drops the oldest', () => {
+    const session = new Session();
+    session.opened('Gimbo');
+    const packets = Array.from({ length: MaxQueuedActions + 1 }, (_, i) =>
+        `Action${i === 0 ? 4 : 5}StLeftTavroX${i % 10}\0`).join('');
+    session.receive(Uint8Array.from(packets, (c) => c.charCodeAt(0)));
+    session.tick();
+    assert.equal(session.images[4].visible, false); // the oldest went
+    assert.equal(session.images[5].visible, true);
+});
 
 test('a broken rule fails its case', async () => {
     // The runner itself: a session that answers nothing must not pass.
