@@ -105,6 +105,8 @@ async function stepToBrowser(browser, server) {
     await watcher.join('Watcher');
     const page = await openPage(browser, server.url);
     await page.getByRole('button', { name: 'Join' }).click();
+    // On the stage, its own avatar back from the server, before the walker stands.
+    await waitFor(() => page.getByRole('img', { name: 'Gimbo (client 2)' }).count(), 'the page on the stage');
     walker.send('Action0StLeftTavroX1000');
     await waitFor(() => page.getByRole('img', { name: 'Tavro (client 0)' }).count(), 'Tavro on the page');
     await page.evaluate(() => {

@@ -7,47 +7,71 @@
 
 Wsk::Wsk(QObject *parent) : QObject(parent)
 {
-    connect(&m_socket, &QTcpSocket::connected, this, &Wsk::onConnected);
-    connect(&m_socket, &QSslSocket::encrypted, this, &Wsk::onEncrypted);
-    connect(&m_socket, &QSslSocket::sslErrors, this, &Wsk::onSslErrors);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &Wsk::onError);
-    connect(&m_socket, &QTcpSocket::disconnected, this, &Wsk::onDisconnected);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &Wsk::announceData);
-    // Qt keeps no more than this of the stream; the rest waits in the kernel.
-    m_socket.setReadBufferSize(MaxRead);
+    useSocket(new QTcpSocket(this));
     m_more.setSingleShot(true);
     m_more.setInterval(0);
     connect(&m_more, &QTimer::timeout, this, &Wsk::announceData);
 }
 
+void Wsk::useSocket(QTcpSocket *socket)
+{
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->deleteLater();
+    }
+    m_socket = socket;
+    connect(socket, &QTcpSocket::connected, this, &Wsk::onConnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, &Wsk::onError);
+    connect(socket, &QTcpSocket::disconnected, this, &Wsk::onDisconnected);
+    connect(socket, &QTcpSocket::readyRead, this, &Wsk::announceData);
+    if (auto *ssl = qobject_cast<QSslSocket *>(socket)) {
+        connect(ssl, &QSslSocket::encrypted, this, &Wsk::onEncrypted);
+        connect(ssl, &QSslSocket::sslErrors, this, &Wsk::onSslErrors);
+    }
+    // Qt keeps no more than this of the stream; the rest waits in the kernel.
+    socket->setReadBufferSize(MaxRead);
+}
+
 void Wsk::announceData()
 {
-    if (m_socket.bytesAvailable() > 0)
-        emit DataArrival(m_socket.bytesAvailable());
+    if (m_socket->bytesAvailable() > 0)
+        emit DataArrival(m_socket->bytesAvailable());
+}
+
+bool Wsk::encrypted() const
+{
+    const auto *ssl = qobject_cast<const QSslSocket *>(m_socket);
+    return ssl && ssl->isEncrypted();
 }
 
 void Wsk::Connect()
 {
     m_state = sckClosed; // signals raised by abort() belong to the old connection
     m_more.stop();
-    m_socket.abort();
+    m_socket->abort();
+    // A TLS socket only for TLS: it loads the TLS library, which a plain
+    // connection has no use for.
+    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+    if (m_tls && !ssl)
+        useSocket(ssl = new QSslSocket(this));
+    else if (!m_tls && ssl)
+        useSocket(new QTcpSocket(this));
     m_state = sckConnecting;
     if (m_tls) {
-        QSslConfiguration configuration = m_socket.sslConfiguration();
+        QSslConfiguration configuration = ssl->sslConfiguration();
         configuration.setProtocol(QSsl::TlsV1_2OrLater);
         configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        m_socket.setSslConfiguration(configuration);
-        m_socket.connectToHostEncrypted(m_remoteHost, m_remotePort);
+        configuration.addCaCertificates(m_extraAuthorities);
+        ssl->setSslConfiguration(configuration);
+        ssl->connectToHostEncrypted(m_remoteHost, m_remotePort);
     } else {
-        m_socket.connectToHost(m_remoteHost, m_remotePort);
+        m_socket->connectToHost(m_remoteHost, m_remotePort);
     }
 }
 
 void Wsk::addCaCertificates(const QList<QSslCertificate> &certificates)
 {
-    QSslConfiguration configuration = m_socket.sslConfiguration();
-    configuration.addCaCertificates(certificates);
-    m_socket.setSslConfiguration(configuration);
+    m_extraAuthorities += certificates;
 }
 
 bool Wsk::SendData(const QString &text)
@@ -55,16 +79,16 @@ bool Wsk::SendData(const QString &text)
     if (m_state != sckConnected)
         return false;
     const QByteArray bytes = Cp1252::encode(text);
-    if (m_socket.write(bytes) != bytes.size())
+    if (m_socket->write(bytes) != bytes.size())
         return false;
-    m_socket.flush();
+    m_socket->flush();
     return true;
 }
 
 QString Wsk::GetData()
 {
-    const QString text = Cp1252::decode(m_socket.read(MaxRead));
-    if (m_socket.bytesAvailable() > 0)
+    const QString text = Cp1252::decode(m_socket->read(MaxRead));
+    if (m_socket->bytesAvailable() > 0)
         m_more.start();
     return text;
 }
@@ -73,7 +97,7 @@ void Wsk::Close()
 {
     m_state = sckClosed;
     m_more.stop();
-    m_socket.abort();
+    m_socket->abort();
 }
 
 void Wsk::onConnected()
@@ -92,7 +116,7 @@ void Wsk::onSslErrors(const QList<QSslError> &errors)
         reasons.append(error.errorString());
     // Set first: the abort's own error belongs to no connection any more.
     m_state = sckError;
-    m_socket.abort();
+    m_socket->abort();
     emit Untrusted(reasons.join(QStringLiteral("; ")));
 }
 
@@ -100,7 +124,7 @@ void Wsk::onEncrypted()
 {
     if (m_state != sckConnecting)
         return;
-    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_state = sckConnected;
     emit ConnectEvent();
 }
@@ -116,7 +140,7 @@ void Wsk::onError(QAbstractSocket::SocketError error)
         return;
     }
     m_state = sckError;
-    emit Dropped(wasConnected, m_socket.errorString());
+    emit Dropped(wasConnected, m_socket->errorString());
 }
 
 void Wsk::onDisconnected()

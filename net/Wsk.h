@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSslCertificate>
 #include <QSslSocket>
+#include <QTcpSocket>
 #include <QString>
 #include <QTimer>
 
@@ -41,7 +42,7 @@ public:
     void setRemotePort(quint16 port) { m_remotePort = port; }
     // Whether the next Connect encrypts.
     void setTls(bool tls) { m_tls = tls; }
-    bool encrypted() const { return m_socket.isEncrypted(); }
+    bool encrypted() const;
     // Authorities trusted besides the system's, for a stage with a private one.
     void addCaCertificates(const QList<QSslCertificate> &certificates);
 
@@ -77,7 +78,10 @@ private:
     void onDisconnected();
     void announceData();
 
-    QSslSocket m_socket;
+    void useSocket(QTcpSocket *socket);
+
+    QTcpSocket *m_socket = nullptr; // a QSslSocket while the connection is TLS
+    QList<QSslCertificate> m_extraAuthorities;
     QTimer m_more; // the next turn's DataArrival for what one read left
     QString m_remoteHost = QStringLiteral("stage.example.net");
     quint16 m_remotePort = Protocol::DefaultPort;
