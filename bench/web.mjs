@@ -175,7 +175,8 @@ async function relayPeers(port, count) {
     }
     await sleep(300);
     for (const peer of peers) peer.close();
-    process.send({ p50: percentile(latencies, 50), p99: percentile(latencies, 99), samples: latencies.length });
+    await new Promise((resolve) =>
+        process.send({ p50: percentile(latencies, 50), p99: percentile(latencies, 99), samples: latencies.length }, resolve));
 }
 
 // Relay latency at the TCP clients: ten of them, or five beside five

@@ -23,6 +23,12 @@ export async function waitFor(condition, what, ms = 20000) {
     }
 }
 
+// Servers still running when this process ends, for whatever reason, go too.
+const running = new Set();
+process.on('exit', () => {
+    for (const child of running) child.kill('SIGKILL');
+});
+
 export class Server {
     // Starts on free loopback ports, or on the ports of an earlier run.
     static async start(options = [], ports = {}) {
@@ -34,6 +40,8 @@ export class Server {
             '--listen', '127.0.0.1', '--port', String(ports.stage ?? 0),
             '--web-port', String(ports.web ?? 0), '--tls-port', String(ports.tls ?? 0), ...options,
         ], { stdio: ['ignore', 'ignore', log] });
+        running.add(server.process);
+        server.process.once('exit', () => running.delete(server.process));
         await waitFor(() => {
             const text = server.log();
             const stage = /listening on \S+ port (\d+)/.exec(text);
