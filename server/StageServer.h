@@ -84,6 +84,9 @@ public:
     // Who may not be on the stage. Anyone on it that the list bans is
     // closed at once, and the others are told.
     void setBans(BanList bans);
+    // A log line, unless the log is already busy this second: what peers
+    // cause goes through here, so that no crowd can flood the log.
+    void log(const QString &line);
     // Where the log lines go; nowhere unless set.
     void setLog(std::function<void(const QString &)> log) { m_log = std::move(log); }
 
@@ -166,8 +169,6 @@ private:
     void closeGently(Link *link, const QByteArray &farewell);
     void sweepFarewells();
     void summarize();
-    // A log line, unless the log is already busy this second.
-    void log(const QString &line);
     qint64 nowMs() const { return m_clock.elapsed(); }
 
     ServerSettings m_settings;

@@ -78,7 +78,7 @@ QString hostAndPort(const QUrl &url)
 } // namespace
 
 WebFront::WebFront(StageServer &stage, QObject *parent)
-    : QAbstractHttpServer(parent), m_stage(stage), m_log([](const QString &) {})
+    : QAbstractHttpServer(parent), m_stage(stage)
 {
     m_clock.start();
     m_ownAddresses = QNetworkInterface::allAddresses();
@@ -236,9 +236,9 @@ bool WebFront::handleRequest(const QHttpServerRequest &request, QTcpSocket *sock
             return true;
         }
         if (!sameOrigin(request.value("origin"), request.value("host"))) {
-            m_log(QStringLiteral("refused ws %1: the page of another site, %2")
-                      .arg(request.remoteAddress().toString(),
-                           QString::fromLatin1(request.value("origin").left(200))));
+            m_stage.log(QStringLiteral("refused ws %1: the page of another site, %2")
+                            .arg(request.remoteAddress().toString(),
+                                 QString::fromLatin1(request.value("origin").left(200))));
             refuse(request, socket, 403);
             return true;
         }

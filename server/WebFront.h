@@ -41,7 +41,6 @@ public:
     bool isTls() const;
     quint16 port() const;
     QString errorString() const;
-    void setLog(std::function<void(const QString &)> log) { m_log = std::move(log); }
     // How long a connection may take to send a whole request.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
 
@@ -81,6 +80,5 @@ private:
     std::map<QString, Group> m_groups;
     QList<QHostAddress> m_ownAddresses;
     QElapsedTimer m_clock;
-    std::function<void(const QString &)> m_log;
     int m_requestTimeoutMs = DefaultRequestTimeoutMs;
 };

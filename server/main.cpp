@@ -319,7 +319,6 @@ int main(int argc, char *argv[])
     std::optional<WebFront> web;
     if (!parser.isSet(noWebOption)) {
         web.emplace(server);
-        web->setLog([&log](const QString &line) { log.write(line); });
         web->setRequestTimeout(requestTimeoutMs);
         if (tlsConfiguration)
             web->setTls(*tlsConfiguration);
