@@ -101,7 +101,9 @@ WebFront::WebFront(StageServer &stage, QObject *parent)
         m_files.insert(QStringLiteral("/favicon.ico"), *icon);
 
     auto *listener = new AdmittingServer(this);
-    listener->setAdmit([this](const QHostAddress &peer) { return m_stage.admit(peer); });
+    // A group at its bound is turned away before Qt makes a socket of it.
+    listener->setAdmit(
+        [this](const QHostAddress &peer) { return hasRoomFor(peer) && m_stage.admit(peer); });
     listener->setPrepare([this](QTcpSocket *socket) { prepare(socket); });
     m_listener = listener;
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebFront::upgraded);
@@ -156,10 +158,6 @@ void WebFront::prepare(QTcpSocket *socket)
         }
         auto [it, added] = m_groups.try_emplace(
             key, Group{TokenBucket(RequestRate, RequestBurst, m_clock.nsecsElapsed())});
-        if (it->second.connections >= MaxConnectionsPerGroup) {
-            socket->abort();
-            return;
-        }
         ++it->second.connections;
         connect(socket, &QObject::destroyed, this, [this, key] {
             if (auto found = m_groups.find(key); found != m_groups.end())
@@ -186,6 +184,13 @@ void WebFront::prepare(QTcpSocket *socket)
         if (seen >= MaxRequest)
             QMetaObject::invokeMethod(socket, &QTcpSocket::abort, Qt::QueuedConnection);
     });
+}
+
+bool WebFront::hasRoomFor(const QHostAddress &peer) const
+{
+    const QString key = groupKey(peer);
+    const auto found = key.isEmpty() ? m_groups.end() : m_groups.find(key);
+    return found == m_groups.end() || found->second.connections < MaxConnectionsPerGroup;
 }
 
 bool WebFront::withinBudget(const QHostAddress &peer)

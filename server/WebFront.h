@@ -67,6 +67,7 @@ private:
     };
 
     void prepare(QTcpSocket *socket);
+    bool hasRoomFor(const QHostAddress &peer) const;
     bool withinBudget(const QHostAddress &peer);
     void answer(const QHttpServerRequest &request, QTcpSocket *socket, int status,
                 const File *file = nullptr);

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QWebSocket>
 #include <memory>
+#include <vector>
 
 // The page and its WebSocket against the real server binary: what is served
 // and with which headers, what is refused, and the bounds on both.
@@ -179,6 +180,41 @@ private slots:
         // Loopback itself has no such budget.
         for (int i = 0; i < 150; ++i)
             QCOMPARE(request(server.webPort(), get("/style.css")).status, 200);
+    }
+
+    void connectionsPerAddressGroupAreBounded()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        const QHostAddress other(QStringLiteral("127.0.0.2"));
+        // Held open, each shown to work by a request answered. The connect
+        // budget lets ten through at once and ten a second after.
+        std::vector<std::unique_ptr<QTcpSocket>> open;
+        const auto tryOne = [&] {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->bind(other);
+            socket->connectToHost(QHostAddress::LocalHost, server.webPort());
+            if (!socket->waitForConnected(1000))
+                return std::unique_ptr<QTcpSocket>();
+            socket->write(get("/style.css"));
+            return readReply(*socket).status == 200 ? std::move(socket)
+                                                    : std::unique_ptr<QTcpSocket>();
+        };
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                if (auto socket = tryOne())
+                    open.push_back(std::move(socket));
+                return open.size() == std::size_t(16);
+            },
+            10'000));
+        // The 17th is turned away however long it waits for the budget.
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 1500)
+            QVERIFY(!tryOne());
+        // One closes: there is room again.
+        open.pop_back();
+        QVERIFY(QTest::qWaitFor([&] { return tryOne() != nullptr; }, 5000));
     }
 
     void aBrowserIsAClientLikeAnyOther()
