@@ -3,11 +3,11 @@
 // a local stage server, two clients, each walks a little, and the first
 // client's window is grabbed at twice its size.
 //   QT_QPA_PLATFORM=offscreen quandrel-screenshot out.png
+#include "app/ImageControl.h"
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
-#include "server/StageServer.h"
-#include "app/ImageControl.h"
+#include "server/stage/StageServer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

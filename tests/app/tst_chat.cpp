@@ -6,7 +6,7 @@
 #include "app/frmMain.h"
 #include "app/frmPref.h"
 #include "net/Wsk.h"
-#include "server/StageServer.h"
+#include "server/stage/StageServer.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

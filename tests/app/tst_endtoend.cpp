@@ -2,7 +2,7 @@
 #include "app/ImageControl.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
-#include "server/StageServer.h"
+#include "server/stage/StageServer.h"
 
 #include <QLabel>
 #include <QTest>

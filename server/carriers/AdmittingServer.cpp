@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#include "server/carriers/AdmittingServer.h"
+
+#include <QSslSocket>
+#include <QTcpSocket>
+#include <sys/socket.h>
+#include <unistd.h>
+
+void AdmittingServer::incomingConnection(qintptr descriptor)
+{
+    if (m_admit) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&peer), &length) != 0 ||
+            !m_admit(QHostAddress(reinterpret_cast<const sockaddr *>(&peer)))) {
+            ::close(int(descriptor));
+            return;
+        }
+    }
+    if (!m_tls) {
+        QTcpServer::incomingConnection(descriptor);
+        return;
+    }
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setSslConfiguration(*m_tls);
+    socket->startServerEncryption();
+    addPendingConnection(socket);
+}
+
+QTcpSocket *AdmittingServer::nextPendingConnection()
+{
+    QTcpSocket *socket = QTcpServer::nextPendingConnection();
+    if (socket && m_prepare)
+        m_prepare(socket);
+    return socket;
+}

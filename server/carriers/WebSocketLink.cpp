@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: MIT
+#include "server/carriers/WebSocketLink.h"
+
+#include <QWebSocket>
+
+WebSocketLink::WebSocketLink(std::unique_ptr<QWebSocket> socket, QObject *parent)
+    : Link(parent), m_socket(std::move(socket))
+{
+    m_socket->setMaxAllowedIncomingMessageSize(MaxMessage);
+    m_socket->setMaxAllowedIncomingFrameSize(MaxMessage);
+    connect(m_socket.get(), &QWebSocket::binaryMessageReceived, this, &WebSocketLink::take);
+    connect(m_socket.get(), &QWebSocket::textMessageReceived, this,
+            [this] { refuse(QStringLiteral("sent a text message")); });
+    connect(m_socket.get(), &QWebSocket::disconnected, this, [this] {
+        m_closed = true;
+        m_pinger.stop();
+        emit closed();
+    });
+    connect(m_socket.get(), qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [this] {
+                if (m_socket->error() != QAbstractSocket::RemoteHostClosedError)
+                    emit failed(Failure::Broken, m_socket->errorString());
+            });
+    connect(m_socket.get(), &QWebSocket::pong, this, [this] { m_sincePong.start(); });
+    m_sincePong.start();
+    m_pinger.setInterval(PingIntervalMs);
+    connect(&m_pinger, &QTimer::timeout, this, &WebSocketLink::ping);
+    m_pinger.start();
+}
+
+WebSocketLink::~WebSocketLink()
+{
+    m_socket->disconnect(this);
+}
+
+bool WebSocketLink::isOnePacket(const QByteArray &message)
+{
+    return !message.isEmpty() && message.indexOf('\0') == message.size() - 1;
+}
+
+void WebSocketLink::take(const QByteArray &message)
+{
+    if (m_closed)
+        return;
+    if (!isOnePacket(message)) {
+        refuse(QStringLiteral("sent a message that is not one packet"));
+        return;
+    }
+    if (m_unread.size() + message.size() > MaxUnread) {
+        refuse(QStringLiteral("sent more than %1 bytes over its budget").arg(MaxUnread));
+        return;
+    }
+    m_unread += message;
+    emit readyRead();
+}
+
+void WebSocketLink::refuse(const QString &why)
+{
+    m_unread.clear();
+    emit failed(Failure::Misbehaved, why);
+    m_socket->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
+}
+
+void WebSocketLink::ping()
+{
+    // A browser answers pings by itself; one that has not for this long is gone.
+    if (m_sincePong.elapsed() > PongTimeoutMs) {
+        emit failed(Failure::Broken,
+                    QStringLiteral("no answer to pings for %1 s").arg(PongTimeoutMs / 1000));
+        m_socket->abort();
+        return;
+    }
+    m_socket->ping();
+}
+
+QHostAddress WebSocketLink::peerAddress() const
+{
+    return m_socket->peerAddress();
+}
+
+quint16 WebSocketLink::peerPort() const
+{
+    return m_socket->peerPort();
+}
+
+QByteArray WebSocketLink::read(qint64 max)
+{
+    const QByteArray out = m_unread.left(max);
+    m_unread.remove(0, out.size());
+    return out;
+}
+
+void WebSocketLink::write(const QByteArray &packets)
+{
+    // A message a packet: everything up to and with each terminator, and what
+    // follows the last one (the client number, which has none) on its own.
+    qsizetype start = 0;
+    while (start < packets.size()) {
+        const qsizetype end = packets.indexOf('\0', start);
+        const qsizetype length = end < 0 ? packets.size() - start : end + 1 - start;
+        m_socket->sendBinaryMessage(packets.sliced(start, length));
+        start += length;
+    }
+    m_socket->flush();
+}
+
+qint64 WebSocketLink::bytesToWrite() const
+{
+    return m_socket->bytesToWrite();
+}
+
+bool WebSocketLink::isOpen() const
+{
+    return !m_closed && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void WebSocketLink::abort()
+{
+    m_pinger.stop();
+    m_socket->abort();
+}
+
+void WebSocketLink::closeAfter(const QByteArray &farewell)
+{
+    write(farewell);
+    m_socket->close();
+}

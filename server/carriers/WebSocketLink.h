@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "server/carriers/Link.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <memory>
+
+class QWebSocket;
+
+// A browser on the stage: every binary message holds exactly one packet, in
+// the bytes a desktop client sends, and every packet it is sent goes out as
+// a message of its own. Anything else closes it: a text message, a message
+// over the packet bound or one that is not exactly one packet.
+class WebSocketLink : public Link
+{
+    Q_OBJECT
+public:
+    static constexpr quint64 MaxMessage = 4096;
+    // Packets over its budget wait here, as a TCP client's wait in the
+    // kernel; a browser that sends this much more than it may is closed.
+    static constexpr qint64 MaxUnread = 64 * 1024;
+    static constexpr int PingIntervalMs = 30'000;
+    static constexpr int PongTimeoutMs = 60'000;
+
+    explicit WebSocketLink(std::unique_ptr<QWebSocket> socket, QObject *parent = nullptr);
+    ~WebSocketLink() override;
+
+    QHostAddress peerAddress() const override;
+    quint16 peerPort() const override;
+    QString kind() const override { return QStringLiteral("ws"); }
+    QByteArray read(qint64 max) override;
+    qint64 bytesAvailable() const override { return m_unread.size(); }
+    void write(const QByteArray &packets) override;
+    qint64 bytesToWrite() const override;
+    bool isOpen() const override;
+    void abort() override;
+    void closeAfter(const QByteArray &farewell) override;
+
+    // Whether a message is one packet: it ends with the terminator and holds no other.
+    static bool isOnePacket(const QByteArray &message);
+
+private:
+    void take(const QByteArray &message);
+    void refuse(const QString &why);
+    void ping();
+
+    std::unique_ptr<QWebSocket> m_socket;
+    QByteArray m_unread;
+    QTimer m_pinger;
+    QElapsedTimer m_sincePong;
+    bool m_closed = false;
+};

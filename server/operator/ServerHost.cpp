@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+#include "server/operator/ServerHost.h"
+
+#include "server/operator/BanFile.h"
+#include "server/operator/TlsFiles.h"
+
+namespace {
+
+QString cannotListen(const QHostAddress &address, quint16 port, const QString &error)
+{
+    return QStringLiteral("cannot listen on %1 port %2: %3")
+        .arg(address.toString())
+        .arg(port)
+        .arg(error);
+}
+
+} // namespace
+
+ServerHost::ServerHost(const ServerOptions &options, Log log)
+    : m_options(options), m_log(std::move(log)), m_stage(options.settings)
+{
+    m_stage.setLog(m_log);
+}
+
+std::optional<int> ServerHost::start(QString *why)
+{
+    std::optional<QSslConfiguration> tls;
+    if (m_options.tls()) {
+        tls = TlsFiles::load(m_options.certificateFile, m_options.keyFile, why);
+        if (!tls)
+            return 2;
+    }
+    if (!m_options.banFile.isEmpty()) {
+        const auto bans = BanFile::read(m_options.banFile, m_log, why);
+        if (!bans) {
+            *why = m_options.banFile + QStringLiteral(": ") + *why;
+            return 2;
+        }
+        m_stage.setBans(*bans);
+    }
+    const QHostAddress &address = m_options.address;
+    if (!m_options.tlsOnly) {
+        if (!m_stage.listen(address, m_options.port)) {
+            *why = cannotListen(address, m_options.port, m_stage.errorString());
+            return 1;
+        }
+        m_log(
+            QStringLiteral("listening on %1 port %2").arg(address.toString()).arg(m_stage.port()));
+    }
+    if (tls) {
+        if (!m_stage.listenTls(address, m_options.tlsPort, *tls)) {
+            *why = cannotListen(address, m_options.tlsPort, m_stage.tlsErrorString());
+            return 1;
+        }
+        m_log(QStringLiteral("listening on %1 port %2 for TLS")
+                  .arg(address.toString())
+                  .arg(m_stage.tlsPort()));
+    }
+    if (m_options.web) {
+        if (const auto failed = serveThePage(tls ? &*tls : nullptr, why))
+            return failed;
+    }
+    if (!address.isLoopback())
+        m_log(QStringLiteral("warning: listening on %1, which other machines can reach")
+                  .arg(address.toString()));
+    m_reloader.emplace(m_stage, m_web ? &*m_web : nullptr, m_options.certificateFile,
+                       m_options.keyFile, m_options.banFile, m_log);
+    return std::nullopt;
+}
+
+std::optional<int> ServerHost::serveThePage(const QSslConfiguration *tls, QString *why)
+{
+    const QHostAddress &address = m_options.address;
+    m_web.emplace(m_stage);
+    m_web->setRequestTimeout(m_options.requestTimeoutMs);
+    if (tls)
+        m_web->setTls(*tls);
+    if (!m_web->listen(address, m_options.webPort)) {
+        *why = QStringLiteral("cannot serve the page on %1 port %2: %3")
+                   .arg(address.toString())
+                   .arg(m_options.webPort)
+                   .arg(m_web->errorString());
+        return 1;
+    }
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? u'[' + address.toString() + u']'
+                             : address.toString();
+    m_log(QStringLiteral("the page is at %1://%2:%3/")
+              .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), host)
+              .arg(m_web->port()));
+    return std::nullopt;
+}
+
+void ServerHost::reload()
+{
+    if (m_reloader)
+        m_reloader->reload();
+}

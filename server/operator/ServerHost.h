@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "server/operator/Reloader.h"
+#include "server/operator/ServerOptions.h"
+#include "server/page/WebFront.h"
+#include "server/stage/StageServer.h"
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+// The stage, its TLS port and its page, started as the options say and
+// logged as they start.
+class ServerHost
+{
+public:
+    using Log = std::function<void(const QString &line)>;
+
+    ServerHost(const ServerOptions &options, Log log);
+
+    // Reads the files, takes the ports; the exit status to end with when
+    // something fails (2 for a file, 1 for a port), and why in `why`.
+    std::optional<int> start(QString *why);
+    // Reads the certificate and the bans again.
+    void reload();
+
+private:
+    std::optional<int> serveThePage(const QSslConfiguration *tls, QString *why);
+
+    const ServerOptions m_options;
+    Log m_log;
+    StageServer m_stage;
+    std::optional<WebFront> m_web;
+    std::optional<Reloader> m_reloader;
+};

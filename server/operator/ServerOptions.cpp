@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: MIT
+#include "server/operator/ServerOptions.h"
+
+#include "server/operator/OptionValues.h"
+#include "server/stage/StageServer.h"
+
+#include <QCommandLineParser>
+#include <QHostInfo>
+
+namespace {
+
+// An address as given, or the first address a host name stands for (IPv4
+// first, as "localhost" is meant).
+std::optional<QHostAddress> lookUp(const QString &name)
+{
+    const QList<QHostAddress> found = QHostInfo::fromName(name).addresses();
+    for (const QHostAddress &a : found) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol)
+            return a;
+    }
+    if (!found.isEmpty())
+        return found.first();
+    return std::nullopt;
+}
+
+QCommandLineOption valued(const char *name, const QString &help, const char *unit,
+                          const QString &value)
+{
+    return QCommandLineOption(QString::fromLatin1(name), help, QString::fromLatin1(unit), value);
+}
+
+// Every budget belongs to the address group and is remembered for a minute
+// after its last connection closed.
+QCommandLineOption budget(const char *name, const QString &what, const char *unit, double value)
+{
+    return valued(name, what + QStringLiteral(" (default: %1).").arg(value), unit,
+                  QString::number(value));
+}
+
+// The options in the order --help lists them.
+QList<QCommandLineOption> optionList(const ServerOptions &d)
+{
+    const ServerSettings &s = d.settings;
+    return {
+        valued("listen",
+               QStringLiteral("Address or host name to listen on (default: 127.0.0.1, this "
+                              "machine only; 0.0.0.0 for every interface)."),
+               "ADDRESS", QStringLiteral("127.0.0.1")),
+        valued("port", QStringLiteral("TCP port (default: %1).").arg(d.port), "PORT",
+               QString::number(d.port)),
+        valued("join-timeout",
+               QStringLiteral("Close a connection that has not joined within this many seconds "
+                              "(default: %1).")
+                   .arg(s.joinTimeoutMs / 1000),
+               "SECONDS", QString::number(s.joinTimeoutMs / 1000)),
+        valued("max-per-address",
+               QStringLiteral("Connections at a time from one address group (an IPv4 address "
+                              "or an IPv6 /64); 127.0.0.1 and ::1 are exempt; 0 for no limit "
+                              "(default: %1).")
+                   .arg(s.maxPerAddress),
+               "N", QString::number(s.maxPerAddress)),
+        budget("rate",
+               QStringLiteral("Packets a second an address group may send; what is over it is "
+                              "read later, nothing is dropped; 0 for no limit"),
+               "PACKETS", s.rate),
+        budget("burst", QStringLiteral("Packets a group may send at once before the rate applies"),
+               "PACKETS", s.burst),
+        budget("byte-rate",
+               QStringLiteral("Bytes a second an address group may send; 0 for no limit"), "BYTES",
+               s.byteRate),
+        budget("byte-burst",
+               QStringLiteral("Bytes a group may send at once before the byte rate applies"),
+               "BYTES", s.byteBurst),
+        budget("join-rate",
+               QStringLiteral("Joins a second an address group may make; a join over it "
+                              "waits; 0 for no limit"),
+               "JOINS", s.joinRate),
+        budget("join-burst",
+               QStringLiteral("Joins a group may make at once before the join rate applies"),
+               "JOINS", s.joinBurst),
+        budget("connect-rate",
+               QStringLiteral("Connections a second an address group may open; the rest "
+                              "are closed at once; 0 for no limit"),
+               "CONNECTS", s.connectRate),
+        budget("connect-burst",
+               QStringLiteral("Connections a group may open at once before the connect rate "
+                              "applies"),
+               "CONNECTS", s.connectBurst),
+        valued("log-summary",
+               QStringLiteral("Sum up refused connections and log lines left out every this "
+                              "many seconds; the log takes at most 50 lines a second "
+                              "(default: %1).")
+                   .arg(s.summaryIntervalMs / 1000),
+               "SECONDS", QString::number(s.summaryIntervalMs / 1000)),
+        valued("web-port",
+               QStringLiteral("TCP port of the page that joins the stage from a browser, on "
+                              "the same address; 0 picks a free one (default: %1).")
+                   .arg(d.webPort),
+               "PORT", QString::number(d.webPort)),
+        valued("request-timeout",
+               QStringLiteral("Close a connection to the page that has not sent a whole "
+                              "request within this many seconds (default: %1).")
+                   .arg(d.requestTimeoutMs / 1000),
+               "SECONDS", QString::number(d.requestTimeoutMs / 1000)),
+        QCommandLineOption(QStringLiteral("no-web"), QStringLiteral("Serve no page for browsers.")),
+        valued("ban-file",
+               QStringLiteral("Keep the addresses, prefixes and names in this file off the "
+                              "stage; read again on SIGHUP."),
+               "FILE", {}),
+        valued("tls-cert",
+               QStringLiteral("The server's certificate, its chain after it, in PEM (as "
+                              "certbot's fullchain.pem); with --tls-key, the stage is also "
+                              "served inside TLS and the page over HTTPS. Read again on SIGHUP."),
+               "FILE", {}),
+        valued("tls-key", QStringLiteral("The certificate's private key, in PEM."), "FILE", {}),
+        valued("tls-port",
+               QStringLiteral("TCP port of the stage inside TLS; 0 picks a free one "
+                              "(default: %1).")
+                   .arg(d.tlsPort),
+               "PORT", QString::number(d.tlsPort)),
+        QCommandLineOption(QStringLiteral("tls-only"),
+                           QStringLiteral("Close the plain stage port: only clients that "
+                                          "encrypt may join.")),
+        QCommandLineOption(QStringLiteral("no-notices"),
+                           QStringLiteral("Do not tell the stage when someone joins or leaves.")),
+    };
+}
+
+// Reads the values of one parsed command line; the first one that is wrong
+// ends the reading with an error naming its option.
+class Reader
+{
+public:
+    Reader(const QCommandLineParser &parser, ServerOptions &out) : m_parser(parser), m_out(out) {}
+
+    bool ok() const { return m_out.error.isEmpty(); }
+    bool isSet(const char *name) const { return m_parser.isSet(QString::fromLatin1(name)); }
+    QString value(const char *name) const { return m_parser.value(QString::fromLatin1(name)); }
+    void fail(const QString &message)
+    {
+        if (ok())
+            m_out.error = message;
+    }
+
+    qint64 count(const char *name, qint64 min, qint64 max)
+    {
+        const auto value = OptionValues::count(this->value(name), min, max);
+        if (!value)
+            fail(rangeError(name, "a whole number", QString::number(min), QString::number(max)));
+        return value.value_or(min);
+    }
+    double decimal(const char *name, double min, double max)
+    {
+        const auto value = OptionValues::decimal(this->value(name), min, max);
+        if (!value)
+            fail(rangeError(name, "a decimal number", QString::number(min), QString::number(max)));
+        return value.value_or(min);
+    }
+    int milliseconds(const char *name) { return int(decimal(name, 0.001, 86400) * 1000); }
+    quint16 port(const char *name) { return quint16(count(name, 0, 65535)); }
+
+private:
+    QString rangeError(const char *name, const char *what, const QString &min, const QString &max)
+    {
+        return QStringLiteral("--%1 takes %2, not \"%3\" (from %4 to %5)")
+            .arg(QLatin1String(name), QLatin1String(what), value(name), min, max);
+    }
+
+    const QCommandLineParser &m_parser;
+    ServerOptions &m_out;
+};
+
+void readSettings(Reader &r, ServerSettings &s)
+{
+    s.joinTimeoutMs = r.milliseconds("join-timeout");
+    s.maxPerAddress = int(r.count("max-per-address", 0, StageServer::MaxClients));
+    s.rate = r.decimal("rate", 0, 1e9);
+    s.burst = r.decimal("burst", 1, 1e9);
+    s.byteRate = r.decimal("byte-rate", 0, 1e12);
+    s.byteBurst = r.decimal("byte-burst", 1, 1e12);
+    s.joinRate = r.decimal("join-rate", 0, 1e9);
+    s.joinBurst = r.decimal("join-burst", 1, 1e9);
+    s.connectRate = r.decimal("connect-rate", 0, 1e9);
+    s.connectBurst = r.decimal("connect-burst", 1, 1e9);
+    s.summaryIntervalMs = int(r.decimal("log-summary", 0.1, 86400) * 1000);
+    s.notices = !r.isSet("no-notices");
+}
+
+void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
+{
+    // Only this machine unless told otherwise: opening a server to a network is a choice.
+    const QString listen = r.value("listen");
+    const std::optional<QHostAddress> address =
+        QHostAddress(listen).isNull() ? resolve(listen) : std::optional(QHostAddress(listen));
+    if (!address)
+        r.fail(QStringLiteral("not an address or known host name: %1").arg(listen));
+    else if (*address == QHostAddress(QHostAddress::AnyIPv6))
+        o.address = QHostAddress(QHostAddress::Any); // "::" takes IPv4 as well
+    else
+        o.address = *address;
+    o.port = r.port("port");
+    o.webPort = r.port("web-port");
+    o.requestTimeoutMs = r.milliseconds("request-timeout");
+    o.tlsPort = r.port("tls-port");
+    o.web = !r.isSet("no-web");
+    o.certificateFile = r.value("tls-cert");
+    o.keyFile = r.value("tls-key");
+    if (o.certificateFile.isEmpty() != o.keyFile.isEmpty())
+        r.fail(QStringLiteral("--tls-cert and --tls-key go together"));
+    o.tlsOnly = r.isSet("tls-only");
+    if (o.tlsOnly && !o.tls())
+        r.fail(QStringLiteral("--tls-only needs --tls-cert and --tls-key"));
+    o.banFile = r.value("ban-file");
+    readSettings(r, o.settings);
+}
+
+} // namespace
+
+ServerOptions ServerOptions::parse(const QStringList &arguments, const Resolve &resolve)
+{
+    ServerOptions options;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Quandrel stage server: relays avatars, steps and chat between up to ten clients."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addOptions(optionList(options));
+    options.helpText = parser.helpText();
+    if (!parser.parse(arguments)) {
+        options.action = Action::Error;
+        options.error = parser.errorText();
+        return options;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        options.action = Action::Help;
+        return options;
+    }
+    if (parser.isSet(version)) {
+        options.action = Action::Version;
+        return options;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        options.action = Action::Error;
+        options.error =
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        return options;
+    }
+    Reader reader(parser, options);
+    read(reader, options, resolve ? resolve : ServerOptions::Resolve(lookUp));
+    if (!reader.ok())
+        options.action = Action::Error;
+    return options;
+}

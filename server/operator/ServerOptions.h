@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "net/Protocol.h"
+#include "server/page/WebFront.h"
+#include "server/rules/ServerSettings.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+// The command line, turned into what the server runs with, or into an error
+// that names the option. Reading it does nothing else: no file is opened and
+// no port is taken.
+struct ServerOptions
+{
+    static constexpr quint16 DefaultWebPort = 2580;
+    static constexpr quint16 DefaultTlsPort = 2581;
+
+    // What the command line asks for.
+    enum class Action
+    {
+        Run,
+        Help,
+        Version,
+        Error // `error` says why; the exit status is 2
+    };
+    // Host names to addresses; the first address a name stands for, IPv4 first.
+    using Resolve = std::function<std::optional<QHostAddress>(const QString &name)>;
+
+    // `arguments` with the program's name first, as QCoreApplication gives them.
+    static ServerOptions parse(const QStringList &arguments, const Resolve &resolve = {});
+
+    Action action = Action::Run;
+    QString error;
+    QString helpText; // for Help, and after an error
+
+    QHostAddress address{QHostAddress::LocalHost};
+    quint16 port = Protocol::DefaultPort;
+    bool web = true;
+    quint16 webPort = DefaultWebPort;
+    int requestTimeoutMs = WebFront::DefaultRequestTimeoutMs;
+    QString certificateFile; // with keyFile, TLS; both or neither
+    QString keyFile;
+    quint16 tlsPort = DefaultTlsPort;
+    bool tlsOnly = false;
+    QString banFile;
+    ServerSettings settings;
+
+    bool tls() const { return !certificateFile.isEmpty(); }
+};

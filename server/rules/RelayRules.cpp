@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: MIT
+#include "server/rules/RelayRules.h"
+
+#include "net/Digits.h"
+#include "net/Protocol.h"
+#include "server/rules/ShownBytes.h"
+#include "stage/Roster.h"
+
+#include <optional>
+
+#include <algorithm>
+
+namespace RelayRules {
+
+namespace {
+
+constexpr qsizetype MaxNoticeName = 64;
+
+bool isLineBreak(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+// A whole number with an optional leading "-", as the client writes positions.
+bool skipNumber(QStringView &rest)
+{
+    const qsizetype sign = rest.startsWith(u'-') ? 1 : 0;
+    const qsizetype digits = Digits::leading(rest.mid(sign));
+    if (digits == 0)
+        return false;
+    rest = rest.mid(sign + digits);
+    return true;
+}
+
+bool skip(QStringView &rest, QStringView word)
+{
+    if (!rest.startsWith(word))
+        return false;
+    rest = rest.mid(word.size());
+    return true;
+}
+
+bool isActionShape(QByteArrayView body, int number)
+{
+    if (body.size() > MaxActionPacket || number < 0 || number > 9)
+        return false;
+    const QString text = QString::fromLatin1(body);
+    const QChar digit(u'0' + number);
+    QStringView rest = text;
+    if (!skip(rest, Protocol::Action) || !skip(rest, QStringView(&digit, 1)))
+        return false;
+    const bool move = skip(rest, Protocol::GoLeft) || skip(rest, Protocol::GoRight);
+    if (!move && !skip(rest, Protocol::StLeft) && !skip(rest, Protocol::StRight))
+        return false;
+    if (!Roster::byCode(rest.left(5)))
+        return false;
+    rest = rest.mid(5);
+    if (!skip(rest, Protocol::XMark) || !skipNumber(rest))
+        return false;
+    if (move && (!skip(rest, Protocol::YMark) || !skipNumber(rest) || !skip(rest, Protocol::ZMark)))
+        return false;
+    return rest.isEmpty();
+}
+
+// Why a chat text of the sender's own could pass for something else.
+std::optional<QByteArray> chatRefusal(QByteArrayView text)
+{
+    if (text.size() > MaxChatText)
+        return "Not sent: a line holds at most " + QByteArray::number(MaxChatText) + " characters";
+    if (std::any_of(text.begin(), text.end(), isLineBreak))
+        return QByteArray("Not sent: a line cannot hold a line break");
+    if (text.contains("] - "))
+        return QByteArray("Not sent: \"] - \" would look like someone else speaking");
+    for (const char *word : {"NewUser", "ClientNumber"}) {
+        if (text.contains(word))
+            return "Not sent: \"" + QByteArray(word) + "\" is a word of the stage's own";
+    }
+    for (qsizetype at = text.indexOf("Action"); at >= 0; at = text.indexOf("Action", at + 1)) {
+        if (at + 6 < text.size() && text[at + 6] >= '0' && text[at + 6] <= '9')
+            return QByteArray("Not sent: \"Action\" and a digit are a word of the stage's own");
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Verdict judge(QByteArrayView body, int number, QByteArrayView name)
+{
+    if (body.startsWith("Action"))
+        return {isActionShape(body, number) ? Verdict::Relay : Verdict::NotOwn, {}};
+    const qsizetype prefix = 1 + name.size() + 4;
+    if (body.size() < prefix + 2 || body[0] != '[' || body.sliced(1, name.size()) != name ||
+        body.sliced(1 + name.size(), 4) != QByteArrayView("] - ") || !body.endsWith("\r\n"))
+        return {};
+    if (auto why = chatRefusal(body.sliced(prefix, body.size() - prefix - 2)))
+        return {Verdict::Refused, *why};
+    return {Verdict::Relay, {}};
+}
+
+bool isPresenceAnswer(QByteArrayView body)
+{
+    return body.size() > 13 && body.startsWith("Action") &&
+           (body.sliced(7).startsWith("StLeft") || body.sliced(7).startsWith("StRight"));
+}
+
+QByteArray notice(QByteArrayView text)
+{
+    QByteArray line;
+    line.reserve(text.size() + 16);
+    line += '[';
+    line += NoticeSender;
+    line += "] - ";
+    line += text;
+    line += "\r\n";
+    line += '\0';
+    return line;
+}
+
+QByteArray noticeName(QByteArrayView name)
+{
+    if (name.isEmpty())
+        return QByteArrayLiteral("Someone without a name");
+    QByteArray out = name.first(std::min(name.size(), MaxNoticeName)).toByteArray();
+    for (char &c : out) {
+        // Brackets would frame a speaker's name of their own.
+        if (ShownBytes::isInvisible(static_cast<unsigned char>(c)) || c == '[' || c == ']')
+            c = '?';
+    }
+    if (name.size() > MaxNoticeName)
+        out += "...";
+    return out;
+}
+
+} // namespace RelayRules

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "net/PacketFramer.h"
+#include "server/carriers/Link.h"
+#include "server/rules/AddressGroup.h"
+#include "server/stage/NewcomerRelease.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <optional>
+
+// One participant's connection as the stage keeps it. Its phase says what
+// the stage may still do with it:
+//
+//   Waiting ──join──> OnStage
+//      │                 │
+//      ├── its fault, still open ──> Leaving ──> Gone   (dropped at the next turn)
+//      ├── closed by the peer ─────> Draining ─> Gone   (its last packets relayed first)
+//      └── dropped at once ───────────────────> Gone
+//
+// Only Waiting and OnStage are sent anything. A joined client's place and
+// number are free again once it is Draining or Gone; a Draining client may
+// still join with a join it sent before it closed, and leaves at once after.
+class StageClient
+{
+public:
+    enum class Phase
+    {
+        Waiting,
+        OnStage,
+        Leaving,
+        Draining,
+        Gone
+    };
+    static constexpr int NoNumber = -1;
+
+    // Every move a client may make, and no other.
+    static bool mayMove(Phase from, Phase to);
+
+    StageClient(Link *link, std::shared_ptr<AddressGroup> group, QString peer, qsizetype maxPacket);
+
+    Phase phase() const { return m_phase; }
+    void moveTo(Phase to);
+    bool isGone() const { return m_phase == Phase::Gone; }
+    // Whether it is sent what the stage says: neither leaving nor gone.
+    bool isListening() const { return m_phase == Phase::Waiting || m_phase == Phase::OnStage; }
+    // Joined at some time: it holds its place and number until it is
+    // closed, and a join that came before its close still counts.
+    bool hasJoined() const { return number != NoNumber; }
+
+    Link *const link;
+    const std::shared_ptr<AddressGroup> group;
+    const QString peer; // as the log names it
+    PacketFramer framer;
+    std::optional<QByteArray> waiting; // framed, waiting for its budget
+    QTimer resume;                     // reads on when the budget has refilled
+    QTimer deadline;                   // ends a connection that does not join
+    QTimer newUserDue;                 // sends a "NewUser" merged with others
+    NewcomerRelease release;
+    int number = NoNumber;
+    QByteArray name;
+    QString lookAlike;
+    QString why; // why it leaves, once it does
+    Link::Failure failure = Link::Failure::Broken;
+    qint64 lastNewUserMs;
+    int freeAnswers = 0; // presence answers owed for "NewUser" packets it got
+    int notRelayed = 0;  // since the last log line about them
+    qint64 notRelayedLoggedMs = -1;
+
+private:
+    Phase m_phase = Phase::Waiting;
+};

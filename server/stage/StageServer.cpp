@@ -1,0 +1,536 @@
+// SPDX-License-Identifier: MIT
+#include "server/stage/StageServer.h"
+
+#include "net/Protocol.h"
+#include "server/carriers/PeerAddress.h"
+#include "server/carriers/TcpLink.h"
+#include "server/rules/LogText.h"
+#include "server/rules/NameRules.h"
+#include "server/rules/RelayRules.h"
+
+#include <QFile>
+#include <QNetworkInterface>
+#include <QTcpSocket>
+
+namespace {
+
+constexpr qint64 ReadChunk = 64 * 1024;
+
+// The kernel's own ceiling for the accept queue, so that a burst of connects
+// waits there instead of being turned away.
+int systemBacklog()
+{
+    QFile somaxconn(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    if (somaxconn.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const int value = somaxconn.readAll().trimmed().toInt(&ok);
+        if (ok && value > 0)
+            return value;
+    }
+    return 4096;
+}
+
+QString quoted(const QByteArray &name)
+{
+    return u'"' + LogText::escaped(name) + u'"';
+}
+
+QList<IpAddress> ownAddresses()
+{
+    QList<IpAddress> own;
+    for (const QHostAddress &address : QNetworkInterface::allAddresses())
+        own.append(PeerAddress::from(address));
+    return own;
+}
+
+} // namespace
+
+StageServer::StageServer(const ServerSettings &settings, QObject *parent)
+    : QObject(parent), m_settings(settings),
+      m_groups(settings, [this] { return m_clock.nsecsElapsed(); }),
+      m_log(m_groups, settings.summaryIntervalMs), m_farewells([this] { return nowMs(); })
+{
+    m_groups.setOwnAddresses(ownAddresses());
+    for (AdmittingServer *server : {&m_server, &m_tlsServer}) {
+        server->setListenBacklogSize(systemBacklog());
+        server->setAdmit([this](const QHostAddress &peer) { return admit(peer); });
+        connect(server, &QTcpServer::newConnection, this,
+                [this, server] { takeConnections(*server); });
+    }
+    m_noticeFlush.setSingleShot(true);
+    connect(&m_noticeFlush, &QTimer::timeout, this, &StageServer::flushNotices);
+}
+
+StageServer::~StageServer()
+{
+    for (auto &client : m_clients) {
+        if (!client->isGone())
+            client->link->disconnect(this);
+    }
+}
+
+bool StageServer::listen(const QHostAddress &address, quint16 port)
+{
+    return m_server.listen(address, port);
+}
+
+bool StageServer::listenTls(const QHostAddress &address, quint16 port,
+                            const QSslConfiguration &configuration)
+{
+    m_tlsServer.setTls(configuration);
+    return m_tlsServer.listen(address, port);
+}
+
+int StageServer::connectionCount() const
+{
+    return int(std::count_if(m_clients.begin(), m_clients.end(),
+                             [](const auto &client) { return !client->isGone(); }));
+}
+
+int StageServer::joinedCount() const
+{
+    return int(std::count_if(m_numbers.begin(), m_numbers.end(),
+                             [](const Client *client) { return client != nullptr; }));
+}
+
+bool StageServer::admit(const QHostAddress &peer)
+{
+    const IpAddress address = PeerAddress::from(peer);
+    if (m_bans.bansAddress(address)) {
+        log(QStringLiteral("refused %1: banned").arg(PeerAddress::hostText(peer)));
+        return false;
+    }
+    if (address.isLocalHost())
+        return true;
+    AddressGroup &group = *m_groups.groupFor(address);
+    if (group.connects.tryTake(m_groups.nowNs()))
+        return true;
+    // A flood: closed at once, nothing kept but the count for the summary.
+    m_groups.refused(group);
+    return false;
+}
+
+void StageServer::takeConnections(AdmittingServer &server)
+{
+    while (QTcpSocket *socket = server.nextPendingConnection())
+        adopt(new TcpLink(socket));
+}
+
+void StageServer::adopt(Link *link)
+{
+    link->setParent(this);
+    const IpAddress address = PeerAddress::from(link->peerAddress());
+    const bool exempt = address.isLocalHost();
+    const QString key = m_groups.keyOf(address);
+    std::shared_ptr<AddressGroup> group = m_groups.groupFor(address);
+    QString peer = PeerAddress::text(link->peerAddress(), link->peerPort());
+    if (!link->kind().isEmpty())
+        peer.prepend(link->kind() + u' ');
+    if (!exempt && m_settings.maxPerAddress > 0 && group->connections >= m_settings.maxPerAddress) {
+        refuse(link, *group, peer,
+               QStringLiteral("%1 connections from %2 already").arg(group->connections).arg(key));
+        return;
+    }
+    if (!exempt && group->unjoined >= MaxUnjoinedPerGroup) {
+        refuse(link, *group, peer,
+               QStringLiteral("%1 connections from %2 waiting to join already")
+                   .arg(group->unjoined)
+                   .arg(key));
+        return;
+    }
+    if (m_unjoined >= MaxUnjoined)
+        closeOldestUnjoined();
+
+    auto client = std::make_unique<Client>(link, group, peer, MaxPacket);
+    Client *raw = client.get();
+    raw->release.setWrite([this, raw](const QByteArray &bytes) { send(raw, bytes); });
+    m_groups.opened(*group, false);
+    ++group->unjoined;
+    ++m_unjoined;
+    connect(&raw->resume, &QTimer::timeout, this, [this, raw] { readFrom(raw); });
+    connect(&raw->deadline, &QTimer::timeout, this, [this, raw] {
+        if (raw->phase() == Phase::Waiting)
+            drop(raw, QStringLiteral("no join within %1 s").arg(m_settings.joinTimeoutMs / 1000.0));
+    });
+    connect(&raw->newUserDue, &QTimer::timeout, this, [this, raw] { sendNewUser(raw); });
+    connect(link, &Link::readyRead, this, [this, raw] { readFrom(raw); });
+    connect(link, &Link::closed, this,
+            [this, raw] { leaveLater(raw, QStringLiteral("disconnected")); });
+    connect(link, &Link::failed, this, [this, raw](Link::Failure failure, const QString &why) {
+        leaveLater(raw, why, failure);
+    });
+    raw->deadline.start(m_settings.joinTimeoutMs);
+    m_clients.push_back(std::move(client));
+    log(QStringLiteral("connect %1").arg(peer));
+    // What came with the upgrade already waits.
+    if (link->bytesAvailable() > 0)
+        raw->resume.start(0);
+}
+
+void StageServer::closeOldestUnjoined()
+{
+    for (const auto &client : m_clients) {
+        if (!client->isGone() && !client->hasJoined()) {
+            drop(client.get(), QStringLiteral("the waiting places are full; the oldest goes"));
+            return;
+        }
+    }
+}
+
+void StageServer::refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why)
+{
+    m_groups.refused(group);
+    log(QStringLiteral("refused %1: %2").arg(peer, why));
+    m_farewells.closeAfter(link, RelayRules::notice("Too many connections from your address"));
+}
+
+void StageServer::readFrom(Client *client)
+{
+    while (!client->isGone()) {
+        if (!client->waiting)
+            client->waiting = client->framer.next();
+        if (client->waiting) {
+            if (!withinBudget(client, *client->waiting))
+                return;
+            handlePacket(client, *std::exchange(client->waiting, std::nullopt));
+            continue;
+        }
+        if (client->framer.overflowed()) {
+            drop(client, QStringLiteral("packet longer than %1 bytes").arg(MaxPacket));
+            return;
+        }
+        if (client->link->bytesAvailable() <= 0)
+            break;
+        client->framer.append(client->link->read(ReadChunk));
+    }
+    if (client->phase() == Phase::Leaving || client->phase() == Phase::Draining)
+        drop(client, client->why);
+}
+
+bool StageServer::withinBudget(Client *client, const QByteArray &packet)
+{
+    // The presence answer a "NewUser" asks for is free: a crowd coming and
+    // going cannot spend the budgets of those already on the stage.
+    if (client->freeAnswers > 0 && client->hasJoined() &&
+        packet.startsWith(char(Protocol::RelayMarker)) &&
+        RelayRules::isPresenceAnswer(QByteArrayView(packet).sliced(1))) {
+        --client->freeAnswers;
+        return true;
+    }
+    const bool joining = !client->hasJoined() && packet.startsWith(char(Protocol::JoinMarker));
+    const qint64 wait = client->group->spend(m_groups.nowNs(), packet.size() + 1, joining);
+    // Over budget: the packet and what follows wait, the rest in its own
+    // socket, until the budget refills; nothing is lost and nobody else
+    // waits for it.
+    if (wait > 0 && !client->resume.isActive())
+        client->resume.start(int(wait / 1'000'000) + 1);
+    return wait == 0;
+}
+
+void StageServer::handlePacket(Client *client, const QByteArray &packet)
+{
+    if (packet.isEmpty())
+        return;
+    // A join that came before its sender closed still counts, so that what
+    // it said after it is relayed.
+    if (packet.front() == char(Protocol::JoinMarker) && !client->hasJoined()) {
+        join(client, packet.mid(1));
+        return;
+    }
+    if (packet.front() != char(Protocol::RelayMarker) || !client->hasJoined())
+        return; // unknown markers, packets before the join, a second join
+    const QByteArray body = packet.mid(1);
+    const RelayRules::Verdict verdict = RelayRules::judge(body, client->number, client->name);
+    switch (verdict.kind) {
+    case RelayRules::Verdict::Relay:
+        // A closed client's last steps go out only while nobody else has its number.
+        if (m_numbers[client->number] == client || !body.startsWith("Action") ||
+            !m_numbers[client->number])
+            relay(body + '\0');
+        break;
+    case RelayRules::Verdict::Refused:
+        send(client, RelayRules::notice(verdict.reason));
+        break;
+    case RelayRules::Verdict::NotOwn:
+        notRelayed(client, body);
+        break;
+    }
+}
+
+std::optional<QByteArray> StageServer::joinRefusal(const QByteArray &name,
+                                                   const QString &look) const
+{
+    if (auto refusal = NameRules::refusal(name))
+        return refusal;
+    for (const Client *other : m_numbers) {
+        if (other && other->lookAlike == look)
+            return "The name " + RelayRules::noticeName(name) + " is already on the stage";
+    }
+    if (m_bans.bansName(look))
+        return QByteArray("You cannot join this stage");
+    if (joinedCount() >= MaxClients)
+        return "The stage is full: " + QByteArray::number(MaxClients) + " of " +
+               QByteArray::number(MaxClients) + " places are taken";
+    return std::nullopt;
+}
+
+void StageServer::join(Client *client, const QByteArray &name)
+{
+    const QString look = NameRules::lookAlike(name);
+    if (const auto refusal = joinRefusal(name, look)) {
+        drop(client,
+             QStringLiteral("refused name %1: %2").arg(quoted(name), QString::fromLatin1(*refusal)),
+             RelayRules::notice(*refusal));
+        return;
+    }
+    int number = 0;
+    while (number < MaxClients && m_numbers[number])
+        ++number;
+    --client->group->unjoined;
+    --m_unjoined;
+    client->deadline.stop();
+    if (client->phase() == Phase::Waiting)
+        client->moveTo(Phase::OnStage);
+    client->number = number;
+    client->name = name;
+    client->lookAlike = look;
+    m_numbers[number] = client;
+    for (Client *other : m_numbers) {
+        if (other && other != client)
+            announceNewcomer(other);
+    }
+    noticeJoin(client);
+    m_log.always(
+        QStringLiteral("join %1 as %2 %3").arg(client->peer).arg(number).arg(quoted(name)));
+    send(client, Protocol::ClientNumber.toLatin1() + char('0' + number));
+    client->release.start(NewcomerQuietMs);
+}
+
+void StageServer::setBans(BanList bans)
+{
+    m_bans = std::move(bans);
+    for (std::size_t i = 0; i < m_clients.size(); ++i) {
+        Client *client = m_clients[i].get();
+        if (client->isGone())
+            continue;
+        const bool byAddress = m_bans.bansAddress(PeerAddress::from(client->link->peerAddress()));
+        if (byAddress || (client->hasJoined() && m_bans.bansName(client->lookAlike))) {
+            drop(client,
+                 byAddress ? QStringLiteral("removed: its address is banned")
+                           : QStringLiteral("removed: its name is banned"),
+                 {}, true);
+        }
+    }
+}
+
+void StageServer::announceNewcomer(Client *to)
+{
+    if (to->newUserDue.isActive())
+        return; // the one already due answers for this newcomer too
+    const qint64 since = nowMs() - to->lastNewUserMs;
+    if (since >= NewUserGapMs)
+        sendNewUser(to);
+    else
+        to->newUserDue.start(int(NewUserGapMs - since));
+}
+
+void StageServer::sendNewUser(Client *to)
+{
+    if (!to->isListening())
+        return;
+    to->lastNewUserMs = nowMs();
+    to->freeAnswers = std::min(to->freeAnswers + 1, 2);
+    send(to, Protocol::NewUser.toLatin1() + '\0');
+}
+
+void StageServer::noticeJoin(Client *newcomer)
+{
+    if (!m_settings.notices)
+        return;
+    if (auto line = m_joinNotices.add(RelayRules::noticeName(newcomer->name), nowMs())) {
+        const QByteArray notice = RelayRules::notice(*line);
+        for (Client *other : m_numbers) {
+            if (other && other != newcomer)
+                send(other, notice);
+        }
+    }
+    scheduleNotices();
+}
+
+void StageServer::noticeLeave(const QByteArray &name)
+{
+    if (!m_settings.notices)
+        return;
+    if (auto line = m_leaveNotices.add(RelayRules::noticeName(name), nowMs()))
+        relay(RelayRules::notice(*line));
+    scheduleNotices();
+}
+
+void StageServer::scheduleNotices()
+{
+    qint64 next = -1;
+    for (const NoticeBatch *batch : {&m_joinNotices, &m_leaveNotices}) {
+        if (batch->dueMs() >= 0 && (next < 0 || batch->dueMs() < next))
+            next = batch->dueMs();
+    }
+    if (next >= 0 && !m_noticeFlush.isActive())
+        m_noticeFlush.start(int(std::max<qint64>(0, next - nowMs())));
+}
+
+void StageServer::flushNotices()
+{
+    const qint64 now = nowMs();
+    for (NoticeBatch *batch : {&m_joinNotices, &m_leaveNotices}) {
+        if (batch->dueMs() < 0 || batch->dueMs() > now)
+            continue;
+        // One who joined is not told of itself.
+        const auto alone = batch == &m_joinNotices ? batch->singleWaiting() : std::nullopt;
+        if (auto line = batch->flush()) {
+            const QByteArray notice = RelayRules::notice(*line);
+            for (Client *client : m_numbers) {
+                if (client && (!alone || RelayRules::noticeName(client->name) != *alone))
+                    send(client, notice);
+            }
+        }
+    }
+    scheduleNotices();
+}
+
+void StageServer::notRelayed(Client *client, const QByteArray &body)
+{
+    ++client->notRelayed;
+    const qint64 now = nowMs();
+    if (client->notRelayedLoggedMs >= 0 &&
+        now - client->notRelayedLoggedMs < NotRelayedLogIntervalMs)
+        return;
+    log(QStringLiteral("not relayed from %1 number %2: %3 packet(s) not its own, such as %4")
+            .arg(client->peer)
+            .arg(client->number)
+            .arg(client->notRelayed)
+            .arg(quoted(body)));
+    client->notRelayed = 0;
+    client->notRelayedLoggedMs = now;
+}
+
+void StageServer::relay(const QByteArray &packet)
+{
+    for (Client *client : m_numbers) {
+        if (client)
+            send(client, packet);
+    }
+}
+
+void StageServer::send(Client *client, const QByteArray &bytes)
+{
+    // A newcomer is never cut for what is held for it, within its own bound.
+    if (!client->isListening() || client->release.hold(bytes))
+        return;
+    client->link->write(bytes);
+    if (client->link->bytesToWrite() > MaxPendingOutput)
+        leaveLater(client,
+                   QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
+}
+
+void StageServer::leaveLater(Client *client, const QString &why, Link::Failure failure)
+{
+    if (!client->isListening())
+        return;
+    client->why = why;
+    client->failure = failure;
+    if (client->link->isOpen()) {
+        client->moveTo(Phase::Leaving);
+    } else {
+        // Gone from the stage at the close; what it sent before is still relayed.
+        client->moveTo(Phase::Draining);
+        vacate(client, why);
+    }
+    if (!m_leaveQueued) {
+        m_leaveQueued = true;
+        QTimer::singleShot(0, this, &StageServer::finishLeaving);
+    }
+}
+
+void StageServer::finishLeaving()
+{
+    m_leaveQueued = false;
+    // By index: dropping only marks clients, and nobody connects meanwhile.
+    for (std::size_t i = 0; i < m_clients.size(); ++i) {
+        Client *client = m_clients[i].get();
+        if (client->isGone() || client->isListening())
+            continue;
+        if (client->link->isOpen())
+            drop(client, client->why); // its own fault: nothing more of it is read
+        else
+            readFrom(client); // dropped once its last packets are relayed
+    }
+}
+
+void StageServer::vacate(Client *client, const QString &why, bool removed)
+{
+    if (!client->hasJoined() || m_numbers[client->number] != client)
+        return;
+    m_numbers[client->number] = nullptr;
+    client->newUserDue.stop();
+    const QString unrelayed =
+        client->notRelayed > 0
+            ? QStringLiteral(" (%1 more packet(s) not relayed)").arg(client->notRelayed)
+            : QString();
+    m_log.always(QStringLiteral("leave %1 number %2: %3%4")
+                     .arg(client->peer)
+                     .arg(client->number)
+                     .arg(why, unrelayed));
+    if (!removed)
+        noticeLeave(client->name);
+    else
+        relay(RelayRules::notice(RelayRules::noticeName(client->name) +
+                                 " was removed from the stage"));
+}
+
+void StageServer::logDrop(Client *client, const QString &why)
+{
+    AddressGroup &group = *client->group;
+    if (client->failure != Link::Failure::HandshakeFailed) {
+        log(QStringLiteral("leave %1: %2").arg(client->peer, why));
+    } else if (group.handshakeFailureLoggedMs < 0 ||
+               nowMs() - group.handshakeFailureLoggedMs >= HandshakeFailureLogIntervalMs) {
+        // A scanner tries every port: one line a group every 10 s is enough.
+        group.handshakeFailureLoggedMs = nowMs();
+        log(QStringLiteral("leave %1: %2").arg(client->peer, why));
+    }
+}
+
+void StageServer::drop(Client *client, const QString &why, const QByteArray &farewell, bool removed)
+{
+    if (client->isGone())
+        return;
+    if (client->hasJoined())
+        vacate(client, why, removed);
+    else
+        logDrop(client, why);
+    if (!client->hasJoined()) {
+        --client->group->unjoined;
+        --m_unjoined;
+    }
+    client->moveTo(Phase::Gone);
+    m_groups.closed(*client->group, false);
+    client->link->disconnect(this);
+    for (QTimer *timer : {&client->resume, &client->deadline, &client->newUserDue})
+        timer->stop();
+    client->release.stop();
+    if (farewell.isEmpty() || !client->link->isOpen()) {
+        client->link->abort();
+        client->link->deleteLater();
+    } else {
+        m_farewells.closeAfter(client->link, farewell);
+    }
+    if (!m_purgeQueued) {
+        m_purgeQueued = true;
+        QTimer::singleShot(0, this, &StageServer::purge);
+    }
+}
+
+void StageServer::purge()
+{
+    m_purgeQueued = false;
+    std::erase_if(m_clients, [](const auto &client) { return client->isGone(); });
+}

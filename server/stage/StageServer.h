@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "server/carriers/AdmittingServer.h"
+#include "server/carriers/Link.h"
+#include "server/rules/AddressGroups.h"
+#include "server/rules/BanList.h"
+#include "server/rules/NoticeBatch.h"
+#include "server/rules/ServerSettings.h"
+#include "server/stage/Farewells.h"
+#include "server/stage/StageClient.h"
+#include "server/stage/StageLog.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// The stage server. Clients join with 0x0A name 0x00 and get "ClientNumber"
+// and one digit back; everyone already joined gets "NewUser" 0x00. A 0x02
+// packet of a joined client goes to every joined client, the sender too,
+// without its marker, when it is one of the sender's own in the shape its
+// own client sends. Only joined clients hold one of the ten places;
+// connections that have not joined wait in a small pool of their own. Every
+// address group has budgets for packets, bytes, joins and connects that
+// outlive its connections, so reconnecting refills nothing. Bounded: 4 KiB a
+// packet, 1 MiB of unsent output a client, 64 KiB held for a newcomer.
+class StageServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxClients = 10;
+    static constexpr int MaxUnjoined = 32;
+    static constexpr int MaxUnjoinedPerGroup = 2;
+    static constexpr qsizetype MaxPacket = 4096;
+    static constexpr qint64 MaxPendingOutput = 1 << 20;
+    // A newcomer is sent nothing else for this long after its number, so that
+    // the number, which has no terminator, arrives on its own.
+    static constexpr int NewcomerQuietMs = 250;
+    // A client gets at most one "NewUser" in this time; later ones merge.
+    static constexpr qint64 NewUserGapMs = 500;
+    // How often failed TLS handshakes from one address group are logged.
+    static constexpr qint64 HandshakeFailureLogIntervalMs = 10'000;
+    // How often one client's packets that are not relayed are logged.
+    static constexpr qint64 NotRelayedLogIntervalMs = 10'000;
+
+    explicit StageServer(const ServerSettings &settings = {}, QObject *parent = nullptr);
+    ~StageServer() override;
+
+    bool listen(const QHostAddress &address, quint16 port);
+    // The stage inside TLS, on a port of its own, with the same places and rules.
+    bool listenTls(const QHostAddress &address, quint16 port,
+                   const QSslConfiguration &configuration);
+    // A new certificate for new connections; those open keep theirs.
+    void setTls(const QSslConfiguration &configuration) { m_tlsServer.setTls(configuration); }
+    quint16 tlsPort() const { return m_tlsServer.serverPort(); }
+    QString tlsErrorString() const { return m_tlsServer.errorString(); }
+    // Spends a connect token of the peer's group: false for a flood, which
+    // is to be closed unseen. Every listener of the stage asks it.
+    bool admit(const QHostAddress &peer);
+    // Takes a new connection in, whatever carries it, under the same rules
+    // as every other.
+    void adopt(Link *link);
+    quint16 port() const { return m_server.serverPort(); }
+    QString errorString() const { return m_server.errorString(); }
+    int connectionCount() const;
+    int joinedCount() const;
+    // The address groups of the stage and of every door to it.
+    AddressGroups &groups() { return m_groups; }
+    // Who may not be on the stage. Anyone on it that the list bans is
+    // closed at once, and the others are told.
+    void setBans(BanList bans);
+    // A log line, unless the log is already busy this second: what peers
+    // cause goes through here, so that no crowd can flood the log.
+    void log(const QString &line) { m_log.budgeted(line); }
+    // Where the log lines go; nowhere unless set.
+    void setLog(StageLog::Sink sink) { m_log.setSink(std::move(sink)); }
+
+private:
+    using Client = StageClient;
+    using Phase = StageClient::Phase;
+
+    void takeConnections(AdmittingServer &server);
+    void refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why);
+    // Handles the client's packets as far as its budgets allow.
+    void readFrom(Client *client);
+    bool withinBudget(Client *client, const QByteArray &packet);
+    void handlePacket(Client *client, const QByteArray &packet);
+    void join(Client *client, const QByteArray &name);
+    std::optional<QByteArray> joinRefusal(const QByteArray &name, const QString &look) const;
+    void notRelayed(Client *client, const QByteArray &body);
+    void relay(const QByteArray &packet);
+    void send(Client *client, const QByteArray &bytes);
+    void announceNewcomer(Client *to);
+    void sendNewUser(Client *to);
+    void noticeJoin(Client *newcomer);
+    void noticeLeave(const QByteArray &name);
+    void scheduleNotices();
+    void flushNotices();
+    // Drops a client once every packet it sent before it went is relayed; it
+    // is sent nothing more meanwhile.
+    void leaveLater(Client *client, const QString &why,
+                    Link::Failure failure = Link::Failure::Broken);
+    void finishLeaving();
+    // Frees a closed client's place and number and tells the others; a
+    // removed one is an operator's doing, told even without notices.
+    void vacate(Client *client, const QString &why, bool removed = false);
+    // Ends the connection; with a farewell, the client is sent it first.
+    void drop(Client *client, const QString &why, const QByteArray &farewell = {},
+              bool removed = false);
+    void logDrop(Client *client, const QString &why);
+    void closeOldestUnjoined();
+    void purge();
+    qint64 nowMs() const { return m_clock.elapsed(); }
+    static QElapsedTimer startedClock()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        return clock;
+    }
+
+    ServerSettings m_settings;
+    QElapsedTimer m_clock = startedClock();
+    AddressGroups m_groups;
+    StageLog m_log;
+    Farewells m_farewells;
+    BanList m_bans;
+    AdmittingServer m_server;
+    AdmittingServer m_tlsServer;
+    std::vector<std::unique_ptr<Client>> m_clients;
+    std::array<Client *, MaxClients> m_numbers{};
+    int m_unjoined = 0;
+    NoticeBatch m_joinNotices{"joined the stage"};
+    NoticeBatch m_leaveNotices{"left the stage"};
+    QTimer m_noticeFlush;
+    bool m_leaveQueued = false;
+    bool m_purgeQueued = false;
+};

@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+#include "server/rules/RelayRules.h"
+
+#include <QTest>
+
+// What the server relays, and how it names people in its notices.
+class TestRelayRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ownPackets_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<bool>("own");
+        const QByteArray ann = "[Ann] - ";
+        QTest::newRow("step of 0") << QByteArray("Action0GoLeftGimboX1800Y480Z") << 0 << true;
+        QTest::newRow("step of 9") << QByteArray("Action9GoRightNubo X900Y480Z") << 9 << true;
+        QTest::newRow("presence of 9") << QByteArray("Action9StLeftVeck X100") << 9 << true;
+        QTest::newRow("0 as 9") << QByteArray("Action9GoLeftGimboX1800Y480Z") << 0 << false;
+        QTest::newRow("9 as 0") << QByteArray("Action0GoLeftGimboX1800Y480Z") << 9 << false;
+        QTest::newRow("9 as 8") << QByteArray("Action8StLeftGimboX1800") << 9 << false;
+        QTest::newRow("no number") << QByteArray("Action") << 3 << false;
+        QTest::newRow("chat") << ann + "hi\r\n" << 4 << true;
+        QTest::newRow("empty chat") << ann + "\r\n" << 4 << true;
+        QTest::newRow("no line end") << ann + "hi" << 4 << false;
+        QTest::newRow("LF only") << ann + "hi\n" << 4 << false;
+        QTest::newRow("second line") << ann + "hi\r\n[Bob] - x\r\n" << 4 << false;
+        QTest::newRow("bare CR inside") << ann + "a\rb\r\n" << 4 << false;
+        QTest::newRow("someone else") << QByteArray("[Bob] - hi\r\n") << 4 << false;
+        QTest::newRow("longer name") << QByteArray("[Anna] - hi\r\n") << 4 << false;
+        QTest::newRow("no separator") << QByteArray("[Ann]hi\r\n") << 4 << false;
+        QTest::newRow("number text") << QByteArray("ClientNumber3") << 3 << false;
+        QTest::newRow("newcomer text") << QByteArray("NewUser") << 3 << false;
+        // Steps and presence answers only in the shapes a client sends.
+        QTest::newRow("negative x") << QByteArray("Action2GoLeftJaxo X-50Y480Z") << 2 << true;
+        QTest::newRow("41 bytes") << QByteArray("Action2GoLeftJaxo X-5000000000Y480000000Z") << 2
+                                  << false;
+        QTest::newRow("40 bytes") << QByteArray("Action2GoLeftJaxo X-500000000Y480000000Z") << 2
+                                  << true;
+        QTest::newRow("unknown avatar") << QByteArray("Action2GoLeftBobbyX1800Y480Z") << 2 << false;
+        QTest::newRow("no Z") << QByteArray("Action2GoLeftGimboX1800Y480") << 2 << false;
+        QTest::newRow("presence with Y")
+            << QByteArray("Action2StLeftGimboX1800Y480Z") << 2 << false;
+        QTest::newRow("decimal x") << QByteArray("Action2StLeftGimboX18.5") << 2 << false;
+        QTest::newRow("blank in x") << QByteArray("Action2StLeftGimboX 1800") << 2 << false;
+        QTest::newRow("text after") << QByteArray("Action2GoRightGimboX1800Y480Zhi") << 2 << false;
+        QTest::newRow("two digits") << QByteArray("Action12GoLeftGimboX1800Y480Z") << 1 << false;
+        QTest::newRow("lower case") << QByteArray("Action2goLeftGimboX1800Y480Z") << 2 << false;
+        QTest::newRow("no direction") << QByteArray("Action2GimboX1800") << 2 << false;
+    }
+
+    void chatThatCouldPassForSomethingElse_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("plain") << QByteArray("hello, all - see you] later [x]") << true;
+        QTest::newRow("400") << QByteArray(400, 'x') << true;
+        QTest::newRow("401") << QByteArray(401, 'x') << false;
+        QTest::newRow("a speaker") << QByteArray("ok\t[Quandrel] - you are muted") << false;
+        QTest::newRow("newcomer") << QByteArray("xNewUser") << false;
+        QTest::newRow("number") << QByteArray("ClientNumber") << false;
+        QTest::newRow("step") << QByteArray("Action0StRightTavroX1200") << false;
+        QTest::newRow("step of 9") << QByteArray("see Action9GoLeftGimboX1Y480Z") << false;
+        QTest::newRow("digit apart") << QByteArray("Action 9") << true;
+        QTest::newRow("the word alone") << QByteArray("Action figures") << true;
+        QTest::newRow("at the end") << QByteArray("Action") << true;
+        QTest::newRow("line break") << QByteArray("a\nb") << false;
+    }
+    void chatThatCouldPassForSomethingElse()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, sent);
+        const RelayRules::Verdict verdict = RelayRules::judge("[Ann] - " + text + "\r\n", 4, "Ann");
+        QCOMPARE(verdict.kind, sent ? RelayRules::Verdict::Relay : RelayRules::Verdict::Refused);
+        QCOMPARE(verdict.reason.startsWith("Not sent: "), !sent);
+    }
+
+    void presenceAnswers()
+    {
+        QVERIFY(RelayRules::isPresenceAnswer("Action3StLeftGimboX1800"));
+        QVERIFY(RelayRules::isPresenceAnswer("Action3StRightGimboX1800"));
+        QVERIFY(!RelayRules::isPresenceAnswer("Action3GoLeftGimboX1800Y480Z"));
+        QVERIFY(!RelayRules::isPresenceAnswer("[Ann] - Action3StLeft"));
+    }
+    void ownPackets()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(int, number);
+        QFETCH(bool, own);
+        QCOMPARE(RelayRules::isOwnPacket(body, number, "Ann"), own);
+    }
+
+    void notices()
+    {
+        QCOMPARE(RelayRules::notice("Ann joined the stage"),
+                 QByteArray("[Quandrel] - Ann joined the stage\r\n\0", 36));
+    }
+
+    void noticeNamesHideEveryControlByte()
+    {
+        QByteArray controls;
+        for (int b = 0; b < 0x20; ++b)
+            controls += char(b);
+        // DEL, the C1 bytes Windows-1252 leaves undefined, the no-break space,
+        // the soft hyphen and the brackets.
+        for (int b : {0x7F, 0x81, 0x8D, 0x8F, 0x90, 0x9D, 0xA0, 0xAD, int('['), int(']')})
+            controls += char(b);
+        for (char c : controls) {
+            const QByteArray name = QByteArray("a") + c + "b";
+            QCOMPARE(RelayRules::noticeName(name), QByteArray("a?b"));
+        }
+        // The other bytes are letters and signs in Windows-1252 and stay.
+        QByteArray printable;
+        for (int b = 0x20; b <= 0xFF; ++b) {
+            if (!controls.contains(char(b)))
+                printable += char(b);
+        }
+        for (qsizetype i = 0; i < printable.size(); i += 32) {
+            const QByteArray part = printable.mid(i, 32);
+            QCOMPARE(RelayRules::noticeName(part), part);
+        }
+    }
+
+    void noticeNamesAreShortAndNeverEmpty()
+    {
+        QCOMPARE(RelayRules::noticeName(""), QByteArray("Someone without a name"));
+        QCOMPARE(RelayRules::noticeName(QByteArray(64, 'n')), QByteArray(64, 'n'));
+        QCOMPARE(RelayRules::noticeName(QByteArray(65, 'n')), QByteArray(64, 'n') + "...");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestRelayRules)
+#include "tst_relayrules.moc"

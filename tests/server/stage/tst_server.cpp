@@ -1,0 +1,372 @@
+// SPDX-License-Identifier: MIT
+#include "server/stage/StageServer.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTest>
+#include <memory>
+#include <sys/socket.h>
+
+// The stage server against raw sockets on loopback.
+class TestServer : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<StageServer> server;
+    QStringList log;
+
+    std::unique_ptr<QTcpSocket> connectClient()
+    {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, server->port());
+        if (!socket->waitForConnected(2000))
+            return nullptr;
+        return socket;
+    }
+
+    // Everything a socket receives until `expected` bytes are in; less when
+    // they do not come within 2 s, which the caller's comparison shows.
+    static QByteArray receive(QTcpSocket &socket, qsizetype expected)
+    {
+        QByteArray got = socket.readAll();
+        for (int i = 0; i < 200 && got.size() < expected; ++i) {
+            QTest::qWait(10);
+            got += socket.readAll();
+        }
+        return got;
+    }
+
+    static QByteArray quietFor(QTcpSocket &socket, int ms)
+    {
+        QTest::qWait(ms);
+        return socket.readAll();
+    }
+
+    std::unique_ptr<QTcpSocket> joined(const QByteArray &name, char expectedNumber)
+    {
+        auto socket = connectClient();
+        socket->write("\x0A" + name + '\0');
+        const QByteArray reply = receive(*socket, 13);
+        if (reply != QByteArray("ClientNumber") + expectedNumber) {
+            qWarning() << "join reply" << reply;
+            return nullptr;
+        }
+        return socket;
+    }
+
+    // A fresh server with a packet budget and no notices.
+    void restartWithBudget(double rate, double burst)
+    {
+        ServerSettings settings;
+        settings.notices = false;
+        settings.rate = rate;
+        settings.burst = burst;
+        settings.byteRate = settings.joinRate = settings.connectRate = 0;
+        server = std::make_unique<StageServer>(settings);
+        server->setLog([this](const QString &line) { log.append(line); });
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+    }
+
+    // `count` chat lines of B as sent (first) and as relayed (second).
+    static std::pair<QByteArray, QByteArray> chatBurst(int count, qsizetype padding = 0)
+    {
+        std::pair<QByteArray, QByteArray> burst;
+        for (int i = 0; i < count; ++i) {
+            const QByteArray line =
+                "[B] - " + QByteArray::number(i) + QByteArray(padding, 'b') + "\r\n";
+            burst.first += '\x02' + line + '\0';
+            burst.second += line + '\0';
+        }
+        return burst;
+    }
+
+private slots:
+    void init()
+    {
+        log.clear();
+        // The relay alone: no notices, no budget, unless a test asks for them.
+        ServerSettings settings;
+        settings.notices = false;
+        settings.rate = settings.byteRate = settings.joinRate = settings.connectRate = 0;
+        server = std::make_unique<StageServer>(settings);
+        server->setLog([this](const QString &line) { log.append(line); });
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+    }
+    void cleanup() { server.reset(); }
+
+    void joinNumbersAndAnnouncesToTheOthersOnly()
+    {
+        auto a = joined("Gimbo", '0');
+        QVERIFY(a);
+        auto b = joined("Nubo ", '1');
+        QVERIFY(b);
+        QCOMPARE(receive(*a, 8), QByteArray("NewUser\0", 8));
+        QCOMPARE(quietFor(*b, 50), QByteArray()); // the newcomer is not told of itself
+        QCOMPARE(server->joinedCount(), 2);
+        QVERIFY(log.join(u'\n').contains(QStringLiteral("as 1 \"Nubo \"")));
+    }
+
+    void relaysToEveryoneWithoutTheMarker()
+    {
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        receive(*a, 8);
+        a->write(QByteArray("\x02"
+                            "Action0GoLeftGimboX1800Y480Z\0",
+                            30));
+        const QByteArray expected("Action0GoLeftGimboX1800Y480Z\0", 29);
+        QCOMPARE(receive(*a, 29), expected);
+        QCOMPARE(receive(*b, 29), expected);
+        // Two packets in one write come out as two packets, in order.
+        b->write(QByteArray("\x02[B] - hi\r\n\0\x02"
+                            "Action1StLeftNubo X50\0",
+                            35));
+        const QByteArray both("[B] - hi\r\n\0Action1StLeftNubo X50\0", 33);
+        QCOMPARE(receive(*a, 33), both);
+        QCOMPARE(receive(*b, 33), both);
+    }
+
+    void dropsWhatItDoesNotKnow()
+    {
+        auto stranger = connectClient();
+        auto a = joined("A", '0');
+        QVERIFY(stranger && a);
+        stranger->write(QByteArray("\x02"
+                                   "Action5GoLeftGimboX1Y1Z\0",
+                                   25));          // not joined
+        a->write(QByteArray("\x07hello\0\0", 8)); // unknown marker, empty packet
+        a->write(QByteArray("\x0A"
+                            "again\0",
+                            7)); // second join
+        // A packet split across writes is put back together, and it is the
+        // first thing anyone gets.
+        a->write("\x02[A] - one ");
+        a->flush();
+        QTRY_COMPARE(server->connectionCount(), 2);
+        a->write(QByteArray("piece\r\n\0", 8));
+        QCOMPARE(receive(*a, 18), QByteArray("[A] - one piece\r\n\0", 18));
+        QCOMPARE(quietFor(*stranger, 10), QByteArray());
+        QCOMPARE(server->joinedCount(), 1);
+    }
+
+    void aLeavingClientsLastPacketsStillGoOut()
+    {
+        auto a = joined("A", '0');
+        QVERIFY(a);
+        QByteArray expected;
+        for (int round = 0; round < 40; ++round) {
+            auto b = joined("B", '1');
+            QVERIFY(b);
+            QByteArray burst;
+            for (int i = 0; i < 8; ++i) {
+                const QByteArray line =
+                    "[B] - " + QByteArray::number(round) + "." + QByteArray::number(i) + "\r\n";
+                burst += '\x02' + line + '\0';
+                expected += line + '\0';
+            }
+            b->write(burst);
+            b->disconnectFromHost(); // sends everything, then closes
+            QTRY_COMPARE(server->joinedCount(), 1);
+        }
+        QByteArray got;
+        QTRY_VERIFY((got += a->readAll()).size() >= expected.size());
+        got.replace(QByteArray("NewUser\0", 8), QByteArray());
+        QCOMPARE(got, expected);
+    }
+
+    void aLargeBurstBeforeClosingIsRelayedWhole()
+    {
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        receive(*a, 8);
+        QByteArray burst;
+        QByteArray expected;
+        for (int i = 0; i < 1500; ++i) {
+            const QByteArray line =
+                "[B] - " + QByteArray::number(i) + QByteArray(296, 'b') + "\r\n";
+            burst += '\x02' + line + '\0';
+            expected += line + '\0';
+        }
+        b->write(burst); // about 450 KB
+        // Done sending and reading on: a client that closed outright while
+        // its own packets came back would make its system reset the
+        // connection and throw away what it had not sent yet.
+        QTRY_COMPARE(b->bytesToWrite(), 0);
+        ::shutdown(int(b->socketDescriptor()), SHUT_WR);
+        QByteArray got;
+        QTRY_VERIFY_WITH_TIMEOUT((got += a->readAll()).size() >= expected.size(), 10000);
+        QCOMPARE(got.size(), expected.size());
+        QVERIFY(got == expected);
+        QTRY_COMPARE(server->joinedCount(), 1);
+    }
+
+    void aBurstWaitingForItsBudgetSurvivesAReset()
+    {
+        restartWithBudget(100, 10);
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        receive(*a, 8);
+        const auto [burst, expected] = chatBurst(100);
+        b->write(burst);
+        QTRY_COMPARE(b->bytesToWrite(), 0);
+        b->abort(); // gone for good: whatever reaches it now is answered with a reset
+        a->write(QByteArray("\x02[A] - anyone?\r\n\0", 17));
+        QByteArray got;
+        QTRY_VERIFY_WITH_TIMEOUT((got += a->readAll()).size() >= expected.size() + 16, 10000);
+        got.replace(QByteArray("[A] - anyone?\r\n\0", 16), QByteArray());
+        QCOMPARE(got, expected);
+    }
+
+    void aLeavingClientIsSentNothingMore()
+    {
+        // With a budget, most of B's burst is relayed after B has gone.
+        restartWithBudget(400, 20);
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        receive(*a, 8);
+        const auto [burst, expected] = chatBurst(200);
+        b->write(burst);
+        b->flush();
+        // B goes once the first of its lines is back.
+        QByteArray toB;
+        QTRY_VERIFY(!(toB += b->readAll()).isEmpty());
+        ::shutdown(int(b->socketDescriptor()), SHUT_WR); // done sending, still reading
+        QByteArray toA;
+        QTRY_VERIFY_WITH_TIMEOUT((toA += a->readAll()).size() >= expected.size(), 10000);
+        QCOMPARE(toA, expected);
+        QTRY_VERIFY((toB += b->readAll(), b->state() == QAbstractSocket::UnconnectedState));
+        toB += b->readAll();
+        QVERIFY(!toB.isEmpty());
+        QVERIFY(toB.size() < expected.size() / 2);
+        QVERIFY(expected.startsWith(toB));
+    }
+
+    void logLinesShowNamesSafely()
+    {
+        // A name that cannot join still shows in the log, as text on one line.
+        auto eve = connectClient();
+        QVERIFY(eve);
+        eve->write(QByteArray("\x0A"
+                              "Eve\x85\x81\n[x] \"q\" \\ \x7F\x9B\xA0\xAD\0",
+                              22));
+        QTRY_COMPARE(eve->state(), QAbstractSocket::UnconnectedState);
+        const QString line = log.filter(QStringLiteral("refused name")).value(0);
+        QVERIFY2(line.contains(QStringLiteral(
+                     "\"Eve\u2026\\x81\\x0a[x] \\\"q\\\" \\\\ \\x7f\u203a\\xa0\\xad\"")),
+                 qPrintable(line));
+        QVERIFY(!line.contains(u'\n'));
+    }
+
+    void reusesTheNumberOfAClientThatLeft()
+    {
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        auto c = joined("C", '2');
+        QVERIFY(a && b && c);
+        b->abort();
+        b.reset();
+        QTRY_COMPARE(server->joinedCount(), 2);
+        auto d = joined("D", '1');
+        QVERIFY(d);
+        auto e = joined("E", '3');
+        QVERIFY(e);
+        QVERIFY(log.join(u'\n').contains(QStringLiteral("number 1")));
+    }
+
+    void refusesTheEleventhClient()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < StageServer::MaxClients; ++i) {
+            clients.push_back(joined("x" + QByteArray::number(i), char('0' + i)));
+            QVERIFY(clients.back());
+        }
+        auto eleventh = connectClient();
+        QVERIFY(eleventh);
+        eleventh->write(QByteArray("\x0Az\0", 3));
+        QCOMPARE(receive(*eleventh, 60),
+                 QByteArray("[Quandrel] - The stage is full: 10 of 10 places are taken\r\n\0", 60));
+        QTRY_COMPARE(eleventh->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(server->connectionCount(), StageServer::MaxClients);
+        QVERIFY(log.join(u'\n').contains(QStringLiteral("full")));
+        // One leaves: the next one gets in, with the freed number.
+        clients[4]->abort();
+        QTRY_COMPARE(server->connectionCount(), StageServer::MaxClients - 1);
+        QVERIFY(joined("y", '4'));
+    }
+
+    void aFullWaitingPoolClosesItsOldest()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> waiting;
+        for (int i = 0; i < StageServer::MaxUnjoined; ++i) {
+            waiting.push_back(connectClient());
+            QVERIFY(waiting.back());
+        }
+        QTRY_COMPARE(server->connectionCount(), StageServer::MaxUnjoined);
+        auto newest = connectClient();
+        QVERIFY(newest);
+        QTRY_COMPARE(waiting.front()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(waiting.back()->state(), QAbstractSocket::ConnectedState);
+        // The newest still joins, and takes a place the waiting ones never held.
+        newest->write(QByteArray("\x0An\0", 3));
+        QCOMPARE(receive(*newest, 13), QByteArray("ClientNumber0"));
+        QCOMPARE(server->joinedCount(), 1);
+    }
+
+    void cutsAnUnterminatedFlood()
+    {
+        auto a = joined("A", '0');
+        QVERIFY(a);
+        a->write(QByteArray(4096, 'x'));
+        QCOMPARE(quietFor(*a, 50), QByteArray());
+        QCOMPARE(a->state(), QAbstractSocket::ConnectedState); // 4096 bytes are still allowed
+        a->write(QByteArray(2, 'x'));
+        QTRY_COMPARE(a->state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(server->joinedCount(), 0);
+    }
+
+    void cutsAClientThatStopsReading()
+    {
+        auto sleeper = joined("S", '0');
+        auto reader = joined("R", '1');
+        QVERIFY(reader && sleeper);
+        // Past its first moments as a newcomer, the sleeper stops reading.
+        QCOMPARE(receive(*sleeper, 8), QByteArray("NewUser\0", 8));
+        sleeper->setReadBufferSize(1);
+        // Once it is marked as leaving, nothing more is queued for it.
+        QPointer<QTcpSocket> toSleeper;
+        for (QTcpSocket *socket : server->findChildren<QTcpSocket *>()) {
+            if (socket->peerPort() == sleeper->localPort())
+                toSleeper = socket;
+        }
+        QVERIFY(toSleeper);
+        qint64 queuedAtCut = -1;
+        server->setLog([&](const QString &line) {
+            log.append(line);
+            if (line.contains(QStringLiteral("not reading")) && toSleeper)
+                queuedAtCut = toSleeper->bytesToWrite();
+        });
+        QByteArray packet = "\x02[R] - " + QByteArray(400, 'z') + "\r\n";
+        packet.append('\0');
+        qint64 received = 0;
+        for (int round = 0; round < 400 && server->joinedCount() == 2; ++round) {
+            for (int i = 0; i < 160; ++i)
+                reader->write(packet);
+            reader->flush();
+            QTest::qWait(5);
+            received += reader->readAll().size();
+        }
+        QCOMPARE(server->joinedCount(), 1);
+        QVERIFY(log.join(u'\n').contains(QStringLiteral("not reading")));
+        QVERIFY(queuedAtCut > StageServer::MaxPendingOutput);
+        QVERIFY(queuedAtCut <= StageServer::MaxPendingOutput + packet.size());
+        // The reader kept getting everything meanwhile.
+        QVERIFY(received > (1 << 20));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServer)
+#include "tst_server.moc"
