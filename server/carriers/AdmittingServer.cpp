@@ -1,10 +1,33 @@
 // SPDX-License-Identifier: MIT
 #include "server/carriers/AdmittingServer.h"
 
+#include <QFile>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+// The kernel's own ceiling for the accept queue.
+int systemBacklog()
+{
+    QFile somaxconn(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    if (somaxconn.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const int value = somaxconn.readAll().trimmed().toInt(&ok);
+        if (ok && value > 0)
+            return value;
+    }
+    return 4096;
+}
+
+} // namespace
+
+AdmittingServer::AdmittingServer(QObject *parent) : QTcpServer(parent)
+{
+    setListenBacklogSize(systemBacklog());
+}
 
 void AdmittingServer::incomingConnection(qintptr descriptor)
 {

@@ -18,7 +18,9 @@ public:
     using Admit = std::function<bool(const QHostAddress &peer)>;
     using Prepare = std::function<void(QTcpSocket *socket)>;
 
-    explicit AdmittingServer(QObject *parent = nullptr) : QTcpServer(parent) {}
+    // Its accept queue is as long as the kernel allows, so that a burst of
+    // connects waits there instead of being turned away.
+    explicit AdmittingServer(QObject *parent = nullptr);
     void setAdmit(Admit admit) { m_admit = std::move(admit); }
     // Runs on every admitted socket before whoever asked for it gets it.
     void setPrepare(Prepare prepare) { m_prepare = std::move(prepare); }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "server/carriers/PeerAddress.h"
 
+#include <QNetworkInterface>
+
 namespace PeerAddress {
 
 QHostAddress plain(const QHostAddress &address)
@@ -33,6 +35,14 @@ QString hostText(const QHostAddress &address)
 QString text(const QHostAddress &address, quint16 port)
 {
     return hostText(address) + u':' + QString::number(port);
+}
+
+QList<IpAddress> ownAddresses()
+{
+    QList<IpAddress> own;
+    for (const QHostAddress &address : QNetworkInterface::allAddresses())
+        own.append(from(address));
+    return own;
 }
 
 } // namespace PeerAddress

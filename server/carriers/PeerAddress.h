@@ -4,6 +4,7 @@
 #include "server/rules/IpAddress.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 
 // Addresses as sockets give them, made into what the rules and the log use.
@@ -18,5 +19,8 @@ QHostAddress plain(const QHostAddress &address);
 QString hostText(const QHostAddress &address);
 // "192.0.2.7:4000" or "[2001:db8::7]:4000".
 QString text(const QHostAddress &address, quint16 port);
+
+// The addresses of this machine's own interfaces.
+QList<IpAddress> ownAddresses();
 
 } // namespace PeerAddress

@@ -8,39 +8,15 @@
 #include "server/rules/NameRules.h"
 #include "server/rules/RelayRules.h"
 
-#include <QFile>
-#include <QNetworkInterface>
 #include <QTcpSocket>
 
 namespace {
 
 constexpr qint64 ReadChunk = 64 * 1024;
 
-// The kernel's own ceiling for the accept queue, so that a burst of connects
-// waits there instead of being turned away.
-int systemBacklog()
-{
-    QFile somaxconn(QStringLiteral("/proc/sys/net/core/somaxconn"));
-    if (somaxconn.open(QIODevice::ReadOnly)) {
-        bool ok = false;
-        const int value = somaxconn.readAll().trimmed().toInt(&ok);
-        if (ok && value > 0)
-            return value;
-    }
-    return 4096;
-}
-
 QString quoted(const QByteArray &name)
 {
     return u'"' + LogText::escaped(name) + u'"';
-}
-
-QList<IpAddress> ownAddresses()
-{
-    QList<IpAddress> own;
-    for (const QHostAddress &address : QNetworkInterface::allAddresses())
-        own.append(PeerAddress::from(address));
-    return own;
 }
 
 } // namespace
@@ -48,17 +24,22 @@ QList<IpAddress> ownAddresses()
 StageServer::StageServer(const ServerSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings),
       m_groups(settings, [this] { return m_clock.nsecsElapsed(); }),
-      m_log(m_groups, settings.summaryIntervalMs), m_farewells([this] { return nowMs(); })
+      m_log(m_groups, settings.summaryIntervalMs), m_farewells([this] { return nowMs(); }),
+      m_notices(
+          settings.notices, [this] { return nowMs(); },
+          [this](const QByteArray &notice, const std::optional<QByteArray> &notTo) {
+              for (Client *client : m_numbers) {
+                  if (client && (!notTo || RelayRules::noticeName(client->name) != *notTo))
+                      send(client, notice);
+              }
+          })
 {
-    m_groups.setOwnAddresses(ownAddresses());
+    m_groups.setOwnAddresses(PeerAddress::ownAddresses());
     for (AdmittingServer *server : {&m_server, &m_tlsServer}) {
-        server->setListenBacklogSize(systemBacklog());
         server->setAdmit([this](const QHostAddress &peer) { return admit(peer); });
         connect(server, &QTcpServer::newConnection, this,
                 [this, server] { takeConnections(*server); });
     }
-    m_noticeFlush.setSingleShot(true);
-    connect(&m_noticeFlush, &QTimer::timeout, this, &StageServer::flushNotices);
 }
 
 StageServer::~StageServer()
@@ -299,7 +280,7 @@ void StageServer::join(Client *client, const QByteArray &name)
         if (other && other != client)
             announceNewcomer(other);
     }
-    noticeJoin(client);
+    m_notices.joined(name);
     m_log.always(
         QStringLiteral("join %1 as %2 %3").arg(client->peer).arg(number).arg(quoted(name)));
     send(client, Protocol::ClientNumber.toLatin1() + char('0' + number));
@@ -341,59 +322,6 @@ void StageServer::sendNewUser(Client *to)
     to->lastNewUserMs = nowMs();
     to->freeAnswers = std::min(to->freeAnswers + 1, 2);
     send(to, Protocol::NewUser.toLatin1() + '\0');
-}
-
-void StageServer::noticeJoin(Client *newcomer)
-{
-    if (!m_settings.notices)
-        return;
-    if (auto line = m_joinNotices.add(RelayRules::noticeName(newcomer->name), nowMs())) {
-        const QByteArray notice = RelayRules::notice(*line);
-        for (Client *other : m_numbers) {
-            if (other && other != newcomer)
-                send(other, notice);
-        }
-    }
-    scheduleNotices();
-}
-
-void StageServer::noticeLeave(const QByteArray &name)
-{
-    if (!m_settings.notices)
-        return;
-    if (auto line = m_leaveNotices.add(RelayRules::noticeName(name), nowMs()))
-        relay(RelayRules::notice(*line));
-    scheduleNotices();
-}
-
-void StageServer::scheduleNotices()
-{
-    qint64 next = -1;
-    for (const NoticeBatch *batch : {&m_joinNotices, &m_leaveNotices}) {
-        if (batch->dueMs() >= 0 && (next < 0 || batch->dueMs() < next))
-            next = batch->dueMs();
-    }
-    if (next >= 0 && !m_noticeFlush.isActive())
-        m_noticeFlush.start(int(std::max<qint64>(0, next - nowMs())));
-}
-
-void StageServer::flushNotices()
-{
-    const qint64 now = nowMs();
-    for (NoticeBatch *batch : {&m_joinNotices, &m_leaveNotices}) {
-        if (batch->dueMs() < 0 || batch->dueMs() > now)
-            continue;
-        // One who joined is not told of itself.
-        const auto alone = batch == &m_joinNotices ? batch->singleWaiting() : std::nullopt;
-        if (auto line = batch->flush()) {
-            const QByteArray notice = RelayRules::notice(*line);
-            for (Client *client : m_numbers) {
-                if (client && (!alone || RelayRules::noticeName(client->name) != *alone))
-                    send(client, notice);
-            }
-        }
-    }
-    scheduleNotices();
 }
 
 void StageServer::notRelayed(Client *client, const QByteArray &body)
@@ -480,7 +408,7 @@ void StageServer::vacate(Client *client, const QString &why, bool removed)
                      .arg(client->number)
                      .arg(why, unrelayed));
     if (!removed)
-        noticeLeave(client->name);
+        m_notices.left(client->name);
     else
         relay(RelayRules::notice(RelayRules::noticeName(client->name) +
                                  " was removed from the stage"));

@@ -5,11 +5,11 @@
 #include "server/carriers/Link.h"
 #include "server/rules/AddressGroups.h"
 #include "server/rules/BanList.h"
-#include "server/rules/NoticeBatch.h"
 #include "server/rules/ServerSettings.h"
 #include "server/stage/Farewells.h"
 #include "server/stage/StageClient.h"
 #include "server/stage/StageLog.h"
+#include "server/stage/StageNotices.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -97,10 +97,6 @@ private:
     void send(Client *client, const QByteArray &bytes);
     void announceNewcomer(Client *to);
     void sendNewUser(Client *to);
-    void noticeJoin(Client *newcomer);
-    void noticeLeave(const QByteArray &name);
-    void scheduleNotices();
-    void flushNotices();
     // Drops a client once every packet it sent before it went is relayed; it
     // is sent nothing more meanwhile.
     void leaveLater(Client *client, const QString &why,
@@ -128,15 +124,13 @@ private:
     AddressGroups m_groups;
     StageLog m_log;
     Farewells m_farewells;
+    StageNotices m_notices;
     BanList m_bans;
     AdmittingServer m_server;
     AdmittingServer m_tlsServer;
     std::vector<std::unique_ptr<Client>> m_clients;
     std::array<Client *, MaxClients> m_numbers{};
     int m_unjoined = 0;
-    NoticeBatch m_joinNotices{"joined the stage"};
-    NoticeBatch m_leaveNotices{"left the stage"};
-    QTimer m_noticeFlush;
     bool m_leaveQueued = false;
     bool m_purgeQueued = false;
 };

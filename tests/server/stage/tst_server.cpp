@@ -277,6 +277,57 @@ private slots:
         QVERIFY(log.join(u'\n').contains(QStringLiteral("number 1")));
     }
 
+    // The tenth place is a place like any other: its steps, presence answers
+    // and chat lines reach everyone.
+    void theLastNumberStepsAndChats()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < StageServer::MaxClients; ++i) {
+            clients.push_back(joined("x" + QByteArray::number(i), char('0' + i)));
+            QVERIFY(clients.back());
+        }
+        QTest::qWait(StageServer::NewUserGapMs + StageServer::NewcomerQuietMs);
+        for (auto &client : clients)
+            client->readAll();
+        const QByteArray packets[] = {"Action9GoRightNubo X900Y480Z", "Action9StLeftNubo X900",
+                                      "[x9] - from the last place\r\n"};
+        for (const QByteArray &packet : packets) {
+            clients[9]->write('\x02' + packet + '\0');
+            QCOMPARE(receive(*clients[0], packet.size() + 1), packet + '\0');
+            QCOMPARE(receive(*clients[9], packet.size() + 1), packet + '\0');
+        }
+    }
+
+    // Bytes are a budget of their own: a group over it waits, one within it
+    // does not, and nothing is lost.
+    void aGroupOverItsByteBudgetIsPaused()
+    {
+        ServerSettings settings;
+        settings.notices = false;
+        settings.rate = settings.joinRate = settings.connectRate = 0;
+        settings.byteRate = 2000;
+        settings.byteBurst = 2000;
+        server = std::make_unique<StageServer>(settings);
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        receive(*a, 8);
+        // Within the budget: 1,000 bytes come back at once.
+        const auto [small, smallExpected] = chatBurst(4, 240);
+        b->write(small);
+        QCOMPARE(receive(*a, smallExpected.size()), smallExpected);
+        // Over it: of 8,000 bytes, about the remaining 1,000 at once, the rest
+        // at 2,000 a second.
+        const auto [large, expected] = chatBurst(32, 240);
+        b->write(large);
+        const QByteArray early = quietFor(*a, 300);
+        QVERIFY2(early.size() <= 2200, QByteArray::number(early.size()));
+        QByteArray got = early;
+        QTRY_VERIFY_WITH_TIMEOUT((got += a->readAll()).size() >= expected.size(), 8000);
+        QCOMPARE(got, expected);
+    }
+
     void refusesTheEleventhClient()
     {
         std::vector<std::unique_ptr<QTcpSocket>> clients;
