@@ -8,7 +8,7 @@
 set -euo pipefail
 
 run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-     qt6-httpserver-dev qt6-websockets-dev libssl-dev openssl fonts-liberation)
+     qt6-httpserver-dev qt6-websockets-dev libssl-dev libicu-dev openssl fonts-liberation)
 package=(debhelper dpkg-dev fakeroot lintian)
 test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd reuse chromium fail2ban ssl-cert
       "${package[@]}")

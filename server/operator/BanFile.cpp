@@ -3,7 +3,6 @@
 
 #include "net/Cp1252.h"
 #include "server/carriers/PeerAddress.h"
-#include "server/rules/NameRules.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -22,7 +21,7 @@ int bitsOf(const QHostAddress &address, int length)
 
 } // namespace
 
-BanList parse(QByteArrayView text, QList<Problem> *problems)
+BanList parse(QByteArrayView text, const LookAlike &lookAlike, QList<Problem> *problems)
 {
     BanList list;
     int number = 0;
@@ -43,7 +42,7 @@ BanList parse(QByteArrayView text, QList<Problem> *problems)
                 problems->append({number, why});
         };
         if (line.startsWith(NamePrefix, Qt::CaseInsensitive)) {
-            const QString look = NameRules::lookAlike(Cp1252::encode(line.mid(NamePrefix.size())));
+            const QString look = lookAlike.of(Cp1252::encode(line.mid(NamePrefix.size())));
             if (look.isEmpty())
                 problem(QStringLiteral("\"name:\" without a name"));
             else
@@ -69,16 +68,25 @@ BanList parse(QByteArrayView text, QList<Problem> *problems)
     return list;
 }
 
-std::optional<BanList> read(const QString &path, const std::function<void(const QString &)> &log,
-                            QString *why)
+std::optional<BanList> read(const QString &path, const LookAlike &lookAlike,
+                            const std::function<void(const QString &)> &log, QString *why)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *why = file.errorString();
         return std::nullopt;
     }
+    // Read whole or not at all: a list cut short would let in whoever its
+    // lost end bans.
+    const QByteArray text = file.read(MaxFileBytes + 1);
+    if (text.size() > MaxFileBytes || file.error() != QFileDevice::NoError) {
+        *why = text.size() > MaxFileBytes
+                   ? QStringLiteral("larger than %1 MiB").arg(MaxFileBytes / (1024 * 1024))
+                   : file.errorString();
+        return std::nullopt;
+    }
     QList<Problem> problems;
-    BanList bans = parse(file.read(16 * 1024 * 1024), &problems);
+    BanList bans = parse(text, lookAlike, &problems);
     for (const Problem &problem : problems)
         log(QStringLiteral("%1 line %2 skipped: %3").arg(path).arg(problem.line).arg(problem.why));
     log(QStringLiteral("%1: %2 ban(s)").arg(path).arg(bans.size()));

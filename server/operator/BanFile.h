@@ -2,6 +2,7 @@
 #pragma once
 
 #include "server/rules/BanList.h"
+#include "server/rules/LookAlike.h"
 
 #include <QByteArrayView>
 #include <QList>
@@ -17,6 +18,9 @@
 //   name:Troll
 namespace BanFile {
 
+// A longer file is refused whole rather than cut.
+inline constexpr qint64 MaxFileBytes = 16 * 1024 * 1024;
+
 struct Problem
 {
     int line;
@@ -25,11 +29,11 @@ struct Problem
 
 // The file's text, as UTF-8; a line that cannot be read is skipped and told
 // of in `problems`, and the rest applies.
-BanList parse(QByteArrayView text, QList<Problem> *problems = nullptr);
+BanList parse(QByteArrayView text, const LookAlike &lookAlike, QList<Problem> *problems = nullptr);
 
 // The file read and parsed, each line that cannot be read logged with its
 // number and skipped; nothing, and why, when the file itself cannot be read.
-std::optional<BanList> read(const QString &path, const std::function<void(const QString &)> &log,
-                            QString *why);
+std::optional<BanList> read(const QString &path, const LookAlike &lookAlike,
+                            const std::function<void(const QString &)> &log, QString *why);
 
 } // namespace BanFile

@@ -41,7 +41,7 @@ void Reloader::reloadBans()
     if (m_banFile.isEmpty())
         return;
     QString why;
-    if (const auto bans = BanFile::read(m_banFile, m_log, &why))
+    if (const auto bans = BanFile::read(m_banFile, m_stage.lookAlike(), m_log, &why))
         m_stage.setBans(*bans);
     else
         m_log(QStringLiteral("%1 not read again, the bans stay as they were: %2")

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "server/operator/ServerHost.h"
 
+#include "server/carriers/PeerAddress.h"
 #include "server/operator/BanFile.h"
 #include "server/operator/TlsFiles.h"
+
+#include <QHostInfo>
+#include <QNetworkInterface>
 
 namespace {
 
@@ -31,7 +35,7 @@ std::optional<int> ServerHost::start(QString *why)
             return 2;
     }
     if (!m_options.banFile.isEmpty()) {
-        const auto bans = BanFile::read(m_options.banFile, m_log, why);
+        const auto bans = BanFile::read(m_options.banFile, m_stage.lookAlike(), m_log, why);
         if (!bans) {
             *why = m_options.banFile + QStringLiteral(": ") + *why;
             return 2;
@@ -73,6 +77,7 @@ std::optional<int> ServerHost::serveThePage(const QSslConfiguration *tls, QStrin
     const QHostAddress &address = m_options.address;
     m_web.emplace(m_stage);
     m_web->setRequestTimeout(m_options.requestTimeoutMs);
+    m_web->setHostNames(pageNames());
     if (tls)
         m_web->setTls(*tls);
     if (!m_web->listen(address, m_options.webPort)) {
@@ -89,6 +94,28 @@ std::optional<int> ServerHost::serveThePage(const QSslConfiguration *tls, QStrin
               .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), host)
               .arg(m_web->port()));
     return std::nullopt;
+}
+
+QStringList ServerHost::pageNames() const
+{
+    QStringList names = m_options.webHosts;
+    const QHostAddress &address = m_options.address;
+    const bool any = address == QHostAddress(QHostAddress::Any) ||
+                     address == QHostAddress(QHostAddress::AnyIPv4) ||
+                     address == QHostAddress(QHostAddress::AnyIPv6);
+    const QList<QHostAddress> addresses =
+        any ? QNetworkInterface::allAddresses() : QList<QHostAddress>{address};
+    for (const QHostAddress &a : addresses)
+        names.append(PeerAddress::plain(a).toString());
+    if (any || address.isLoopback())
+        names.append(QStringLiteral("localhost"));
+    const QString host = QHostInfo::localHostName();
+    if (!host.isEmpty()) {
+        names.append(host);
+        if (!QHostInfo::localDomainName().isEmpty())
+            names.append(host + u'.' + QHostInfo::localDomainName());
+    }
+    return names;
 }
 
 void ServerHost::reload()

@@ -27,6 +27,10 @@ public:
 
 private:
     std::optional<int> serveThePage(const QSslConfiguration *tls, QString *why);
+    // What the page answers to: the listen address (every address of the
+    // machine for a wildcard), localhost on loopback, the machine's name,
+    // and the names the options give.
+    QStringList pageNames() const;
 
     const ServerOptions m_options;
     Log m_log;

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QHostInfo>
+#include <algorithm>
 
 namespace {
 
@@ -21,6 +22,22 @@ std::optional<QHostAddress> lookUp(const QString &name)
     if (!found.isEmpty())
         return found.first();
     return std::nullopt;
+}
+
+// A name as it stands in an address: labels of letters, digits and hyphens,
+// or an IP address.
+bool isHostName(const QString &name)
+{
+    if (!QHostAddress(name).isNull())
+        return true;
+    const QStringList labels = name.split(u'.');
+    return name.size() <= 253 && std::all_of(labels.begin(), labels.end(), [](const QString &l) {
+               return !l.isEmpty() && l.size() <= 63 && !l.startsWith(u'-') && !l.endsWith(u'-') &&
+                      std::all_of(l.begin(), l.end(), [](QChar c) {
+                          return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                                 (c >= u'0' && c <= u'9') || c == u'-';
+                      });
+           });
 }
 
 QCommandLineOption valued(const char *name, const QString &help, const char *unit,
@@ -102,6 +119,12 @@ QList<QCommandLineOption> optionList(const ServerOptions &d)
                               "request within this many seconds (default: %1).")
                    .arg(d.requestTimeoutMs / 1000),
                "SECONDS", QString::number(d.requestTimeoutMs / 1000)),
+        valued("web-host",
+               QStringLiteral("A name the page answers to, as in its address: the public name "
+                              "of a server behind a name. The listen address, this machine's "
+                              "names and, on loopback, localhost always are. Give it once for "
+                              "each name."),
+               "NAME", {}),
         QCommandLineOption(QStringLiteral("no-web"), QStringLiteral("Serve no page for browsers.")),
         valued("ban-file",
                QStringLiteral("Keep the addresses, prefixes and names in this file off the "
@@ -136,6 +159,10 @@ public:
     bool ok() const { return m_out.error.isEmpty(); }
     bool isSet(const char *name) const { return m_parser.isSet(QString::fromLatin1(name)); }
     QString value(const char *name) const { return m_parser.value(QString::fromLatin1(name)); }
+    QStringList values(const char *name) const
+    {
+        return m_parser.values(QString::fromLatin1(name));
+    }
     void fail(const QString &message)
     {
         if (ok())
@@ -175,13 +202,14 @@ void readSettings(Reader &r, ServerSettings &s)
     s.joinTimeoutMs = r.milliseconds("join-timeout");
     s.maxPerAddress = int(r.count("max-per-address", 0, StageServer::MaxClients));
     s.rate = r.decimal("rate", 0, 1e9);
-    s.burst = r.decimal("burst", 1, 1e9);
+    // Bursts are counts of packets, bytes, joins and connects: whole numbers.
+    s.burst = double(r.count("burst", 1, 1'000'000'000));
     s.byteRate = r.decimal("byte-rate", 0, 1e12);
-    s.byteBurst = r.decimal("byte-burst", 1, 1e12);
+    s.byteBurst = double(r.count("byte-burst", 1, 1'000'000'000'000));
     s.joinRate = r.decimal("join-rate", 0, 1e9);
-    s.joinBurst = r.decimal("join-burst", 1, 1e9);
+    s.joinBurst = double(r.count("join-burst", 1, 1'000'000'000));
     s.connectRate = r.decimal("connect-rate", 0, 1e9);
-    s.connectBurst = r.decimal("connect-burst", 1, 1e9);
+    s.connectBurst = double(r.count("connect-burst", 1, 1'000'000'000));
     s.summaryIntervalMs = int(r.decimal("log-summary", 0.1, 86400) * 1000);
     s.notices = !r.isSet("no-notices");
 }
@@ -203,6 +231,12 @@ void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
     o.requestTimeoutMs = r.milliseconds("request-timeout");
     o.tlsPort = r.port("tls-port");
     o.web = !r.isSet("no-web");
+    for (const QString &name : r.values("web-host")) {
+        if (!isHostName(name))
+            r.fail(QStringLiteral("--web-host takes a host name or an address, not \"%1\"")
+                       .arg(name.left(100)));
+        o.webHosts.append(name);
+    }
     o.certificateFile = r.value("tls-cert");
     o.keyFile = r.value("tls-key");
     if (o.certificateFile.isEmpty() != o.keyFile.isEmpty())

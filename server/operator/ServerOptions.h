@@ -42,6 +42,7 @@ struct ServerOptions
     bool web = true;
     quint16 webPort = DefaultWebPort;
     int requestTimeoutMs = WebFront::DefaultRequestTimeoutMs;
+    QStringList webHosts;    // names the page answers to besides the machine's own
     QString certificateFile; // with keyFile, TLS; both or neither
     QString keyFile;
     quint16 tlsPort = DefaultTlsPort;

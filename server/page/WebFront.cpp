@@ -5,6 +5,7 @@
 #include "server/carriers/PeerAddress.h"
 #include "server/carriers/WebSocketLink.h"
 #include "server/rules/AddressGroups.h"
+#include "server/rules/LogText.h"
 #include "server/stage/StageServer.h"
 
 #include <QCryptographicHash>
@@ -60,6 +61,8 @@ QByteArray reasonOf(int status)
         return "Method Not Allowed";
     case 426:
         return "Upgrade Required";
+    case 421:
+        return "Misdirected Request";
     case 429:
         return "Too Many Requests";
     default:
@@ -136,10 +139,31 @@ QString WebFront::errorString() const
     return m_listener->errorString();
 }
 
+void WebFront::setHostNames(const QStringList &names)
+{
+    m_hostNames.clear();
+    for (const QString &name : names)
+        m_hostNames.insert(name.toLower());
+}
+
+bool WebFront::isOwnHost(const QByteArray &host) const
+{
+    if (m_hostNames.isEmpty())
+        return true;
+    const QUrl url(QStringLiteral("http://") + QString::fromLatin1(host), QUrl::StrictMode);
+    QString name = url.host().toLower();
+    if (name.endsWith(u'.'))
+        name.chop(1); // the root: "localhost." is "localhost"
+    return url.isValid() && url.path().isEmpty() && url.userInfo().isEmpty() && !name.isEmpty() &&
+           m_hostNames.contains(name);
+}
+
 void WebFront::prepare(QTcpSocket *socket)
 {
     AddressGroups &groups = m_stage.groups();
+    forget(socket); // a socket gone without a word left its entry behind
     Connection &connection = m_connections[socket];
+    connection.socket = socket;
     connection.group = groups.groupFor(PeerAddress::from(socket->peerAddress()));
     groups.opened(*connection.group, true);
     connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
@@ -151,7 +175,7 @@ void WebFront::prepare(QTcpSocket *socket)
     socket->setReadBufferSize(MaxRequest);
     connection.deadline = std::make_unique<QTimer>();
     connection.deadline->setSingleShot(true);
-    connect(connection.deadline.get(), &QTimer::timeout, socket, &QTcpSocket::abort);
+    connect(connection.deadline.get(), &QTimer::timeout, this, [this, socket] { expire(socket); });
     connection.deadline->start(m_requestTimeoutMs);
     // Connected before the request parser, so it sees what came before the
     // parser takes it.
@@ -171,6 +195,18 @@ void WebFront::forget(QTcpSocket *socket)
         m_stage.groups().closed(*found->second.group, true);
         m_connections.erase(found);
     }
+}
+
+void WebFront::expire(QTcpSocket *socket)
+{
+    const auto found = m_connections.find(socket);
+    if (found == m_connections.end())
+        return;
+    // Once an upgrade has begun, Qt no longer tells of the socket's end: the
+    // slot is given back here, whatever becomes of the socket.
+    if (QTcpSocket *alive = found->second.socket)
+        alive->abort();
+    forget(socket);
 }
 
 bool WebFront::hasRoomFor(const QHostAddress &peer) const
@@ -211,6 +247,10 @@ bool WebFront::handleRequest(const QHttpServerRequest &request, QTcpSocket *sock
         refuse(request, socket, 429);
         return true;
     }
+    if (!isOwnHost(request.value("host"))) {
+        refuse(request, socket, 421);
+        return true;
+    }
     const auto method = request.method();
     if (method != QHttpServerRequest::Method::Get && method != QHttpServerRequest::Method::Head) {
         refuse(request, socket, 405);
@@ -225,14 +265,15 @@ bool WebFront::handleRequest(const QHttpServerRequest &request, QTcpSocket *sock
         if (!sameOrigin(request.value("origin"), request.value("host"))) {
             m_stage.log(QStringLiteral("refused ws %1: the page of another site, %2")
                             .arg(request.remoteAddress().toString(),
-                                 QString::fromLatin1(request.value("origin").left(200))));
+                                 LogText::escaped(request.value("origin"), 200)));
             refuse(request, socket, 403);
             return true;
         }
-        // Let through: the stage takes it over once the upgrade is done.
+        // Let through: the stage takes it over once the upgrade is done. Until
+        // then the request's deadline and read bound hold, whatever line ended
+        // the header: the WebSocket handshake reads the request again.
         if (connection)
-            connection->deadline.reset();
-        socket->setReadBufferSize(0);
+            connection->upgrading = true;
         return true;
     }
     if (upgrade) {
@@ -296,13 +337,25 @@ void WebFront::refuse(const QHttpServerRequest &request, QTcpSocket *socket, int
     socket->flush();
     socket->disconnectFromHost();
     socket->abort();
+    forget(socket);
 }
 
 void WebFront::upgraded()
 {
     while (hasPendingWebSocketConnections()) {
         std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection();
-        if (socket)
-            m_stage.adopt(new WebSocketLink(std::move(socket)));
+        if (!socket)
+            continue;
+        // The HTTP connection it was counts no more: it is a participant now.
+        for (auto &[key, connection] : m_connections) {
+            if (connection.upgrading && connection.socket &&
+                connection.socket->peerPort() == socket->peerPort() &&
+                connection.socket->peerAddress() == socket->peerAddress()) {
+                connection.socket->setReadBufferSize(0);
+                forget(key);
+                break;
+            }
+        }
+        m_stage.adopt(new WebSocketLink(std::move(socket)));
     }
 }

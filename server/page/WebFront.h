@@ -6,6 +6,9 @@
 #include <QAbstractHttpServer>
 #include <QHash>
 #include <QHostAddress>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
 #include <QTimer>
 #include <memory>
 #include <unordered_map>
@@ -39,8 +42,16 @@ public:
     bool isTls() const;
     quint16 port() const;
     QString errorString() const;
-    // How long a connection may take to send a whole request.
+    // How long a connection may take to send a whole request, and an upgrade
+    // to become a WebSocket.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+    // The names the page answers to (addresses too); a request that names
+    // another host in its Host header is answered 421 and never upgraded,
+    // so that a hostile name pointed at this server serves nobody's page.
+    // Empty: any name.
+    void setHostNames(const QStringList &names);
+    // Whether a Host header names this server.
+    bool isOwnHost(const QByteArray &host) const;
 
     // Whether an upgrade from a browser page comes from this server's own
     // page: its Origin names the same host and port as its Host. A request
@@ -58,17 +69,22 @@ private:
         QByteArray type;
         QByteArray etag;
     };
-    // What the front keeps of one HTTP connection while its socket lives.
+    // What the front keeps of one HTTP connection while it holds one of its
+    // group's page connections: until its socket goes, or it becomes a
+    // WebSocket and counts on the stage instead.
     struct Connection
     {
+        QPointer<QTcpSocket> socket;
         std::shared_ptr<AddressGroup> group;
-        std::unique_ptr<QTimer> deadline; // a whole request within the request time
+        std::unique_ptr<QTimer> deadline; // a whole request, or a whole upgrade, in time
         qint64 requestBytes = 0;          // of the request being read
+        bool upgrading = false;           // let through to the WebSocket handshake
     };
 
     void prepare(QTcpSocket *socket);
     bool hasRoomFor(const QHostAddress &peer) const;
     void forget(QTcpSocket *socket);
+    void expire(QTcpSocket *socket);
     void answer(const QHttpServerRequest &request, QTcpSocket *socket, int status,
                 const File *file = nullptr);
     void refuse(const QHttpServerRequest &request, QTcpSocket *socket, int status);
@@ -78,5 +94,6 @@ private:
     AdmittingServer *m_listener;
     QHash<QString, File> m_files;
     std::unordered_map<QTcpSocket *, Connection> m_connections;
+    QSet<QString> m_hostNames;
     int m_requestTimeoutMs = DefaultRequestTimeoutMs;
 };

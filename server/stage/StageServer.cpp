@@ -241,7 +241,7 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
 std::optional<QByteArray> StageServer::joinRefusal(const QByteArray &name,
                                                    const QString &look) const
 {
-    if (auto refusal = NameRules::refusal(name))
+    if (auto refusal = NameRules::refusal(name, m_lookAlike))
         return refusal;
     for (const Client *other : m_numbers) {
         if (other && other->lookAlike == look)
@@ -257,10 +257,11 @@ std::optional<QByteArray> StageServer::joinRefusal(const QByteArray &name,
 
 void StageServer::join(Client *client, const QByteArray &name)
 {
-    const QString look = NameRules::lookAlike(name);
+    const QString look = m_lookAlike.of(name);
     if (const auto refusal = joinRefusal(name, look)) {
         drop(client,
-             QStringLiteral("refused name %1: %2").arg(quoted(name), QString::fromLatin1(*refusal)),
+             QStringLiteral("refused name %1: %2")
+                 .arg(quoted(name), LogText::escaped(*refusal, 200)),
              RelayRules::notice(*refusal));
         return;
     }

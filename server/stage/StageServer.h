@@ -5,6 +5,7 @@
 #include "server/carriers/Link.h"
 #include "server/rules/AddressGroups.h"
 #include "server/rules/BanList.h"
+#include "server/rules/LookAlike.h"
 #include "server/rules/ServerSettings.h"
 #include "server/stage/Farewells.h"
 #include "server/stage/StageClient.h"
@@ -69,6 +70,8 @@ public:
     QString errorString() const { return m_server.errorString(); }
     int connectionCount() const;
     int joinedCount() const;
+    // The form in which names count as the same, for every list of names.
+    const LookAlike &lookAlike() const { return m_lookAlike; }
     // The address groups of the stage and of every door to it.
     AddressGroups &groups() { return m_groups; }
     // Who may not be on the stage. Anyone on it that the list bans is
@@ -125,6 +128,7 @@ private:
     StageLog m_log;
     Farewells m_farewells;
     StageNotices m_notices;
+    LookAlike m_lookAlike;
     BanList m_bans;
     AdmittingServer m_server;
     AdmittingServer m_tlsServer;

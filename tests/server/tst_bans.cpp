@@ -95,6 +95,23 @@ private slots:
         QCOMPARE(server.exitCode(), 2);
         QVERIFY(server.log().contains(QStringLiteral("none: ")));
     }
+
+    // A list too long to read whole is refused, never cut short.
+    void aFileTooLargeIsRefusedWhole()
+    {
+        QFile file(dir.filePath(QStringLiteral("large")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray line = "# padding padding padding padding padding padding padding\n";
+        for (qint64 written = 0; written <= 16 * 1024 * 1024; written += line.size())
+            file.write(line);
+        file.write("127.0.0.5\n"); // past the bound: a cut list would let it in
+        file.close();
+        ServerProcess server;
+        QVERIFY(!server.start({QStringLiteral("--ban-file"), file.fileName()}));
+        QCOMPARE(server.exitCode(), 2);
+        QVERIFY2(server.log().contains(QStringLiteral("large: larger than 16 MiB")),
+                 qPrintable(server.log()));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBans)

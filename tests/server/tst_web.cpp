@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QWebSocket>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -69,6 +70,18 @@ class TestWeb : public QObject
         return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
     }
 
+    static QByteArray upgrade(const QByteArray &path, const QByteArray &host,
+                              const QByteArray &origin, const QByteArray &end = "\r\n")
+    {
+        QByteArray text = "GET " + path + " HTTP/1.1" + end + "Host: " + host + end +
+                          "Upgrade: websocket" + end + "Connection: Upgrade" + end +
+                          "Sec-WebSocket-Version: 13" + end +
+                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==" + end;
+        if (!origin.isEmpty())
+            text += "Origin: " + origin + end;
+        return text + end;
+    }
+
     // A WebSocket to the stage, opened with this Origin (none when empty).
     static std::unique_ptr<QWebSocket> openStage(quint16 port, const QByteArray &origin = {})
     {
@@ -122,8 +135,8 @@ private slots:
         QCOMPARE(headReply.status, 200);
         QCOMPARE(headReply.header("Content-Length").toInt(), page.body.size());
         QVERIFY(headReply.body.isEmpty());
-        const Reply post =
-            request(server.webPort(), "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc");
+        const Reply post = request(
+            server.webPort(), "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n\r\nabc");
         QCOMPARE(post.status, 405);
         QCOMPARE(post.header("Allow"), QByteArray("GET, HEAD"));
 
@@ -215,6 +228,99 @@ private slots:
         // One closes: there is room again.
         open.pop_back();
         QVERIFY(QTest::qWaitFor([&] { return tryOne() != nullptr; }, 5000));
+    }
+
+    // Every page connection gives its slot back, upgraded or refused: a
+    // hundred upgrades of every outcome from one address leave it free to
+    // load the page.
+    void upgradesGiveTheirSlotsBack()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--connect-rate"), QStringLiteral("0")}));
+        const QHostAddress other(QStringLiteral("127.0.0.2"));
+        const QByteArray self = "127.0.0.1:" + QByteArray::number(server.webPort());
+        const QByteArray kinds[][3] = {
+            {"/stage", self, "http://" + self},                // let through: 101
+            {"/stage", self, "http://evil.example"},           // another site: 403
+            {"/elsewhere", self, ""},                          // not the stage: 404
+            {"/stage", "evil.example", "http://evil.example"}, // another name: 421
+        };
+        std::map<int, int> outcomes;
+        for (int i = 0; i < 100; ++i) {
+            const auto &kind = kinds[i % 4];
+            QTcpSocket socket;
+            socket.bind(other);
+            socket.connectToHost(QHostAddress::LocalHost, server.webPort());
+            QVERIFY(socket.waitForConnected(3000));
+            socket.write(upgrade(kind[0], kind[1], kind[2]));
+            const Reply reply = readReply(socket, true);
+            ++outcomes[reply.status];
+            socket.abort();
+        }
+        // Past the request budget: 429, and those too give their slots back.
+        for (int i = 0; i < 400 && outcomes[429] < 20; ++i) {
+            QTcpSocket socket;
+            socket.bind(other);
+            socket.connectToHost(QHostAddress::LocalHost, server.webPort());
+            QVERIFY(socket.waitForConnected(3000));
+            socket.write(upgrade("/elsewhere", self, {}));
+            ++outcomes[readReply(socket, true).status];
+        }
+        for (int status : {101, 403, 404, 421, 429})
+            QVERIFY2(outcomes[status] > 0, QByteArray::number(status));
+        QTest::qWait(1500); // the request budget refills
+        QTcpSocket page;
+        page.bind(other);
+        page.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(page.waitForConnected(3000));
+        page.write(get("/"));
+        QCOMPARE(readReply(page).status, 200);
+    }
+
+    // One deadline for the whole request, the WebSocket handshake included,
+    // whatever line ends the header.
+    void anUpgradeThatNeverEndsIsClosedInTime()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--request-timeout"), QStringLiteral("1")}));
+        const QByteArray self = "127.0.0.1:" + QByteArray::number(server.webPort());
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(socket.waitForConnected(3000));
+        socket.write(upgrade("/stage", self, "http://" + self, "\n"));
+        QElapsedTimer clock;
+        clock.start();
+        while (socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < 5000) {
+            socket.write(QByteArray(64, 'a')); // a trickle that never ends the header
+            socket.waitForDisconnected(100);
+        }
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
+    }
+
+    // The page answers only to its own names, so that a hostile name pointed
+    // at this server cannot open the stage from a visitor's browser.
+    void onlyItsOwnNames()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--web-host"), QStringLiteral("stage.example.net")}));
+        const QByteArray port = ":" + QByteArray::number(server.webPort());
+        for (const QByteArray host : {"127.0.0.1", "localhost", "LocalHost.", "stage.example.net"})
+            QVERIFY2(
+                request(server.webPort(), get("/", {}).replace("127.0.0.1", host + port)).status ==
+                    200,
+                host);
+        for (const QByteArray host :
+             {"evil.example", "127.0.0.1.evil.example", "", "x@127.0.0.1"}) {
+            QCOMPARE(request(server.webPort(), get("/").replace("127.0.0.1", host + port)).status,
+                     421);
+            const Reply up =
+                request(server.webPort(), upgrade("/stage", host + port, "http://" + host + port));
+            QCOMPARE(up.status, 421);
+        }
+        const Reply named = request(server.webPort(), upgrade("/stage", "stage.example.net" + port,
+                                                              "http://stage.example.net" + port));
+        QCOMPARE(named.status, 101);
     }
 
     void aBrowserIsAClientLikeAnyOther()

@@ -120,7 +120,7 @@ private slots:
         for (const char *rate : {"rate", "byte-rate", "join-rate", "connect-rate"})
             rows(rate, {"nan", "inf", "-1", "1e3", "5/s"});
         for (const char *burst : {"burst", "byte-burst", "join-burst", "connect-burst"})
-            rows(burst, {"0", "nan", "inf", "-3"});
+            rows(burst, {"0", "nan", "inf", "-3", "2.5", "1."});
         QTest::newRow("unknown host")
             << QStringList{"--listen", "nowhere.test"} << QStringLiteral("nowhere.test");
         QTest::newRow("cert alone")

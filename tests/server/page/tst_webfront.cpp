@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "server/carriers/WebSocketLink.h"
 #include "server/page/WebFront.h"
+#include "server/stage/StageServer.h"
 
 #include <QTest>
 
 // The rules of the page's side that need no connection: which upgrades come
-// from the server's own page, and what a WebSocket message may hold.
+// from the server's own page, which names are its own, and what a WebSocket
+// message may hold.
 class TestWebFront : public QObject
 {
     Q_OBJECT
@@ -47,6 +49,36 @@ private slots:
         QFETCH(QByteArray, host);
         QFETCH(bool, same);
         QCOMPARE(WebFront::sameOrigin(origin, host), same);
+    }
+
+    void ownHostNames_data()
+    {
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<bool>("own");
+        QTest::newRow("the address") << QByteArray("127.0.0.1:2580") << true;
+        QTest::newRow("no port") << QByteArray("127.0.0.1") << true;
+        QTest::newRow("localhost") << QByteArray("localhost:2580") << true;
+        QTest::newRow("case and the root") << QByteArray("LocalHost.:2580") << true;
+        QTest::newRow("IPv6") << QByteArray("[::1]:2580") << true;
+        QTest::newRow("a name given") << QByteArray("stage.example.net") << true;
+        QTest::newRow("another name") << QByteArray("evil.example:2580") << false;
+        QTest::newRow("an address as a prefix") << QByteArray("127.0.0.1.evil.example") << false;
+        QTest::newRow("a suffix") << QByteArray("evil.stage.example.net") << false;
+        QTest::newRow("user info") << QByteArray("x@127.0.0.1:2580") << false;
+        QTest::newRow("a path") << QByteArray("127.0.0.1/x") << false;
+        QTest::newRow("no Host") << QByteArray() << false;
+        QTest::newRow("a port alone") << QByteArray(":2580") << false;
+        QTest::newRow("not a port") << QByteArray("127.0.0.1:http") << false;
+    }
+    void ownHostNames()
+    {
+        QFETCH(QByteArray, host);
+        QFETCH(bool, own);
+        StageServer stage;
+        WebFront front(stage);
+        QVERIFY(front.isOwnHost(host)); // any name until names are given
+        front.setHostNames({"127.0.0.1", "::1", "localhost", "Stage.Example.Net"});
+        QCOMPARE(front.isOwnHost(host), own);
     }
 
     void onePacketAMessage_data()
