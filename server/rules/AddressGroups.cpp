@@ -43,6 +43,19 @@ QString AddressGroups::keyOf(const IpAddress &peer) const
     return hex(peer, 8) + QStringLiteral("::/64");
 }
 
+QString AddressGroups::wideKeyOf(const IpAddress &peer) const
+{
+    if (peer.isLocalHost())
+        return {};
+    if (peer.isV4()) {
+        const auto &b = peer.bytes();
+        return QStringLiteral("%1.%2.%3.0/24").arg(b[12]).arg(b[13]).arg(b[14]);
+    }
+    if (peer.isLinkLocal() || m_ownPrefixes.contains(peer.prefix(64)))
+        return keyOf(peer);
+    return hex(peer, 6) + QStringLiteral("::/48");
+}
+
 std::shared_ptr<AddressGroup> AddressGroups::groupFor(const IpAddress &peer)
 {
     const qint64 nowNs = m_clock();

@@ -41,6 +41,10 @@ public:
     void setOwnAddresses(const QList<IpAddress> &own);
     // What a group is known by in the log; empty for the machine's own users.
     QString keyOf(const IpAddress &peer) const;
+    // The wider group that shares the waiting places: an IPv4 /24 or an IPv6
+    // /48 (the peer's own group where that counts per address); empty for
+    // the machine's own users.
+    QString wideKeyOf(const IpAddress &peer) const;
     // The peer's group, made when it is not remembered.
     std::shared_ptr<AddressGroup> groupFor(const IpAddress &peer);
     // The peer's group when it is remembered; nothing for the machine's own.

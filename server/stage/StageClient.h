@@ -52,6 +52,7 @@ public:
     bool hasJoined() const { return number != NoNumber; }
 
     Link *const link;
+    quint64 serial = 0; // its place in the waiting pool
     const std::shared_ptr<AddressGroup> group;
     const QString peer; // as the log names it
     PacketFramer framer;

@@ -119,15 +119,23 @@ void StageServer::adopt(Link *link)
                    .arg(key));
         return;
     }
-    if (m_unjoined >= MaxUnjoined)
-        closeOldestUnjoined();
+    // The machine's own users share one group in the waiting pool, where the
+    // oldest gives way.
+    const QString waitingGroup = exempt ? QStringLiteral("local") : key;
+    const QString waitingWide = exempt ? QStringLiteral("local") : m_groups.wideKeyOf(address);
+    if (!makeRoomToWait(waitingWide, waitingGroup)) {
+        refuse(link, *group, peer, QStringLiteral("the waiting places are full"),
+               "The stage is busy: try again in a moment");
+        return;
+    }
 
     auto client = std::make_unique<Client>(link, group, peer, MaxPacket);
     Client *raw = client.get();
     raw->release.setWrite([this, raw](const QByteArray &bytes) { send(raw, bytes); });
     m_groups.opened(*group, false);
     ++group->unjoined;
-    ++m_unjoined;
+    raw->serial = ++m_serial;
+    m_waiting.add(raw->serial, waitingWide, waitingGroup);
     connect(&raw->resume, &QTimer::timeout, this, [this, raw] { readFrom(raw); });
     connect(&raw->deadline, &QTimer::timeout, this, [this, raw] {
         if (raw->phase() == Phase::Waiting)
@@ -148,21 +156,29 @@ void StageServer::adopt(Link *link)
         raw->resume.start(0);
 }
 
-void StageServer::closeOldestUnjoined()
+bool StageServer::makeRoomToWait(const QString &wide, const QString &group)
 {
+    if (!m_waiting.isFull())
+        return true;
+    const auto victim = m_waiting.victimFor(wide, group);
+    if (!victim)
+        return false;
     for (const auto &client : m_clients) {
-        if (!client->isGone() && !client->hasJoined()) {
-            drop(client.get(), QStringLiteral("the waiting places are full; the oldest goes"));
-            return;
+        if (client->serial == *victim && !client->isGone() && !client->hasJoined()) {
+            drop(client.get(), QStringLiteral("the waiting places are full; its group holds "
+                                              "the most of them"));
+            return true;
         }
     }
+    return false;
 }
 
-void StageServer::refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why)
+void StageServer::refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why,
+                         const QByteArray &notice)
 {
     m_groups.refused(group);
     log(QStringLiteral("refused %1: %2").arg(peer, why));
-    m_farewells.closeAfter(link, RelayRules::notice("Too many connections from your address"));
+    m_farewells.closeAfter(link, RelayRules::notice(notice));
 }
 
 void StageServer::readFrom(Client *client)
@@ -269,7 +285,7 @@ void StageServer::join(Client *client, const QByteArray &name)
     while (number < MaxClients && m_numbers[number])
         ++number;
     --client->group->unjoined;
-    --m_unjoined;
+    m_waiting.remove(client->serial);
     client->deadline.stop();
     if (client->phase() == Phase::Waiting)
         client->moveTo(Phase::OnStage);
@@ -438,7 +454,7 @@ void StageServer::drop(Client *client, const QString &why, const QByteArray &far
         logDrop(client, why);
     if (!client->hasJoined()) {
         --client->group->unjoined;
-        --m_unjoined;
+        m_waiting.remove(client->serial);
     }
     client->moveTo(Phase::Gone);
     m_groups.closed(*client->group, false);

@@ -7,6 +7,7 @@
 #include "server/rules/BanList.h"
 #include "server/rules/LookAlike.h"
 #include "server/rules/ServerSettings.h"
+#include "server/rules/WaitingPool.h"
 #include "server/stage/Farewells.h"
 #include "server/stage/StageClient.h"
 #include "server/stage/StageLog.h"
@@ -35,6 +36,7 @@ class StageServer : public QObject
     Q_OBJECT
 public:
     static constexpr int MaxClients = 10;
+    // Connections that have not joined, shared fairly by their address groups.
     static constexpr int MaxUnjoined = 32;
     static constexpr int MaxUnjoinedPerGroup = 2;
     static constexpr qsizetype MaxPacket = 4096;
@@ -88,7 +90,8 @@ private:
     using Phase = StageClient::Phase;
 
     void takeConnections(AdmittingServer &server);
-    void refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why);
+    void refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why,
+                const QByteArray &notice = "Too many connections from your address");
     // Handles the client's packets as far as its budgets allow.
     void readFrom(Client *client);
     bool withinBudget(Client *client, const QByteArray &packet);
@@ -112,7 +115,9 @@ private:
     void drop(Client *client, const QString &why, const QByteArray &farewell = {},
               bool removed = false);
     void logDrop(Client *client, const QString &why);
-    void closeOldestUnjoined();
+    // Makes room in the waiting pool for a newcomer; false when it is to be
+    // turned away instead.
+    bool makeRoomToWait(const QString &wide, const QString &group);
     void purge();
     qint64 nowMs() const { return m_clock.elapsed(); }
     static QElapsedTimer startedClock()
@@ -134,7 +139,8 @@ private:
     AdmittingServer m_tlsServer;
     std::vector<std::unique_ptr<Client>> m_clients;
     std::array<Client *, MaxClients> m_numbers{};
-    int m_unjoined = 0;
+    WaitingPool m_waiting{MaxUnjoined};
+    quint64 m_serial = 0;
     bool m_leaveQueued = false;
     bool m_purgeQueued = false;
 };

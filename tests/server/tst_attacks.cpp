@@ -96,6 +96,36 @@ private slots:
         }
     }
 
+    // Forty addresses of one /24 each keep two silent connections and
+    // reconnect whenever one is closed, within their budgets: newcomers from
+    // elsewhere who join a round trip after connecting still get in.
+    void aChurningCrowdCannotCrowdOutNewcomers()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        std::vector<std::unique_ptr<StagePeer>> crowd;
+        const auto churn = [&](int) {
+            std::erase_if(crowd, [](const auto &s) { return !s->isConnected(); });
+            for (int a = 1; a <= 40; ++a) {
+                const QHostAddress address(QStringLiteral("127.0.5.%1").arg(a));
+                const auto held = std::count_if(crowd.begin(), crowd.end(), [&](const auto &s) {
+                    return s->socket().localAddress() == address;
+                });
+                for (auto i = held; i < 2; ++i)
+                    crowd.push_back(std::make_unique<StagePeer>(server.port(), address));
+            }
+        };
+        repeatFor(500, churn);
+        int joined = 0;
+        for (int i = 0; i < 8; ++i) {
+            StagePeer newcomer(server.port(),
+                               QHostAddress(QStringLiteral("127.0.9.%1").arg(i + 1)));
+            repeatFor(250, churn); // the newcomer's round trip
+            joined += newcomer.join("newcomer" + QByteArray::number(i)) >= 0 ? 1 : 0;
+        }
+        QCOMPARE(joined, 8);
+    }
+
     void reconnectingRefillsNoBudget()
     {
         ServerProcess server;
