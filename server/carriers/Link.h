@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 // One participant's connection as the stage sees it, whatever carries it: a
 // byte stream in (framed by the stage), whole packets out. The stage holds
@@ -25,6 +26,13 @@ public:
 
     using QObject::QObject;
 
+    // Spends `packets` and `bytes` of the peer's budget for traffic the peer
+    // caused that is not a packet of the stage (a WebSocket's pings and
+    // pongs); false when the budget has not that much, and the peer is to
+    // be closed.
+    using Spend = std::function<bool(int packets, qint64 bytes)>;
+    void setSpend(Spend spend) { m_spend = std::move(spend); }
+
     virtual QHostAddress peerAddress() const = 0;
     virtual quint16 peerPort() const = 0;
     // How the log names the kind of connection: empty for the plain stage port.
@@ -42,9 +50,15 @@ public:
     // Sends the farewell, then closes; `closed` follows once it is out.
     virtual void closeAfter(const QByteArray &farewell) = 0;
 
+protected:
+    bool spend(int packets, qint64 bytes) const { return !m_spend || m_spend(packets, bytes); }
+
 signals:
     void readyRead();
     void closed();
     // Something went wrong with the connection; `closed` may follow.
     void failed(Link::Failure failure, const QString &why);
+
+private:
+    Spend m_spend;
 };

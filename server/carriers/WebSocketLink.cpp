@@ -3,9 +3,22 @@
 
 #include <QWebSocket>
 
-WebSocketLink::WebSocketLink(std::unique_ptr<QWebSocket> socket, QObject *parent)
-    : Link(parent), m_socket(std::move(socket))
+WebSocketLink::WebSocketLink(std::unique_ptr<QWebSocket> socket, QTcpSocket *transport,
+                             QObject *parent)
+    : Link(parent), m_socket(std::move(socket)), m_transport(transport)
 {
+    if (m_transport) {
+        // Qt reads and answers what came in at most this much at a time: a
+        // flood of pings is taken a bounded batch after another, each batch
+        // checked below before the next.
+        m_transport->setReadBufferSize(4 * qint64(MaxMessage));
+        // Queued, so that it runs after Qt has read and answered what came.
+        connect(m_transport, &QTcpSocket::readyRead, this, &WebSocketLink::checkAnswers,
+                Qt::QueuedConnection);
+        connect(m_transport, &QTcpSocket::bytesWritten, this,
+                [this](qint64 bytes) { m_written += bytes; });
+        m_own = queued();
+    }
     m_socket->setMaxAllowedIncomingMessageSize(MaxMessage);
     m_socket->setMaxAllowedIncomingFrameSize(MaxMessage);
     connect(m_socket.get(), &QWebSocket::binaryMessageReceived, this, &WebSocketLink::take);
@@ -21,7 +34,7 @@ WebSocketLink::WebSocketLink(std::unique_ptr<QWebSocket> socket, QObject *parent
                 if (m_socket->error() != QAbstractSocket::RemoteHostClosedError)
                     emit failed(Failure::Broken, m_socket->errorString());
             });
-    connect(m_socket.get(), &QWebSocket::pong, this, [this] { m_sincePong.start(); });
+    connect(m_socket.get(), &QWebSocket::pong, this, &WebSocketLink::pongCame);
     m_sincePong.start();
     m_pinger.setInterval(PingIntervalMs);
     connect(&m_pinger, &QTimer::timeout, this, &WebSocketLink::ping);
@@ -61,6 +74,50 @@ void WebSocketLink::refuse(const QString &why)
     m_socket->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
 }
 
+qint64 WebSocketLink::queued() const
+{
+    return m_transport ? m_written + m_transport->bytesToWrite() : 0;
+}
+
+template <typename Write> void WebSocketLink::own(Write write)
+{
+    const qint64 before = queued();
+    write();
+    m_own += queued() - before;
+}
+
+void WebSocketLink::checkAnswers()
+{
+    if (m_closed || !m_transport)
+        return;
+    const qint64 answers = queued() - m_own - m_paid;
+    m_paid += std::max<qint64>(0, answers);
+    if (m_transport->bytesToWrite() > MaxUnsent) {
+        emit failed(Failure::Misbehaved,
+                    QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxUnsent));
+        abort();
+        return;
+    }
+    // Every pong is at least two bytes: a ping flood pays at least a packet
+    // for each ping, and every byte it makes the server write.
+    if (answers > 0 && !spend(int(std::max<qint64>(1, answers / 2)), answers)) {
+        emit failed(Failure::Misbehaved, QStringLiteral("sent pings over its budget"));
+        abort();
+    }
+}
+
+void WebSocketLink::pongCame()
+{
+    m_sincePong.start();
+    // The answer to our own ping is free; any other pong spends a packet.
+    if (std::exchange(m_pingOwed, false))
+        return;
+    if (!spend(1, 0)) {
+        emit failed(Failure::Misbehaved, QStringLiteral("sent pongs over its budget"));
+        abort();
+    }
+}
+
 void WebSocketLink::ping()
 {
     // A browser answers pings by itself; one that has not for this long is gone.
@@ -70,7 +127,8 @@ void WebSocketLink::ping()
         m_socket->abort();
         return;
     }
-    m_socket->ping();
+    m_pingOwed = true;
+    own([this] { m_socket->ping(); });
 }
 
 QHostAddress WebSocketLink::peerAddress() const
@@ -92,16 +150,19 @@ QByteArray WebSocketLink::read(qint64 max)
 
 void WebSocketLink::write(const QByteArray &packets)
 {
-    // A message a packet: everything up to and with each terminator, and what
-    // follows the last one (the client number, which has none) on its own.
-    qsizetype start = 0;
-    while (start < packets.size()) {
-        const qsizetype end = packets.indexOf('\0', start);
-        const qsizetype length = end < 0 ? packets.size() - start : end + 1 - start;
-        m_socket->sendBinaryMessage(packets.sliced(start, length));
-        start += length;
-    }
-    m_socket->flush();
+    own([&] {
+        // A message a packet: everything up to and with each terminator, and
+        // what follows the last one (the client number, which has none) on
+        // its own.
+        qsizetype start = 0;
+        while (start < packets.size()) {
+            const qsizetype end = packets.indexOf('\0', start);
+            const qsizetype length = end < 0 ? packets.size() - start : end + 1 - start;
+            m_socket->sendBinaryMessage(packets.sliced(start, length));
+            start += length;
+        }
+        m_socket->flush();
+    });
 }
 
 qint64 WebSocketLink::bytesToWrite() const
@@ -123,5 +184,5 @@ void WebSocketLink::abort()
 void WebSocketLink::closeAfter(const QByteArray &farewell)
 {
     write(farewell);
-    m_socket->close();
+    own([this] { m_socket->close(); });
 }

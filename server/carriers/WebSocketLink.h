@@ -4,6 +4,8 @@
 #include "server/carriers/Link.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <memory>
 
@@ -23,8 +25,14 @@ public:
     static constexpr qint64 MaxUnread = 64 * 1024;
     static constexpr int PingIntervalMs = 30'000;
     static constexpr int PongTimeoutMs = 60'000;
+    // Unsent bytes, the pongs Qt writes by itself included, past which a peer
+    // that does not read is closed, as a TCP client is.
+    static constexpr qint64 MaxUnsent = 1 << 20;
 
-    explicit WebSocketLink(std::unique_ptr<QWebSocket> socket, QObject *parent = nullptr);
+    // `transport` is the socket the WebSocket runs on, when known: what it
+    // holds unsent and how much of it the peer's pings caused are watched.
+    explicit WebSocketLink(std::unique_ptr<QWebSocket> socket, QTcpSocket *transport = nullptr,
+                           QObject *parent = nullptr);
     ~WebSocketLink() override;
 
     QHostAddress peerAddress() const override;
@@ -45,10 +53,26 @@ private:
     void take(const QByteArray &message);
     void refuse(const QString &why);
     void ping();
+    // After Qt has answered what came in: the pongs it wrote spend the
+    // peer's budget, and a peer that does not read is closed.
+    void checkAnswers();
+    void pongCame();
+    // Everything queued on the transport so far, written out or not.
+    qint64 queued() const;
+    // Runs one of our own writes, counting what it queued as ours.
+    template <typename Write> void own(Write write);
 
     std::unique_ptr<QWebSocket> m_socket;
     QByteArray m_unread;
     QTimer m_pinger;
     QElapsedTimer m_sincePong;
+    QPointer<QTcpSocket> m_transport;
+    // Of the bytes queued on the transport: written out so far, queued by
+    // our own writes, and answers of Qt's already paid for. The rest are
+    // answers not paid for yet.
+    qint64 m_written = 0;
+    qint64 m_own = 0;
+    qint64 m_paid = 0;
+    bool m_pingOwed = false; // a pong is due for our own ping, and free
     bool m_closed = false;
 };

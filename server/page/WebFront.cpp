@@ -347,15 +347,16 @@ void WebFront::upgraded()
         if (!socket)
             continue;
         // The HTTP connection it was counts no more: it is a participant now.
+        QTcpSocket *transport = nullptr;
         for (auto &[key, connection] : m_connections) {
             if (connection.upgrading && connection.socket &&
                 connection.socket->peerPort() == socket->peerPort() &&
                 connection.socket->peerAddress() == socket->peerAddress()) {
-                connection.socket->setReadBufferSize(0);
+                transport = connection.socket;
                 forget(key);
                 break;
             }
         }
-        m_stage.adopt(new WebSocketLink(std::move(socket)));
+        m_stage.adopt(new WebSocketLink(std::move(socket), transport));
     }
 }

@@ -9,6 +9,15 @@ AddressGroup::AddressGroup(const ServerSettings &s, qint64 nowNs)
       requests(RequestRate, RequestBurst, nowNs)
 {}
 
+bool AddressGroup::spendNow(qint64 nowNs, int count, qint64 size)
+{
+    if (packets.nsUntil(nowNs, count) > 0 || bytes.nsUntil(nowNs, double(size)) > 0)
+        return false;
+    packets.tryTake(nowNs, count);
+    bytes.tryTake(nowNs, double(size));
+    return true;
+}
+
 qint64 AddressGroup::spend(qint64 nowNs, qsizetype size, bool join)
 {
     const double amount = double(size);

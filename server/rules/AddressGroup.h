@@ -21,6 +21,10 @@ public:
     // returns 0, or returns how many nanoseconds it must wait and pays
     // nothing.
     qint64 spend(qint64 nowNs, qsizetype bytes, bool join);
+    // Pays `packets` packets and `bytes` bytes at once if the budgets hold
+    // that much; pays nothing and says false if not. For traffic that
+    // cannot wait, such as the answers to a peer's pings.
+    bool spendNow(qint64 nowNs, int packets, qint64 bytes);
     // Whether it holds a connection of any kind.
     bool isOpen() const { return connections > 0 || pageConnections > 0; }
 

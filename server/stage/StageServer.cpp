@@ -136,6 +136,9 @@ void StageServer::adopt(Link *link)
     ++group->unjoined;
     raw->serial = ++m_serial;
     m_waiting.add(raw->serial, waitingWide, waitingGroup);
+    link->setSpend([this, group](int packets, qint64 bytes) {
+        return group->spendNow(m_groups.nowNs(), packets, bytes);
+    });
     connect(&raw->resume, &QTimer::timeout, this, [this, raw] { readFrom(raw); });
     connect(&raw->deadline, &QTimer::timeout, this, [this, raw] {
         if (raw->phase() == Phase::Waiting)

@@ -3,6 +3,7 @@
 #include "StagePeer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpSocket>
 #include <QTest>
 #include <QWebSocket>
@@ -80,6 +81,27 @@ class TestWeb : public QObject
         if (!origin.isEmpty())
             text += "Origin: " + origin + end;
         return text + end;
+    }
+
+    // A WebSocket to the stage on a plain socket, for frames no browser sends.
+    static bool handshake(QTcpSocket &socket, quint16 port)
+    {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(3000))
+            return false;
+        socket.write(upgrade("/stage", "127.0.0.1:" + QByteArray::number(port), {}));
+        return readReply(socket, true).status == 101;
+    }
+    static qint64 rssKiB(qint64 pid)
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').first().toLongLong();
+        }
+        return -1;
     }
 
     // A WebSocket to the stage, opened with this Origin (none when empty).
@@ -321,6 +343,78 @@ private slots:
         const Reply named = request(server.webPort(), upgrade("/stage", "stage.example.net" + port,
                                                               "http://stage.example.net" + port));
         QCOMPARE(named.status, 101);
+    }
+
+    // Every byte a peer makes the server write is paid for: a flood of pings
+    // spends the group's budget and ends the connection, joined or not, and
+    // the server's memory stays where it was.
+    // A client's frame: masked, as a client must send it.
+    static QByteArray maskedFrame(quint8 opcode, const QByteArray &payload)
+    {
+        const char mask[4] = {1, 2, 3, 4};
+        QByteArray frame;
+        frame += char(0x80 | opcode);
+        frame += char(0x80 | payload.size()); // under 126 bytes here
+        frame += QByteArray(mask, 4);
+        for (qsizetype i = 0; i < payload.size(); ++i)
+            frame += char(payload[i] ^ mask[i % 4]);
+        return frame;
+    }
+
+    // Every byte a peer makes the server write is paid for: a flood of pings
+    // spends the group's budget and ends the connection, joined or not; and
+    // without budgets, what it leaves unread is bounded as for TCP.
+    void aPingFloodIsPaidFor_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("join");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("within the budgets")
+            << QStringList() << false << "sent pings over its budget";
+        QTest::newRow("joined") << QStringList() << true << "sent pings over its budget";
+        QTest::newRow("without budgets") << QStringList{"--rate", "0", "--byte-rate", "0"} << false
+                                         << "more than 1048576 bytes unsent";
+    }
+    void aPingFloodIsPaidFor()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, join);
+        QFETCH(QString, why);
+        ServerProcess server;
+        QVERIFY(server.start(options));
+        QTRY_VERIFY(rssKiB(server.pid()) > 0);
+        const qint64 idle = rssKiB(server.pid());
+        QTcpSocket socket;
+        QVERIFY(handshake(socket, server.webPort()));
+        if (join) {
+            socket.write(maskedFrame(0x2, QByteArray("\x0A"
+                                                     "Flood\0",
+                                                     7)));
+            QTRY_VERIFY(server.log().contains(u"join ws"));
+        }
+        // Pings as long as they may be, never reading the pongs: what the
+        // kernel has for this socket stays there.
+        socket.setReadBufferSize(1);
+        QByteArray pings;
+        for (int i = 0; i < 1024; ++i)
+            pings += maskedFrame(0x9, QByteArray(125, 'p'));
+        QElapsedTimer clock;
+        clock.start();
+        qint64 peak = idle;
+        while (socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < 20000) {
+            if (socket.bytesToWrite() < 4 << 20)
+                socket.write(pings);
+            socket.waitForBytesWritten(5);
+            peak = std::max(peak, rssKiB(server.pid()));
+        }
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY2(server.log().contains(why), qPrintable(server.log()));
+#ifndef __SANITIZE_ADDRESS__ // the sanitizer keeps freed memory for a while on purpose
+        QVERIFY2(peak < idle + 64 * 1024, QByteArray::number(peak - idle) + " KiB over idle");
+#endif
+        // The stage goes on for everyone else, the flooder's place free again.
+        StagePeer desk(server.port());
+        QCOMPARE(desk.join("Desk"), 0);
     }
 
     void aBrowserIsAClientLikeAnyOther()
