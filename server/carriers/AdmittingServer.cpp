@@ -27,10 +27,32 @@ int systemBacklog()
 AdmittingServer::AdmittingServer(QObject *parent) : QTcpServer(parent)
 {
     setListenBacklogSize(systemBacklog());
+    // Out of descriptors, Qt stops accepting for good; retrying at once
+    // would spin. Rest a moment, meanwhile the kernel queues newcomers.
+    connect(this, &QTcpServer::acceptError, this, &AdmittingServer::pauseForResources);
+    m_resume.setSingleShot(true);
+    connect(&m_resume, &QTimer::timeout, this, [this] { resumeAccepting(); });
+}
+
+void AdmittingServer::pauseForResources(QAbstractSocket::SocketError error)
+{
+    pauseAccepting();
+    if (!m_paused && m_notice)
+        m_notice(QStringLiteral("port %1: cannot accept connections (%2), trying again every "
+                                "%3 ms")
+                     .arg(serverPort())
+                     .arg(error == QAbstractSocket::SocketResourceError
+                              ? QStringLiteral("out of descriptors or memory")
+                              : errorString())
+                     .arg(ResourcePauseMs));
+    m_paused = true;
+    m_resume.start(ResourcePauseMs);
 }
 
 void AdmittingServer::incomingConnection(qintptr descriptor)
 {
+    if (std::exchange(m_paused, false) && m_notice)
+        m_notice(QStringLiteral("port %1: accepting connections again").arg(serverPort()));
     if (m_admit) {
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;

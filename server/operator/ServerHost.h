@@ -34,6 +34,7 @@ private:
 
     const ServerOptions m_options;
     Log m_log;
+    const int m_descriptors;
     StageServer m_stage;
     std::optional<WebFront> m_web;
     std::optional<Reloader> m_reloader;

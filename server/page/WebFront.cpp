@@ -102,8 +102,10 @@ WebFront::WebFront(StageServer &stage, QObject *parent)
 
     auto *listener = new AdmittingServer(this);
     // A group at its bound is turned away before Qt makes a socket of it.
-    listener->setAdmit(
-        [this](const QHostAddress &peer) { return hasRoomFor(peer) && m_stage.admit(peer); });
+    listener->setAdmit([this](const QHostAddress &peer) {
+        return hasRoomFor(peer) && m_stage.admit(peer) && makeRoomFor(peer);
+    });
+    listener->setNotice([this](const QString &line) { m_stage.log(line); });
     listener->setPrepare([this](QTcpSocket *socket) { prepare(socket); });
     m_listener = listener;
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebFront::upgraded);
@@ -164,6 +166,7 @@ void WebFront::prepare(QTcpSocket *socket)
     forget(socket); // a socket gone without a word left its entry behind
     Connection &connection = m_connections[socket];
     connection.socket = socket;
+    connection.serial = ++m_serial;
     connection.group = groups.groupFor(PeerAddress::from(socket->peerAddress()));
     groups.opened(*connection.group, true);
     connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
@@ -207,6 +210,32 @@ void WebFront::expire(QTcpSocket *socket)
     if (QTcpSocket *alive = found->second.socket)
         alive->abort();
     forget(socket);
+}
+
+bool WebFront::makeRoomFor(const QHostAddress &peer)
+{
+    if (std::ssize(m_connections) < m_maxConnections)
+        return true;
+    // Full: the oldest connection of the group that holds the most goes,
+    // when that is more than the newcomer's group would hold.
+    const AddressGroup *own = m_stage.groups().find(PeerAddress::from(peer));
+    const int ownCount = (own ? own->pageConnections : 0) + 1;
+    QTcpSocket *oldest = nullptr;
+    const Connection *chosen = nullptr;
+    for (const auto &[socket, connection] : m_connections) {
+        const int count = connection.group->pageConnections;
+        if (count <= ownCount || !connection.socket)
+            continue;
+        if (!chosen || count > chosen->group->pageConnections ||
+            (count == chosen->group->pageConnections && connection.serial < chosen->serial)) {
+            chosen = &connection;
+            oldest = socket;
+        }
+    }
+    if (!chosen)
+        return false;
+    expire(oldest);
+    return true;
 }
 
 bool WebFront::hasRoomFor(const QHostAddress &peer) const

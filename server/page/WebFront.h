@@ -42,6 +42,9 @@ public:
     bool isTls() const;
     quint16 port() const;
     QString errorString() const;
+    // HTTP connections at once, from every group together; past it, a
+    // newcomer takes the place of the oldest of the group that holds the most.
+    void setMaxConnections(int count) { m_maxConnections = count; }
     // How long a connection may take to send a whole request, and an upgrade
     // to become a WebSocket.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
@@ -79,10 +82,12 @@ private:
         std::unique_ptr<QTimer> deadline; // a whole request, or a whole upgrade, in time
         qint64 requestBytes = 0;          // of the request being read
         bool upgrading = false;           // let through to the WebSocket handshake
+        quint64 serial = 0;               // the order they came in
     };
 
     void prepare(QTcpSocket *socket);
     bool hasRoomFor(const QHostAddress &peer) const;
+    bool makeRoomFor(const QHostAddress &peer);
     void forget(QTcpSocket *socket);
     void expire(QTcpSocket *socket);
     void answer(const QHttpServerRequest &request, QTcpSocket *socket, int status,
@@ -95,5 +100,7 @@ private:
     QHash<QString, File> m_files;
     std::unordered_map<QTcpSocket *, Connection> m_connections;
     QSet<QString> m_hostNames;
+    int m_maxConnections = 4096;
+    quint64 m_serial = 0;
     int m_requestTimeoutMs = DefaultRequestTimeoutMs;
 };

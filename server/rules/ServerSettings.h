@@ -29,4 +29,9 @@ struct ServerSettings
     bool notices = true;
     // How often refused connections and log lines left out are summed up.
     int summaryIntervalMs = 10'000;
+    // Connections that have not joined, waiting at once, and HTTP
+    // connections to the page at once; the operator sizes both from the
+    // descriptors the process may open.
+    int waitingPlaces = 32;
+    int pageConnections = 4096;
 };

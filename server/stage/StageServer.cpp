@@ -25,6 +25,7 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings),
       m_groups(settings, [this] { return m_clock.nsecsElapsed(); }),
       m_log(m_groups, settings.summaryIntervalMs), m_farewells([this] { return nowMs(); }),
+      m_waiting(std::clamp(settings.waitingPlaces, 1, MaxUnjoined)),
       m_notices(
           settings.notices, [this] { return nowMs(); },
           [this](const QByteArray &notice, const std::optional<QByteArray> &notTo) {
@@ -37,6 +38,7 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
     m_groups.setOwnAddresses(PeerAddress::ownAddresses());
     for (AdmittingServer *server : {&m_server, &m_tlsServer}) {
         server->setAdmit([this](const QHostAddress &peer) { return admit(peer); });
+        server->setNotice([this](const QString &line) { m_log.always(line); });
         connect(server, &QTcpServer::newConnection, this,
                 [this, server] { takeConnections(*server); });
     }

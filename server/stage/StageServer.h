@@ -36,7 +36,8 @@ class StageServer : public QObject
     Q_OBJECT
 public:
     static constexpr int MaxClients = 10;
-    // Connections that have not joined, shared fairly by their address groups.
+    // Connections that have not joined, shared fairly by their address
+    // groups: at most this many, fewer when the settings say so.
     static constexpr int MaxUnjoined = 32;
     static constexpr int MaxUnjoinedPerGroup = 2;
     static constexpr qsizetype MaxPacket = 4096;
@@ -132,6 +133,7 @@ private:
     AddressGroups m_groups;
     StageLog m_log;
     Farewells m_farewells;
+    WaitingPool m_waiting;
     StageNotices m_notices;
     LookAlike m_lookAlike;
     BanList m_bans;
@@ -139,7 +141,6 @@ private:
     AdmittingServer m_tlsServer;
     std::vector<std::unique_ptr<Client>> m_clients;
     std::array<Client *, MaxClients> m_numbers{};
-    WaitingPool m_waiting{MaxUnjoined};
     quint64 m_serial = 0;
     bool m_leaveQueued = false;
     bool m_purgeQueued = false;

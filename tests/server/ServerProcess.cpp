@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
+#include <sys/resource.h>
 #include <unistd.h>
 
 ServerProcess::ServerProcess() = default;
@@ -16,8 +17,16 @@ ServerProcess::~ServerProcess()
 
 bool ServerProcess::start(const QStringList &options, int stderrFd)
 {
+    const int limit = m_descriptorLimit;
+    m_process.setChildProcessModifier([stderrFd, limit] {
+        if (stderrFd >= 0)
+            ::dup2(stderrFd, 2);
+        if (limit > 0) {
+            const rlimit both{rlim_t(limit), rlim_t(limit)};
+            ::setrlimit(RLIMIT_NOFILE, &both);
+        }
+    });
     if (stderrFd >= 0) {
-        m_process.setChildProcessModifier([stderrFd] { ::dup2(stderrFd, 2); });
         m_process.setStandardErrorFile(QProcess::nullDevice());
     } else {
         // A file: a pipe nobody drains would fill up.

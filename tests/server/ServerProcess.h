@@ -15,6 +15,9 @@ public:
     // Starts it with these options besides the address and port; its log
     // goes to a file, unless `stderrFd` names a descriptor to give it.
     bool start(const QStringList &options = {}, int stderrFd = -1);
+    // Starts it under this limit of open descriptors, soft and hard, as
+    // `prlimit --nofile=N:N` would; before start().
+    void setDescriptorLimit(int limit) { m_descriptorLimit = limit; }
     void kill();
     // Waits for it to end; -1 if it does not.
     int exitCode();
@@ -35,4 +38,5 @@ private:
     quint16 m_port = 0;
     quint16 m_webPort = 0;
     quint16 m_tlsPort = 0;
+    int m_descriptorLimit = 0;
 };

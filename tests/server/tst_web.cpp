@@ -9,6 +9,7 @@
 #include <QWebSocket>
 #include <map>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 // The page and its WebSocket against the real server binary: what is served
@@ -91,17 +92,6 @@ class TestWeb : public QObject
             return false;
         socket.write(upgrade("/stage", "127.0.0.1:" + QByteArray::number(port), {}));
         return readReply(socket, true).status == 101;
-    }
-    static qint64 rssKiB(qint64 pid)
-    {
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').first().toLongLong();
-        }
-        return -1;
     }
 
     // A WebSocket to the stage, opened with this Origin (none when empty).
@@ -382,8 +372,8 @@ private slots:
         QFETCH(QString, why);
         ServerProcess server;
         QVERIFY(server.start(options));
-        QTRY_VERIFY(rssKiB(server.pid()) > 0);
-        const qint64 idle = rssKiB(server.pid());
+        QTRY_VERIFY(server.residentKiB() > 0);
+        const qint64 idle = server.residentKiB();
         QTcpSocket socket;
         QVERIFY(handshake(socket, server.webPort()));
         if (join) {
@@ -405,7 +395,7 @@ private slots:
             if (socket.bytesToWrite() < 4 << 20)
                 socket.write(pings);
             socket.waitForBytesWritten(5);
-            peak = std::max(peak, rssKiB(server.pid()));
+            peak = std::max(peak, server.residentKiB());
         }
         QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
         QTRY_VERIFY2(server.log().contains(why), qPrintable(server.log()));
@@ -415,6 +405,50 @@ private slots:
         // The stage goes on for everyone else, the flooder's place free again.
         StagePeer desk(server.port());
         QCOMPARE(desk.join("Desk"), 0);
+    }
+
+    // Descriptors are a budget: under a limit of 256, with 300 connections
+    // to the page held open from many addresses, a TCP and a WebSocket
+    // newcomer still join, and the server does not spin.
+    void descriptorsAreABudget()
+    {
+        ServerProcess server;
+        server.setDescriptorLimit(256);
+        QVERIFY(server.start());
+        QVERIFY(server.log().contains(u"up to 256 descriptors"));
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < 300; ++i) {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->bind(QHostAddress(QStringLiteral("127.0.2.%1").arg(i / 10 + 1)));
+            socket->connectToHost(QHostAddress::LocalHost, server.webPort());
+            socket->waitForConnected(3000);
+            held.push_back(std::move(socket));
+        }
+        QTest::qWait(500);
+        const auto cpuTicks = [&] {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(server.pid()));
+            stat.open(QIODevice::ReadOnly);
+            const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+            return fields.value(12).toLongLong() + fields.value(13).toLongLong();
+        };
+        const qint64 before = cpuTicks();
+        QElapsedTimer clock;
+        clock.start();
+        StagePeer desk(server.port(), QHostAddress(QStringLiteral("127.0.9.1")));
+        QCOMPARE(desk.join("Desk"), 0);
+        const auto page =
+            openStage(server.webPort(), "http://127.0.0.1:" + QByteArray::number(server.webPort()));
+        QCOMPARE(page->state(), QAbstractSocket::ConnectedState);
+        QList<QByteArray> got;
+        connect(page.get(), &QWebSocket::binaryMessageReceived, this,
+                [&](const QByteArray &message) { got.append(message); });
+        page->sendBinaryMessage(QByteArray("\x0AWeb\0", 5));
+        QTRY_VERIFY(!got.isEmpty());
+        QCOMPARE(got.first(), QByteArray("ClientNumber1"));
+        QTest::qWait(1000);
+        const double cpuPercent = 100.0 * double(cpuTicks() - before) /
+                                  double(sysconf(_SC_CLK_TCK)) / (clock.elapsed() / 1000.0);
+        QVERIFY2(cpuPercent < 25, QByteArray::number(cpuPercent));
     }
 
     void aBrowserIsAClientLikeAnyOther()
