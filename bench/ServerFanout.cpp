@@ -5,6 +5,7 @@
 #include "Stats.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <poll.h>
 #include <sys/socket.h>
@@ -52,6 +53,23 @@ bool drain(std::vector<std::unique_ptr<RawClient>> &clients, const std::vector<p
 }
 
 using Clients = std::vector<std::unique_ptr<RawClient>>;
+
+// The upgrade request of a WebSocket to the stage, its lines ended by `end`.
+QByteArray upgradeRequest(std::uint16_t webPort, const QByteArray &end = "\r\n")
+{
+    return "GET /stage HTTP/1.1" + end + "Host: 127.0.0.1:" + QByteArray::number(webPort) + end +
+           "Upgrade: websocket" + end + "Connection: Upgrade" + end + "Sec-WebSocket-Version: 13" +
+           end + "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==" + end + end;
+}
+
+// Whether the server has closed the connection (what it sent is thrown away).
+bool closedByServer(RawClient &client)
+{
+    pollfd p{client.fd(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return false;
+    return !client.readPending();
+}
 
 // Connects and joins `count` clients; their numbers in `numbers`.
 bool joinAll(std::uint16_t port, int count, Clients &clients, std::vector<int> &numbers)
@@ -206,10 +224,121 @@ std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCoun
     return result;
 }
 
+namespace {
+
+// The attacks on the page's port, from their own loopback addresses, each
+// reconnecting whenever the server closes one of its connections.
+std::optional<FanoutResult> underPageAttack(std::uint16_t port, int clientCount, int stepsPerSecond,
+                                            double seconds, ServerFanout::Attack attack,
+                                            std::uint16_t webPort)
+{
+    Clients clients;
+    std::vector<int> numbers;
+    FanoutResult result;
+    if (!joinAll(port, clientCount, clients, numbers))
+        return std::nullopt;
+    std::atomic<bool> stop = false;
+    std::atomic<std::int64_t> attacks = 0;
+    const std::int64_t start = Stats::nowNs();
+    std::thread attacker([&] {
+        if (attack == ServerFanout::Attack::PingFlood) {
+            // Pings as long as they may be (125 bytes), masked as a client's
+            // must be: each makes the server write a pong as long.
+            QByteArray pings;
+            for (int i = 0; i < 256; ++i)
+                pings += QByteArray("\x89\xFD\x01\x02\x03\x04", 6) + QByteArray(125, 'p');
+            while (!stop) {
+                RawClient flooder;
+                if (!flooder.connectTo(webPort, 0x7F000002) ||
+                    !flooder.sendAll(upgradeRequest(webPort))) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    continue;
+                }
+                ++attacks;
+                while (!stop && flooder.sendSome(pings) >= 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+            return;
+        }
+        // 32 upgrades from 4 groups, each header ended by LF LF; once the
+        // server has taken the request, 256 KB that never end the header,
+        // then a trickle: about 15 KB/s in all.
+        std::vector<std::unique_ptr<RawClient>> trickles(32);
+        std::vector<bool> filled(trickles.size());
+        while (!stop) {
+            for (std::size_t i = 0; i < trickles.size(); ++i) {
+                auto &t = trickles[i];
+                if (t && !filled[i]) {
+                    filled[i] = t->sendSome(QByteArray(256 * 1024, 'a')) >= 0;
+                    continue;
+                }
+                if (t && t->sendSome(QByteArray(16, 'a')) >= 0 && !closedByServer(*t))
+                    continue;
+                t = std::make_unique<RawClient>();
+                filled[i] = false;
+                if (t->connectTo(webPort, 0x7F000002 + std::uint32_t(i % 4)) &&
+                    t->sendAll(upgradeRequest(webPort, "\n")))
+                    ++attacks;
+                else
+                    t.reset();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(33));
+        }
+    });
+    const bool measured =
+        measurePaced(clients, numbers, clientCount, stepsPerSecond, seconds, false, result);
+    stop = true;
+    attacker.join();
+    result.attacksPerSecond = double(attacks) / (double(Stats::nowNs() - start) / 1e9);
+    if (!measured)
+        return std::nullopt;
+    return result;
+}
+
+} // namespace
+
+double ServerFanout::newcomersUnderChurn(std::uint16_t port, int groups, int newcomers)
+{
+    std::atomic<bool> stop = false;
+    std::thread crowd([&] {
+        // Two silent connections an address, from 127.1.0.1 on.
+        std::vector<std::unique_ptr<RawClient>> held(std::size_t(2 * groups));
+        while (!stop) {
+            for (std::size_t i = 0; i < held.size() && !stop; ++i) {
+                auto &h = held[i];
+                if (h && !closedByServer(*h))
+                    continue;
+                h = std::make_unique<RawClient>();
+                if (!h->connectTo(port, 0x7F010001 + std::uint32_t(i / 2)))
+                    h.reset();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    // Give the crowd a moment to fill the waiting places.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    int joined = 0;
+    for (int n = 0; n < newcomers; ++n) {
+        RawClient newcomer;
+        if (!newcomer.connectTo(port, 0x7F020001 + std::uint32_t(n % 250)))
+            continue;
+        // A round trip on a real network before the join goes out.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 + (n * 37) % 200));
+        if (const auto number = newcomer.join("newcomer" + QByteArray::number(n));
+            number && *number >= 0)
+            ++joined;
+    }
+    stop = true;
+    crowd.join();
+    return double(joined) / newcomers;
+}
+
 std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int clientCount,
                                                       int stepsPerSecond, double seconds,
-                                                      Attack attack)
+                                                      Attack attack, std::uint16_t webPort)
 {
+    if (attack == Attack::PingFlood || attack == Attack::TricklingUpgrades)
+        return underPageAttack(port, clientCount, stepsPerSecond, seconds, attack, webPort);
     Clients clients;
     std::vector<int> numbers;
     FanoutResult result;

@@ -29,13 +29,21 @@ std::optional<FanoutResult> flooded(std::uint16_t port, int clients, int stepsPe
 enum class Attack
 {
     None,
-    JoinChurn,   // one address group connects, joins and closes as fast as it can
-    ConnectFlood // one address group connects and closes as fast as it can
+    JoinChurn,        // one address group connects, joins and closes as fast as it can
+    ConnectFlood,     // one address group connects and closes as fast as it can
+    PingFlood,        // a WebSocket on the page's port sends pings and never reads
+    TricklingUpgrades // 32 upgrades from 4 groups whose header never ends, a trickle each
 };
 
 // Relay latency for `clients` stepping at a steady rate while an attacker
 // works from another loopback address; nothing when a client was cut.
+// `webPort` is the page's, for the attacks on it.
 std::optional<FanoutResult> underAttack(std::uint16_t port, int clients, int stepsPerSecond,
-                                        double seconds, Attack attack);
+                                        double seconds, Attack attack, std::uint16_t webPort = 0);
+
+// The share of `newcomers` (from a /24 of their own, each joining 0.1 to 0.3 s
+// after it connected) that got a place while `groups` addresses of one /24
+// each keep two silent connections and reconnect whenever one is closed.
+double newcomersUnderChurn(std::uint16_t port, int groups, int newcomers);
 
 } // namespace ServerFanout

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
 #include <unistd.h>
@@ -49,11 +50,12 @@ public:
     bool start(const QString &path, const QStringList &options)
     {
         port = freePort();
+        webPort = freePort();
         process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
         process.setStandardErrorFile(QProcess::nullDevice());
         process.start(path, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
                                         QStringLiteral("--port"), QString::number(port),
-                                        QStringLiteral("--web-port"), QStringLiteral("0")} +
+                                        QStringLiteral("--web-port"), QString::number(webPort)} +
                                 options);
         if (!process.waitForStarted(5000))
             return false;
@@ -84,6 +86,7 @@ public:
     }
     QProcess process;
     quint16 port = 0;
+    quint16 webPort = 0;
 };
 
 // These measure the client and the relay itself, far above what a person
@@ -157,8 +160,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
         QStringLiteral(
-            "Run one part: idle, startup, step, server, flood, attack, hostile, burst or "
-            "apply."),
+            "Run one part: idle, startup, step, server, flood, attack, door, hostile, burst "
+            "or apply."),
         QStringLiteral("PART"));
     parser.addOption(secondsOption);
     parser.addOption(onlyOption);
@@ -302,6 +305,79 @@ int main(int argc, char *argv[])
                      fixed(after / 1024.0, 1),
                      fixed(before / 1024.0, 1) + QStringLiteral(" before"),
                      QStringLiteral("< 2 x before"), after < 2 * before});
+    }
+
+    if (wanted("door")) {
+        // The front door as a public stage runs it: every guard on, default budgets.
+        std::fprintf(stderr, "server relay under attacks on the page, the pool and the bans...\n");
+        constexpr double Seconds = 5.0;
+        using ServerFanout::Attack;
+        const auto ms = [](const std::optional<FanoutResult> &r) {
+            return r ? fixed(r->p50Us / 1000.0, 3) + u'/' + fixed(r->p99Us / 1000.0, 3)
+                     : QStringLiteral("cut");
+        };
+        const auto measure = [&](Attack attack, const QStringList &options = {},
+                                 qint64 *rssBefore = nullptr, qint64 *rssAfter = nullptr) {
+            ServerProcess stage;
+            if (!stage.start(parser.value(serverOption), options))
+                return std::optional<FanoutResult>();
+            if (rssBefore)
+                *rssBefore = residentKiB(stage.process.processId());
+            auto result =
+                ServerFanout::underAttack(stage.port, 9, 10, Seconds, attack, stage.webPort);
+            if (rssAfter)
+                *rssAfter = residentKiB(stage.process.processId());
+            return result;
+        };
+        qint64 idle = 0, flooded = 0;
+        const auto quiet = measure(Attack::None);
+        const auto pings = measure(Attack::PingFlood, {}, &idle, &flooded);
+        const auto trickles = measure(Attack::TricklingUpgrades);
+        const QString baseline = ms(quiet) + QStringLiteral(" (quiet)");
+        const double quietP99 = quiet ? quiet->p99Us : 0;
+        rows.append({QStringLiteral("server relay, 9 x 10 steps/s, a WebSocket ping flood, ms "
+                                    "p50/p99"),
+                     ms(pings), baseline, QStringLiteral("p99 <= 2 x quiet"),
+                     pings && quiet && pings->p99Us <= 2 * quietP99});
+        rows.append({QStringLiteral("server RSS after the ping flood, MiB"),
+                     fixed(flooded / 1024.0, 1), fixed(idle / 1024.0, 1) + QStringLiteral(" idle"),
+                     QStringLiteral("<= idle + 64"), flooded <= idle + 64 * 1024});
+        rows.append({QStringLiteral("server relay, 9 x 10 steps/s, 32 trickling upgrades, ms "
+                                    "p50/p99"),
+                     ms(trickles), baseline, QStringLiteral("p99 < 5, none cut"),
+                     trickles && trickles->p99Us < 5000});
+        for (const int groups : {16, 40, 200}) {
+            ServerProcess stage;
+            const double joined = stage.start(parser.value(serverOption), {})
+                                      ? ServerFanout::newcomersUnderChurn(stage.port, groups, 100)
+                                      : 0;
+            rows.append({QStringLiteral("newcomers joined while %1 groups churn the waiting "
+                                        "places, %")
+                             .arg(groups),
+                         fixed(100 * joined, 0), QString(), QStringLiteral(">= 99"),
+                         joined >= 0.99});
+        }
+        // A million bans: a million addresses, and prefixes of many lengths.
+        QTemporaryDir dir;
+        QFile bans(dir.filePath(QStringLiteral("bans")));
+        if (!bans.open(QIODevice::WriteOnly))
+            return 1;
+        QByteArray text;
+        for (int i = 0; i < 1'000'000; ++i)
+            text += "10." + QByteArray::number(i >> 16) + '.' + QByteArray::number((i >> 8) & 255) +
+                    '.' + QByteArray::number(i & 255) + '\n';
+        for (int bits = 8; bits <= 32; ++bits)
+            text += "11." + QByteArray::number(bits) + ".0.0/" + QByteArray::number(bits) + '\n';
+        bans.write(text);
+        bans.close();
+        const auto noList = measure(Attack::ConnectFlood);
+        const auto million =
+            measure(Attack::ConnectFlood, {QStringLiteral("--ban-file"), bans.fileName()});
+        rows.append({QStringLiteral("server relay, 9 x 10 steps/s, a connect flood, a million "
+                                    "bans, ms p50/p99"),
+                     ms(million), ms(noList) + QStringLiteral(" (no list)"),
+                     QStringLiteral("p99 <= 2 x no list"),
+                     million && noList && million->p99Us <= 2 * noList->p99Us});
     }
 
     if (wanted("hostile")) {
