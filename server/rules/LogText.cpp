@@ -26,4 +26,9 @@ QString escaped(QByteArrayView bytes, qsizetype max)
     return out;
 }
 
+QString quoted(QByteArrayView name)
+{
+    return u'"' + escaped(name) + u'"';
+}
+
 } // namespace LogText

@@ -11,5 +11,7 @@ namespace LogText {
 // the soft hyphen, the backslash and the quote escaped, and cut after `max`
 // characters, so that one line stays one event.
 QString escaped(QByteArrayView bytes, qsizetype max = 64);
+// A name as the log shows it: escaped, in quotes.
+QString quoted(QByteArrayView name);
 
 } // namespace LogText

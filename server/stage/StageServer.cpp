@@ -14,11 +14,6 @@ namespace {
 
 constexpr qint64 ReadChunk = 64 * 1024;
 
-QString quoted(const QByteArray &name)
-{
-    return u'"' + LogText::escaped(name) + u'"';
-}
-
 } // namespace
 
 StageServer::StageServer(const ServerSettings &settings, QObject *parent)
@@ -282,7 +277,7 @@ void StageServer::join(Client *client, const QByteArray &name)
     if (const auto refusal = joinRefusal(name, look)) {
         drop(client,
              QStringLiteral("refused name %1: %2")
-                 .arg(quoted(name), LogText::escaped(*refusal, 200)),
+                 .arg(LogText::quoted(name), LogText::escaped(*refusal, 200)),
              RelayRules::notice(*refusal));
         return;
     }
@@ -303,8 +298,10 @@ void StageServer::join(Client *client, const QByteArray &name)
             announceNewcomer(other);
     }
     m_notices.joined(name);
-    m_log.always(
-        QStringLiteral("join %1 as %2 %3").arg(client->peer).arg(number).arg(quoted(name)));
+    m_log.always(QStringLiteral("join %1 as %2 %3")
+                     .arg(client->peer)
+                     .arg(number)
+                     .arg(LogText::quoted(name)));
     send(client, Protocol::ClientNumber.toLatin1() + char('0' + number));
     client->release.start(NewcomerQuietMs);
 }
@@ -357,7 +354,7 @@ void StageServer::notRelayed(Client *client, const QByteArray &body)
             .arg(client->peer)
             .arg(client->number)
             .arg(client->notRelayed)
-            .arg(quoted(body)));
+            .arg(LogText::quoted(body)));
     client->notRelayed = 0;
     client->notRelayedLoggedMs = now;
 }
