@@ -226,11 +226,11 @@ std::optional<FanoutResult> ServerFanout::run(std::uint16_t port, int clientCoun
 
 namespace {
 
-// The attacks on the page's port, from their own loopback addresses, each
-// reconnecting whenever the server closes one of its connections.
-std::optional<FanoutResult> underPageAttack(std::uint16_t port, int clientCount, int stepsPerSecond,
-                                            double seconds, ServerFanout::Attack attack,
-                                            std::uint16_t webPort)
+// Relay latency for `clientCount` stepping at a steady rate while `attack`
+// runs in a thread of its own until told to stop, counting what it did.
+template <typename Attacker>
+std::optional<FanoutResult> measureWhile(std::uint16_t port, int clientCount, int stepsPerSecond,
+                                         double seconds, Attacker attack)
 {
     Clients clients;
     std::vector<int> numbers;
@@ -240,51 +240,7 @@ std::optional<FanoutResult> underPageAttack(std::uint16_t port, int clientCount,
     std::atomic<bool> stop = false;
     std::atomic<std::int64_t> attacks = 0;
     const std::int64_t start = Stats::nowNs();
-    std::thread attacker([&] {
-        if (attack == ServerFanout::Attack::PingFlood) {
-            // Pings as long as they may be (125 bytes), masked as a client's
-            // must be: each makes the server write a pong as long.
-            QByteArray pings;
-            for (int i = 0; i < 256; ++i)
-                pings += QByteArray("\x89\xFD\x01\x02\x03\x04", 6) + QByteArray(125, 'p');
-            while (!stop) {
-                RawClient flooder;
-                if (!flooder.connectTo(webPort, 0x7F000002) ||
-                    !flooder.sendAll(upgradeRequest(webPort))) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                    continue;
-                }
-                ++attacks;
-                while (!stop && flooder.sendSome(pings) >= 0)
-                    std::this_thread::sleep_for(std::chrono::microseconds(100));
-            }
-            return;
-        }
-        // 32 upgrades from 4 groups, each header ended by LF LF; once the
-        // server has taken the request, 256 KB that never end the header,
-        // then a trickle: about 15 KB/s in all.
-        std::vector<std::unique_ptr<RawClient>> trickles(32);
-        std::vector<bool> filled(trickles.size());
-        while (!stop) {
-            for (std::size_t i = 0; i < trickles.size(); ++i) {
-                auto &t = trickles[i];
-                if (t && !filled[i]) {
-                    filled[i] = t->sendSome(QByteArray(256 * 1024, 'a')) >= 0;
-                    continue;
-                }
-                if (t && t->sendSome(QByteArray(16, 'a')) >= 0 && !closedByServer(*t))
-                    continue;
-                t = std::make_unique<RawClient>();
-                filled[i] = false;
-                if (t->connectTo(webPort, 0x7F000002 + std::uint32_t(i % 4)) &&
-                    t->sendAll(upgradeRequest(webPort, "\n")))
-                    ++attacks;
-                else
-                    t.reset();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(33));
-        }
-    });
+    std::thread attacker([&] { attack(stop, attacks); });
     const bool measured =
         measurePaced(clients, numbers, clientCount, stepsPerSecond, seconds, false, result);
     stop = true;
@@ -293,6 +249,73 @@ std::optional<FanoutResult> underPageAttack(std::uint16_t port, int clientCount,
     if (!measured)
         return std::nullopt;
     return result;
+}
+
+// One address group that connects (and joins) and closes as fast as it can.
+void churn(std::uint16_t port, bool join, std::atomic<bool> &stop,
+           std::atomic<std::int64_t> &attacks)
+{
+    constexpr std::uint32_t From = 0x7F000002; // 127.0.0.2
+    for (int round = 0; !stop; ++round) {
+        RawClient client;
+        if (!client.connectTo(port, From))
+            continue;
+        if (join)
+            client.join("churn" + QByteArray::number(round));
+        ++attacks;
+        // Closed with a reset: no TIME_WAIT left to use up the ports.
+        const linger hard{1, 0};
+        ::setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+}
+
+// A WebSocket that sends pings and never reads, reconnecting when closed.
+void pingFlood(std::uint16_t webPort, std::atomic<bool> &stop, std::atomic<std::int64_t> &attacks)
+{
+    // Pings as long as they may be (125 bytes), masked as a client's must be:
+    // each makes the server write a pong as long.
+    QByteArray pings;
+    for (int i = 0; i < 256; ++i)
+        pings += QByteArray("\x89\xFD\x01\x02\x03\x04", 6) + QByteArray(125, 'p');
+    while (!stop) {
+        RawClient flooder;
+        if (!flooder.connectTo(webPort, 0x7F000002) || !flooder.sendAll(upgradeRequest(webPort))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        ++attacks;
+        while (!stop && flooder.sendSome(pings) >= 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+}
+
+// 32 upgrades from 4 groups, each header ended by LF LF; once the server has
+// taken the request, 256 KB that never end the header, then a trickle:
+// about 15 KB/s in all.
+void trickleUpgrades(std::uint16_t webPort, std::atomic<bool> &stop,
+                     std::atomic<std::int64_t> &attacks)
+{
+    std::vector<std::unique_ptr<RawClient>> trickles(32);
+    std::vector<bool> filled(trickles.size());
+    while (!stop) {
+        for (std::size_t i = 0; i < trickles.size(); ++i) {
+            auto &t = trickles[i];
+            if (t && !filled[i]) {
+                filled[i] = t->sendSome(QByteArray(256 * 1024, 'a')) >= 0;
+                continue;
+            }
+            if (t && t->sendSome(QByteArray(16, 'a')) >= 0 && !closedByServer(*t))
+                continue;
+            t = std::make_unique<RawClient>();
+            filled[i] = false;
+            if (t->connectTo(webPort, 0x7F000002 + std::uint32_t(i % 4)) &&
+                t->sendAll(upgradeRequest(webPort, "\n")))
+                ++attacks;
+            else
+                t.reset();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(33));
+    }
 }
 
 } // namespace
@@ -337,38 +360,18 @@ std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int cl
                                                       int stepsPerSecond, double seconds,
                                                       Attack attack, std::uint16_t webPort)
 {
-    if (attack == Attack::PingFlood || attack == Attack::TricklingUpgrades)
-        return underPageAttack(port, clientCount, stepsPerSecond, seconds, attack, webPort);
-    Clients clients;
-    std::vector<int> numbers;
-    FanoutResult result;
-    if (!joinAll(port, clientCount, clients, numbers))
-        return std::nullopt;
-    std::atomic<bool> stop = false;
-    std::atomic<std::int64_t> attacks = 0;
-    const std::int64_t start = Stats::nowNs();
-    std::thread attacker([&] {
-        constexpr std::uint32_t From = 0x7F000002; // 127.0.0.2
-        for (int round = 0; !stop; ++round) {
-            RawClient client;
-            if (!client.connectTo(port, From))
-                continue;
-            if (attack == Attack::JoinChurn)
-                client.join("churn" + QByteArray::number(round));
-            ++attacks;
-            // Closed with a reset: no TIME_WAIT left to use up the ports.
-            const linger hard{1, 0};
-            ::setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        }
-    });
-    if (attack == Attack::None)
-        stop = true;
-    const bool measured =
-        measurePaced(clients, numbers, clientCount, stepsPerSecond, seconds, false, result);
-    stop = true;
-    attacker.join();
-    result.attacksPerSecond = double(attacks) / (double(Stats::nowNs() - start) / 1e9);
-    if (!measured)
-        return std::nullopt;
-    return result;
+    return measureWhile(port, clientCount, stepsPerSecond, seconds,
+                        [&](std::atomic<bool> &stop, std::atomic<std::int64_t> &attacks) {
+                            switch (attack) {
+                            case Attack::None:
+                                return;
+                            case Attack::JoinChurn:
+                            case Attack::ConnectFlood:
+                                return churn(port, attack == Attack::JoinChurn, stop, attacks);
+                            case Attack::PingFlood:
+                                return pingFlood(webPort, stop, attacks);
+                            case Attack::TricklingUpgrades:
+                                return trickleUpgrades(webPort, stop, attacks);
+                            }
+                        });
 }

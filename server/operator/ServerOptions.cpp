@@ -46,9 +46,8 @@ QCommandLineOption valued(const char *name, const QString &help, const char *uni
     return QCommandLineOption(QString::fromLatin1(name), help, QString::fromLatin1(unit), value);
 }
 
-// Every budget belongs to the address group and is remembered for a minute
-// after its last connection closed.
-QCommandLineOption budget(const char *name, const QString &what, const char *unit, double value)
+// An option whose help ends with its default.
+QCommandLineOption defaulted(const char *name, const QString &what, const char *unit, double value)
 {
     return valued(name, what + QStringLiteral(" (default: %1).").arg(value), unit,
                   QString::number(value));
@@ -63,62 +62,56 @@ QList<QCommandLineOption> optionList(const ServerOptions &d)
                QStringLiteral("Address or host name to listen on (default: 127.0.0.1, this "
                               "machine only; 0.0.0.0 for every interface)."),
                "ADDRESS", QStringLiteral("127.0.0.1")),
-        valued("port", QStringLiteral("TCP port (default: %1).").arg(d.port), "PORT",
-               QString::number(d.port)),
-        valued("join-timeout",
-               QStringLiteral("Close a connection that has not joined within this many seconds "
-                              "(default: %1).")
-                   .arg(s.joinTimeoutMs / 1000),
-               "SECONDS", QString::number(s.joinTimeoutMs / 1000)),
-        valued("max-per-address",
-               QStringLiteral("Connections at a time from one address group (an IPv4 address "
-                              "or an IPv6 /64); 127.0.0.1 and ::1 are exempt; 0 for no limit "
-                              "(default: %1).")
-                   .arg(s.maxPerAddress),
-               "N", QString::number(s.maxPerAddress)),
-        budget("rate",
-               QStringLiteral("Packets a second an address group may send; what is over it is "
-                              "read later, nothing is dropped; 0 for no limit"),
-               "PACKETS", s.rate),
-        budget("burst", QStringLiteral("Packets a group may send at once before the rate applies"),
-               "PACKETS", s.burst),
-        budget("byte-rate",
-               QStringLiteral("Bytes a second an address group may send; 0 for no limit"), "BYTES",
-               s.byteRate),
-        budget("byte-burst",
-               QStringLiteral("Bytes a group may send at once before the byte rate applies"),
-               "BYTES", s.byteBurst),
-        budget("join-rate",
-               QStringLiteral("Joins a second an address group may make; a join over it "
-                              "waits; 0 for no limit"),
-               "JOINS", s.joinRate),
-        budget("join-burst",
-               QStringLiteral("Joins a group may make at once before the join rate applies"),
-               "JOINS", s.joinBurst),
-        budget("connect-rate",
-               QStringLiteral("Connections a second an address group may open; the rest "
-                              "are closed at once; 0 for no limit"),
-               "CONNECTS", s.connectRate),
-        budget("connect-burst",
-               QStringLiteral("Connections a group may open at once before the connect rate "
-                              "applies"),
-               "CONNECTS", s.connectBurst),
-        valued("log-summary",
-               QStringLiteral("Sum up refused connections and log lines left out every this "
-                              "many seconds; the log takes at most 50 lines a second "
-                              "(default: %1).")
-                   .arg(s.summaryIntervalMs / 1000),
-               "SECONDS", QString::number(s.summaryIntervalMs / 1000)),
-        valued("web-port",
-               QStringLiteral("TCP port of the page that joins the stage from a browser, on "
-                              "the same address; 0 picks a free one (default: %1).")
-                   .arg(d.webPort),
-               "PORT", QString::number(d.webPort)),
-        valued("request-timeout",
-               QStringLiteral("Close a connection to the page that has not sent a whole "
-                              "request within this many seconds (default: %1).")
-                   .arg(d.requestTimeoutMs / 1000),
-               "SECONDS", QString::number(d.requestTimeoutMs / 1000)),
+        defaulted("port", QStringLiteral("TCP port"), "PORT", d.port),
+        defaulted("join-timeout",
+                  QStringLiteral("Close a connection that has not joined within this many "
+                                 "seconds"),
+                  "SECONDS", s.joinTimeoutMs / 1000),
+        defaulted("max-per-address",
+                  QStringLiteral("Connections at a time from one address group (an IPv4 "
+                                 "address or an IPv6 /64); 127.0.0.1 and ::1 are exempt; 0 for "
+                                 "no limit"),
+                  "N", s.maxPerAddress),
+        defaulted("rate",
+                  QStringLiteral("Packets a second an address group may send; what is over it is "
+                                 "read later, nothing is dropped; 0 for no limit"),
+                  "PACKETS", s.rate),
+        defaulted("burst",
+                  QStringLiteral("Packets a group may send at once before the rate applies"),
+                  "PACKETS", s.burst),
+        defaulted("byte-rate",
+                  QStringLiteral("Bytes a second an address group may send; 0 for no limit"),
+                  "BYTES", s.byteRate),
+        defaulted("byte-burst",
+                  QStringLiteral("Bytes a group may send at once before the byte rate applies"),
+                  "BYTES", s.byteBurst),
+        defaulted("join-rate",
+                  QStringLiteral("Joins a second an address group may make; a join over it "
+                                 "waits; 0 for no limit"),
+                  "JOINS", s.joinRate),
+        defaulted("join-burst",
+                  QStringLiteral("Joins a group may make at once before the join rate applies"),
+                  "JOINS", s.joinBurst),
+        defaulted("connect-rate",
+                  QStringLiteral("Connections a second an address group may open; the rest "
+                                 "are closed at once; 0 for no limit"),
+                  "CONNECTS", s.connectRate),
+        defaulted("connect-burst",
+                  QStringLiteral("Connections a group may open at once before the connect rate "
+                                 "applies"),
+                  "CONNECTS", s.connectBurst),
+        defaulted("log-summary",
+                  QStringLiteral("Sum up refused connections and log lines left out every this "
+                                 "many seconds; the log takes at most 50 lines a second"),
+                  "SECONDS", s.summaryIntervalMs / 1000),
+        defaulted("web-port",
+                  QStringLiteral("TCP port of the page that joins the stage from a browser, on "
+                                 "the same address; 0 picks a free one"),
+                  "PORT", d.webPort),
+        defaulted("request-timeout",
+                  QStringLiteral("Close a connection to the page that has not sent a whole "
+                                 "request within this many seconds"),
+                  "SECONDS", d.requestTimeoutMs / 1000),
         valued("web-host",
                QStringLiteral("A name the page answers to, as in its address: the public name "
                               "of a server behind a name. The listen address, this machine's "
@@ -136,11 +129,9 @@ QList<QCommandLineOption> optionList(const ServerOptions &d)
                               "served inside TLS and the page over HTTPS. Read again on SIGHUP."),
                "FILE", {}),
         valued("tls-key", QStringLiteral("The certificate's private key, in PEM."), "FILE", {}),
-        valued("tls-port",
-               QStringLiteral("TCP port of the stage inside TLS; 0 picks a free one "
-                              "(default: %1).")
-                   .arg(d.tlsPort),
-               "PORT", QString::number(d.tlsPort)),
+        defaulted("tls-port",
+                  QStringLiteral("TCP port of the stage inside TLS; 0 picks a free one"), "PORT",
+                  d.tlsPort),
         QCommandLineOption(QStringLiteral("tls-only"),
                            QStringLiteral("Close the plain stage port: only clients that "
                                           "encrypt may join.")),
