@@ -114,7 +114,8 @@ void WebSocketLink::pongCame()
         return;
     if (!spend(1, 0)) {
         emit failed(Failure::Misbehaved, QStringLiteral("sent pongs over its budget"));
-        abort();
+        // Not from inside Qt's own reading, which goes on after this returns.
+        QMetaObject::invokeMethod(this, &WebSocketLink::abort, Qt::QueuedConnection);
     }
 }
 

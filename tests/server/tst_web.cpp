@@ -372,17 +372,21 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<bool>("join");
         QTest::addColumn<QString>("why");
+        QTest::addColumn<int>("opcode");
         QTest::newRow("within the budgets")
-            << QStringList() << false << "sent pings over its budget";
-        QTest::newRow("joined") << QStringList() << true << "sent pings over its budget";
+            << QStringList() << false << "sent pings over its budget" << 0x9;
+        QTest::newRow("joined") << QStringList() << true << "sent pings over its budget" << 0x9;
         QTest::newRow("without budgets") << QStringList{"--rate", "0", "--byte-rate", "0"} << false
-                                         << "more than 1048576 bytes unsent";
+                                         << "more than 1048576 bytes unsent" << 0x9;
+        QTest::newRow("pongs nobody asked for")
+            << QStringList() << false << "sent pongs over its budget" << 0xA;
     }
     void aPingFloodIsPaidFor()
     {
         QFETCH(QStringList, options);
         QFETCH(bool, join);
         QFETCH(QString, why);
+        QFETCH(int, opcode);
         ServerProcess server;
         QVERIFY(server.start(options));
         QTRY_VERIFY(server.residentKiB() > 0);
@@ -400,7 +404,7 @@ private slots:
         socket.setReadBufferSize(1);
         QByteArray pings;
         for (int i = 0; i < 1024; ++i)
-            pings += maskedFrame(0x9, QByteArray(125, 'p'));
+            pings += maskedFrame(quint8(opcode), QByteArray(125, 'p'));
         QElapsedTimer clock;
         clock.start();
         qint64 peak = idle;
