@@ -30,6 +30,13 @@ bool StageClient::mayMove(Phase from, Phase to)
     return false;
 }
 
+void StageClient::stopTimers()
+{
+    for (QTimer *timer : {&resume, &deadline, &newUserDue})
+        timer->stop();
+    release.stop();
+}
+
 void StageClient::moveTo(Phase to)
 {
     Q_ASSERT(mayMove(m_phase, to));

@@ -44,6 +44,8 @@ public:
 
     Phase phase() const { return m_phase; }
     void moveTo(Phase to);
+    // Once it is gone, none of its timers may fire.
+    void stopTimers();
     bool isGone() const { return m_phase == Phase::Gone; }
     // Whether it is sent what the stage says: neither leaving nor gone.
     bool isListening() const { return m_phase == Phase::Waiting || m_phase == Phase::OnStage; }

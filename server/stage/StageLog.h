@@ -3,11 +3,13 @@
 
 #include "server/rules/TokenBucket.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <QTimer>
 #include <functional>
 
 class AddressGroups;
+class StageClient;
 
 // The stage's log. What peers cause goes through a budget of lines a second,
 // so that no crowd can flood the log; what is left out is counted. Every so
@@ -17,6 +19,10 @@ class StageLog
 {
 public:
     static constexpr double LinesPerSecond = 50;
+    // How often failed TLS handshakes from one address group are logged.
+    static constexpr qint64 HandshakeFailureLogIntervalMs = 10'000;
+    // How often one client's packets that are not relayed are logged.
+    static constexpr qint64 NotRelayedLogIntervalMs = 10'000;
 
     using Sink = std::function<void(const QString &line)>;
 
@@ -28,6 +34,14 @@ public:
     void budgeted(const QString &line);
     // A line the stage itself decided to write, as joins and leaves are.
     void always(const QString &line) { m_sink(line); }
+
+    // A packet of the client's that is not one of its own: counted, and
+    // logged with an example once in a while.
+    void notRelayed(StageClient &client, QByteArrayView body, qint64 nowMs);
+    // A joined client left its place.
+    void left(const StageClient &client, const QString &why);
+    // A client that never joined went; failed TLS handshakes sparingly.
+    void dropped(const StageClient &client, const QString &why, qint64 nowMs);
 
 private:
     void summarize();

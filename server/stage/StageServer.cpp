@@ -47,30 +47,6 @@ StageServer::~StageServer()
     }
 }
 
-bool StageServer::listen(const QHostAddress &address, quint16 port)
-{
-    return m_server.listen(address, port);
-}
-
-bool StageServer::listenTls(const QHostAddress &address, quint16 port,
-                            const QSslConfiguration &configuration)
-{
-    m_tlsServer.setTls(configuration);
-    return m_tlsServer.listen(address, port);
-}
-
-int StageServer::connectionCount() const
-{
-    return int(std::count_if(m_clients.begin(), m_clients.end(),
-                             [](const auto &client) { return !client->isGone(); }));
-}
-
-int StageServer::joinedCount() const
-{
-    return int(std::count_if(m_numbers.begin(), m_numbers.end(),
-                             [](const Client *client) { return client != nullptr; }));
-}
-
 bool StageServer::admit(const QHostAddress &peer)
 {
     const IpAddress address = PeerAddress::from(peer);
@@ -249,7 +225,7 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
         send(client, RelayRules::notice(verdict.reason));
         break;
     case RelayRules::Verdict::NotOwn:
-        notRelayed(client, body);
+        m_log.notRelayed(*client, body, nowMs());
         break;
     }
 }
@@ -343,22 +319,6 @@ void StageServer::sendNewUser(Client *to)
     send(to, Protocol::NewUser.toLatin1() + '\0');
 }
 
-void StageServer::notRelayed(Client *client, const QByteArray &body)
-{
-    ++client->notRelayed;
-    const qint64 now = nowMs();
-    if (client->notRelayedLoggedMs >= 0 &&
-        now - client->notRelayedLoggedMs < NotRelayedLogIntervalMs)
-        return;
-    log(QStringLiteral("not relayed from %1 number %2: %3 packet(s) not its own, such as %4")
-            .arg(client->peer)
-            .arg(client->number)
-            .arg(client->notRelayed)
-            .arg(LogText::quoted(body)));
-    client->notRelayed = 0;
-    client->notRelayedLoggedMs = now;
-}
-
 void StageServer::relay(const QByteArray &packet)
 {
     for (Client *client : m_numbers) {
@@ -418,32 +378,12 @@ void StageServer::vacate(Client *client, const QString &why, bool removed)
         return;
     m_numbers[client->number] = nullptr;
     client->newUserDue.stop();
-    const QString unrelayed =
-        client->notRelayed > 0
-            ? QStringLiteral(" (%1 more packet(s) not relayed)").arg(client->notRelayed)
-            : QString();
-    m_log.always(QStringLiteral("leave %1 number %2: %3%4")
-                     .arg(client->peer)
-                     .arg(client->number)
-                     .arg(why, unrelayed));
+    m_log.left(*client, why);
     if (!removed)
         m_notices.left(client->name);
     else
         relay(RelayRules::notice(RelayRules::noticeName(client->name) +
                                  " was removed from the stage"));
-}
-
-void StageServer::logDrop(Client *client, const QString &why)
-{
-    AddressGroup &group = *client->group;
-    if (client->failure != Link::Failure::HandshakeFailed) {
-        log(QStringLiteral("leave %1: %2").arg(client->peer, why));
-    } else if (group.handshakeFailureLoggedMs < 0 ||
-               nowMs() - group.handshakeFailureLoggedMs >= HandshakeFailureLogIntervalMs) {
-        // A scanner tries every port: one line a group every 10 s is enough.
-        group.handshakeFailureLoggedMs = nowMs();
-        log(QStringLiteral("leave %1: %2").arg(client->peer, why));
-    }
 }
 
 void StageServer::drop(Client *client, const QString &why, const QByteArray &farewell, bool removed)
@@ -453,7 +393,7 @@ void StageServer::drop(Client *client, const QString &why, const QByteArray &far
     if (client->hasJoined())
         vacate(client, why, removed);
     else
-        logDrop(client, why);
+        m_log.dropped(*client, why, nowMs());
     if (!client->hasJoined()) {
         --client->group->unjoined;
         m_waiting.remove(client->serial);
@@ -461,9 +401,7 @@ void StageServer::drop(Client *client, const QString &why, const QByteArray &far
     client->moveTo(Phase::Gone);
     m_groups.closed(*client->group, false);
     client->link->disconnect(this);
-    for (QTimer *timer : {&client->resume, &client->deadline, &client->newUserDue})
-        timer->stop();
-    client->release.stop();
+    client->stopTimers();
     if (farewell.isEmpty() || !client->link->isOpen()) {
         client->link->abort();
         client->link->deleteLater();

@@ -17,6 +17,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <memory>
@@ -47,18 +48,21 @@ public:
     static constexpr int NewcomerQuietMs = 250;
     // A client gets at most one "NewUser" in this time; later ones merge.
     static constexpr qint64 NewUserGapMs = 500;
-    // How often failed TLS handshakes from one address group are logged.
-    static constexpr qint64 HandshakeFailureLogIntervalMs = 10'000;
-    // How often one client's packets that are not relayed are logged.
-    static constexpr qint64 NotRelayedLogIntervalMs = 10'000;
 
     explicit StageServer(const ServerSettings &settings = {}, QObject *parent = nullptr);
     ~StageServer() override;
 
-    bool listen(const QHostAddress &address, quint16 port);
+    bool listen(const QHostAddress &address, quint16 port)
+    {
+        return m_server.listen(address, port);
+    }
     // The stage inside TLS, on a port of its own, with the same places and rules.
     bool listenTls(const QHostAddress &address, quint16 port,
-                   const QSslConfiguration &configuration);
+                   const QSslConfiguration &configuration)
+    {
+        m_tlsServer.setTls(configuration);
+        return m_tlsServer.listen(address, port);
+    }
     // A new certificate for new connections; those open keep theirs.
     void setTls(const QSslConfiguration &configuration) { m_tlsServer.setTls(configuration); }
     quint16 tlsPort() const { return m_tlsServer.serverPort(); }
@@ -71,8 +75,16 @@ public:
     void adopt(Link *link);
     quint16 port() const { return m_server.serverPort(); }
     QString errorString() const { return m_server.errorString(); }
-    int connectionCount() const;
-    int joinedCount() const;
+    int connectionCount() const
+    {
+        return int(std::count_if(m_clients.begin(), m_clients.end(),
+                                 [](const auto &client) { return !client->isGone(); }));
+    }
+    int joinedCount() const
+    {
+        return int(std::count_if(m_numbers.begin(), m_numbers.end(),
+                                 [](const Client *client) { return client != nullptr; }));
+    }
     // The form in which names count as the same, for every list of names.
     const LookAlike &lookAlike() const { return m_lookAlike; }
     // The address groups of the stage and of every door to it.
@@ -99,7 +111,6 @@ private:
     void handlePacket(Client *client, const QByteArray &packet);
     void join(Client *client, const QByteArray &name);
     std::optional<QByteArray> joinRefusal(const QByteArray &name, const QString &look) const;
-    void notRelayed(Client *client, const QByteArray &body);
     void relay(const QByteArray &packet);
     void send(Client *client, const QByteArray &bytes);
     void announceNewcomer(Client *to);
@@ -115,7 +126,6 @@ private:
     // Ends the connection; with a farewell, the client is sent it first.
     void drop(Client *client, const QString &why, const QByteArray &farewell = {},
               bool removed = false);
-    void logDrop(Client *client, const QString &why);
     // Makes room in the waiting pool for a newcomer; false when it is to be
     // turned away instead.
     bool makeRoomToWait(const QString &wide, const QString &group);
