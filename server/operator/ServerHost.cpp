@@ -23,7 +23,7 @@ QString cannotListen(const QHostAddress &address, quint16 port, const QString &e
 
 ServerHost::ServerHost(const ServerOptions &options, Log log)
     : m_options(options), m_log(std::move(log)), m_descriptors(Descriptors::raiseSoftLimit()),
-      m_stage(Descriptors::sizedFor(options.settings, m_descriptors))
+      m_settings(Descriptors::sizedFor(options.settings, m_descriptors)), m_stage(m_settings)
 {
     m_stage.setLog(m_log);
 }
@@ -66,11 +66,10 @@ std::optional<int> ServerHost::start(QString *why)
         if (const auto failed = serveThePage(tls ? &*tls : nullptr, why))
             return failed;
     }
-    const ServerSettings sized = Descriptors::sizedFor(m_options.settings, m_descriptors);
     m_log(QStringLiteral("up to %1 descriptors: %2 waiting places, %3 connections to the page")
               .arg(m_descriptors)
-              .arg(sized.waitingPlaces)
-              .arg(m_options.web ? sized.pageConnections : 0));
+              .arg(m_settings.waitingPlaces)
+              .arg(m_options.web ? m_settings.pageConnections : 0));
     if (!address.isLoopback())
         m_log(QStringLiteral("warning: listening on %1, which other machines can reach")
                   .arg(address.toString()));
@@ -84,8 +83,7 @@ std::optional<int> ServerHost::serveThePage(const QSslConfiguration *tls, QStrin
     const QHostAddress &address = m_options.address;
     m_web.emplace(m_stage);
     m_web->setRequestTimeout(m_options.requestTimeoutMs);
-    m_web->setMaxConnections(
-        Descriptors::sizedFor(m_options.settings, m_descriptors).pageConnections);
+    m_web->setMaxConnections(m_settings.pageConnections);
     m_web->setHostNames(pageNames());
     if (tls)
         m_web->setTls(*tls);

@@ -35,6 +35,7 @@ private:
     const ServerOptions m_options;
     Log m_log;
     const int m_descriptors;
+    const ServerSettings m_settings; // the options' settings, sized to the descriptors
     StageServer m_stage;
     std::optional<WebFront> m_web;
     std::optional<Reloader> m_reloader;
