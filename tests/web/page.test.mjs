@@ -182,6 +182,12 @@ test('the connection lost, and joined again once the server is back', async () =
     for (const other of pages) await other.close();
     const page = await newPage();
     await join(page, 'Flo');
+    // The own avatar stands once the server echoes its presence; its picture
+    // is the last thing the page asks for.
+    await waitFor(async () => page.evaluate(() => {
+        const own = [...document.querySelectorAll('img.avatar')].find((img) => /^Gimbo /.test(img.alt));
+        return own !== undefined && !own.hidden && own.complete && own.naturalWidth > 0;
+    }), 'Flo to stand on the stage');
     await page.waitForLoadState('networkidle');
     const ports = { stage: server.port, web: Number(new URL(server.url).port) };
     await server.stop();
