@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "net/ReceivedStream.h"
 
+#include "net/Protocol.h"
 #include "net/ReceivedText.h"
 
 void ReceivedStream::feed(QStringView read, const std::function<void(QStringView)> &take)
@@ -25,6 +26,13 @@ void ReceivedStream::feed(QStringView read, const std::function<void(QStringView
     while (const qsizetype length = ReceivedText::numberLength(tail)) {
         take(tail.first(length));
         tail = tail.mid(length);
+    }
+    // A whole packet that a server may send without its terminator: held
+    // back, it would wait for a 0x00 that may never come and swallow the
+    // next packet.
+    if (tail == Protocol::NewUser) {
+        take(tail);
+        tail = {};
     }
     if (tail.size() > MaxCarried)
         m_skipping = true;

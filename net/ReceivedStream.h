@@ -8,8 +8,9 @@
 // boundaries: on a real network one packet can come in two reads and one
 // read can end inside a packet. What follows the last 0x00 of a read waits
 // for the next read, up to the largest packet there is; a longer run is
-// dropped and the stream picks up again after its next 0x00. A client number
-// needs no terminator: it is complete once its digits are in.
+// dropped and the stream picks up again after its next 0x00. A tail that is
+// a whole packet by itself needs no terminator: a client number once its
+// digits are in, and exactly "NewUser".
 class ReceivedStream
 {
 public:

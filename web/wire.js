@@ -174,6 +174,11 @@ export class ReceivedStream {
         if (last >= 0) forEachPiece(read.slice(0, last), take);
         for (let length; (length = numberLength(tail)) > 0; tail = tail.slice(length))
             take(tail.slice(0, length));
+        // A whole packet that a server may send without its terminator.
+        if (tail === NewUser) {
+            take(tail);
+            tail = '';
+        }
         if (tail.length > ReceivedStream.MaxCarried) this.skipping = true;
         else this.carried = tail;
     }
