@@ -17,10 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
         if (end < 0)
             end = input.size();
         framer.append(input.sliced(start, end - start));
-        while (const auto packet = framer.next()) {
-            if (packet->size() > Bound || packet->contains('\0'))
+        while (const auto frame = framer.next()) {
+            const QByteArray &packet = frame->packet;
+            if (packet.size() > Bound || packet.contains('\0') ||
+                (frame->overlong > 0 && (frame->overlong <= Bound || !packet.isEmpty())))
                 std::abort();
-            taken += packet->size() + 1;
+            taken += frame->size() + 1;
         }
         if (framer.buffered() > qsizetype(size) || taken > qsizetype(size))
             std::abort();

@@ -4,8 +4,10 @@
 import { Session, displayText } from './session.js';
 import { ImageCount, TwipsPerPixel, bySprite } from './stage.js';
 
-// The stage's inner area and its fixed pictures, in twips.
-const StageSize = { width: 2535, height: 1455 };
+// The stage as it shows, in twips: on the desktop the walking buttons cover
+// its last 15 twips, so it ends where the right post does. Its fixed
+// pictures, in twips.
+const StageSize = { width: 2520, height: 1455 };
 const Fixed = {
     background: { left: 0, top: -240, width: 2505, height: 1770 },
     ground: { left: 0, top: 1080, width: 5790, height: 360 },
@@ -91,6 +93,13 @@ function renderImage(index) {
         if (element) element.hidden = true;
         return;
     }
+    const sprite = row.right.name === state.sprite ? row.right : row.left;
+    // One who left is stepped wholly off the stage, and is not there any more.
+    const width = sprite.width * TwipsPerPixel;
+    if (state.left + width <= 0 || state.left >= StageSize.width) {
+        if (element) element.hidden = true;
+        return;
+    }
     if (!element) {
         element = document.createElement('img');
         element.className = 'avatar';
@@ -98,7 +107,6 @@ function renderImage(index) {
         images[index] = element;
         ui.scene.append(element);
     }
-    const sprite = row.right.name === state.sprite ? row.right : row.left;
     const key = `${state.sprite} ${state.left} ${state.top} ${scale}`;
     if (element.dataset.key === key && !element.hidden) return;
     element.dataset.key = key;
@@ -111,7 +119,7 @@ function renderImage(index) {
     element.dataset.left = String(state.left); // in twips, for whoever looks closer
     place(element, {
         left: state.left, top: state.top,
-        width: sprite.width * TwipsPerPixel, height: sprite.height * TwipsPerPixel,
+        width, height: sprite.height * TwipsPerPixel,
     });
 }
 

@@ -3,6 +3,12 @@
 
 #include <QWebSocket>
 
+namespace {
+
+constexpr qint64 ReadBatch = 16 * 1024;
+
+} // namespace
+
 WebSocketLink::WebSocketLink(std::unique_ptr<QWebSocket> socket, QTcpSocket *transport,
                              QObject *parent)
     : Link(parent), m_socket(std::move(socket)), m_transport(transport)
@@ -11,7 +17,7 @@ WebSocketLink::WebSocketLink(std::unique_ptr<QWebSocket> socket, QTcpSocket *tra
         // Qt reads and answers what came in at most this much at a time: a
         // flood of pings is taken a bounded batch after another, each batch
         // checked below before the next.
-        m_transport->setReadBufferSize(4 * qint64(MaxMessage));
+        m_transport->setReadBufferSize(ReadBatch);
         // Queued, so that it runs after Qt has read and answered what came.
         connect(m_transport, &QTcpSocket::readyRead, this, &WebSocketLink::checkAnswers,
                 Qt::QueuedConnection);

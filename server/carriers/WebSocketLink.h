@@ -19,10 +19,12 @@ class WebSocketLink : public Link
 {
     Q_OBJECT
 public:
-    static constexpr quint64 MaxMessage = 4096;
+    // As long as a packet may run before the stage closes the stream: a
+    // longer line is skipped with a word to its sender, as from a desktop.
+    static constexpr quint64 MaxMessage = 64 * 1024;
     // Packets over its budget wait here, as a TCP client's wait in the
     // kernel; a browser that sends this much more than it may is closed.
-    static constexpr qint64 MaxUnread = 64 * 1024;
+    static constexpr qint64 MaxUnread = 2 * MaxMessage;
     static constexpr int PingIntervalMs = 30'000;
     static constexpr int PongTimeoutMs = 60'000;
     // Unsent bytes, the pongs Qt writes by itself included, past which a peer

@@ -100,6 +100,11 @@ QList<QCommandLineOption> optionList(const ServerOptions &d)
                   QStringLiteral("Connections a group may open at once before the connect rate "
                                  "applies"),
                   "CONNECTS", s.connectBurst),
+        defaulted("newcomer-quiet",
+                  QStringLiteral("Send a newcomer nothing else for this many milliseconds after "
+                                 "its client number, which has no terminator, so that it "
+                                 "arrives alone; raise it for clients on slow or lossy links"),
+                  "MS", s.newcomerQuietMs),
         defaulted("log-summary",
                   QStringLiteral("Sum up refused connections and log lines left out every this "
                                  "many seconds; the log takes at most 50 lines a second"),
@@ -201,6 +206,7 @@ void readSettings(Reader &r, ServerSettings &s)
     s.joinBurst = double(r.count("join-burst", 1, 1'000'000'000));
     s.connectRate = r.decimal("connect-rate", 0, 1e9);
     s.connectBurst = double(r.count("connect-burst", 1, 1'000'000'000));
+    s.newcomerQuietMs = int(r.count("newcomer-quiet", 2, 10'000));
     s.summaryIntervalMs = int(r.decimal("log-summary", 0.1, 86400) * 1000);
     s.notices = !r.isSet("no-notices");
 }

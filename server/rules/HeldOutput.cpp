@@ -1,30 +1,60 @@
 // SPDX-License-Identifier: MIT
 #include "server/rules/HeldOutput.h"
 
+namespace {
+
+// The sender's number of a relayed Action packet; -1 for any other packet.
+int senderOf(const QByteArray &packet)
+{
+    if (!packet.startsWith("Action") || packet.size() < 8 || packet[6] < '0' || packet[6] > '9')
+        return -1;
+    return packet[6] - '0';
+}
+
+} // namespace
+
 void HeldOutput::add(const QByteArray &packet)
 {
-    auto &queue = packet.startsWith("Action") ? m_actions : m_others;
-    queue.push_back({m_next++, packet});
+    const int sender = senderOf(packet);
+    if (sender < 0) {
+        m_others.push_back({m_next++, packet});
+    } else {
+        const bool move = packet.sliced(7).startsWith("Go");
+        std::erase_if(m_actions, [&](const Entry &held) {
+            const bool superseded = held.sender == sender && (move || !held.move);
+            if (superseded)
+                m_bytes -= held.bytes.size();
+            return superseded;
+        });
+        m_actions.push_back({m_next++, packet, sender, move});
+    }
     m_bytes += packet.size();
     while (m_bytes > MaxBytes) {
-        auto &oldest = m_actions.empty() ? m_others : m_actions;
-        m_bytes -= oldest.front().bytes.size();
-        oldest.pop_front();
+        auto drop = [this](auto &queue) {
+            m_bytes -= queue.front().bytes.size();
+            queue.pop_front();
+        };
+        if (!m_others.empty())
+            drop(m_others);
+        else
+            drop(m_actions);
     }
 }
 
-QByteArray HeldOutput::take()
+QByteArray HeldOutput::takeFirst()
 {
+    if (isEmpty())
+        return {};
+    const bool action = m_others.empty() ||
+                        (!m_actions.empty() && m_actions.front().order < m_others.front().order);
     QByteArray out;
-    out.reserve(m_bytes);
-    auto a = m_actions.begin();
-    auto o = m_others.begin();
-    while (a != m_actions.end() || o != m_others.end()) {
-        const bool action = o == m_others.end() || (a != m_actions.end() && a->order < o->order);
-        out += action ? (a++)->bytes : (o++)->bytes;
+    if (action) {
+        out = std::move(m_actions.front().bytes);
+        m_actions.pop_front();
+    } else {
+        out = std::move(m_others.front().bytes);
+        m_others.pop_front();
     }
-    m_actions.clear();
-    m_others.clear();
-    m_bytes = 0;
+    m_bytes -= out.size();
     return out;
 }

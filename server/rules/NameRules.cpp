@@ -24,4 +24,23 @@ std::optional<QByteArray> refusal(QByteArrayView name, const LookAlike &lookAlik
     return std::nullopt;
 }
 
+QByteArray shownName(QByteArrayView name, const std::function<bool(QByteArrayView)> &taken)
+{
+    if (!taken(name))
+        return name.toByteArray();
+    QByteArrayView base = name;
+    while (base.endsWith(' '))
+        base.chop(1);
+    // Each number tried is taken by at most one other name on a stage of ten.
+    for (int number = 2;; ++number) {
+        const QByteArray suffix = QByteArray::number(number);
+        QByteArrayView cut = base.first(std::min(base.size(), MaxLength - suffix.size() - 1));
+        while (cut.endsWith(' '))
+            cut.chop(1);
+        const QByteArray shown = cut.isEmpty() ? suffix : cut.toByteArray() + ' ' + suffix;
+        if (!taken(shown))
+            return shown;
+    }
+}
+
 } // namespace NameRules

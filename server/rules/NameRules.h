@@ -3,6 +3,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class LookAlike;
@@ -18,5 +19,11 @@ inline constexpr qsizetype MaxLength = 32;
 // for a notice; nothing when it can. A name may be empty. `lookAlike` tells
 // whether it would pose as the stage's own notices.
 std::optional<QByteArray> refusal(QByteArrayView name, const LookAlike &lookAlike);
+
+// The name the stage shows a joiner under: its own when `taken` says no one
+// on the stage looks like it; otherwise the name without trailing blanks, a
+// blank and the lowest number from 2 that `taken` lets through, the name cut
+// so that the whole fits MaxLength ("Gimbo 2"; an empty name gives "2").
+QByteArray shownName(QByteArrayView name, const std::function<bool(QByteArrayView)> &taken);
 
 } // namespace NameRules

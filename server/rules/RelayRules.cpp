@@ -65,8 +65,6 @@ bool isActionShape(QByteArrayView body, int number)
 // Why a chat text of the sender's own could pass for something else.
 std::optional<QByteArray> chatRefusal(QByteArrayView text)
 {
-    if (text.size() > MaxChatText)
-        return "Not sent: a line holds at most " + QByteArray::number(MaxChatText) + " characters";
     if (std::any_of(text.begin(), text.end(), isLineBreak))
         return QByteArray("Not sent: a line cannot hold a line break");
     if (text.contains("] - "))
@@ -84,17 +82,57 @@ std::optional<QByteArray> chatRefusal(QByteArrayView text)
 
 } // namespace
 
-Verdict judge(QByteArrayView body, int number, QByteArrayView name)
+Verdict judge(QByteArrayView body, int number, QByteArrayView name, QByteArrayView shownName)
 {
     if (body.startsWith("Action"))
         return {isActionShape(body, number) ? Verdict::Relay : Verdict::NotOwn, {}};
+    auto text = chatText(body, name);
+    if (!text && !shownName.isNull())
+        text = chatText(body, shownName);
+    if (!text)
+        return {};
+    for (const QByteArrayView piece : chatPieces(*text)) {
+        if (auto why = chatRefusal(piece))
+            return {Verdict::Refused, *why};
+    }
+    return {Verdict::Relay, {}};
+}
+
+std::optional<QByteArrayView> chatText(QByteArrayView body, QByteArrayView name)
+{
     const qsizetype prefix = 1 + name.size() + 4;
     if (body.size() < prefix + 2 || body[0] != '[' || body.sliced(1, name.size()) != name ||
         body.sliced(1 + name.size(), 4) != QByteArrayView("] - ") || !body.endsWith("\r\n"))
-        return {};
-    if (auto why = chatRefusal(body.sliced(prefix, body.size() - prefix - 2)))
-        return {Verdict::Refused, *why};
-    return {Verdict::Relay, {}};
+        return std::nullopt;
+    return body.sliced(prefix, body.size() - prefix - 2);
+}
+
+QList<QByteArrayView> chatPieces(QByteArrayView text)
+{
+    QList<QByteArrayView> pieces;
+    while (text.size() > MaxChatText) {
+        // The blank the cut falls on goes with it; the line break stands for it.
+        const qsizetype blank = text.first(MaxChatText + 1).lastIndexOf(' ');
+        const qsizetype length = blank > 0 ? blank : MaxChatText;
+        pieces.append(text.first(length));
+        text = text.sliced(blank > 0 ? blank + 1 : length);
+    }
+    if (!text.isEmpty() || pieces.isEmpty())
+        pieces.append(text);
+    return pieces;
+}
+
+QByteArray chatLine(QByteArrayView name, QByteArrayView text)
+{
+    QByteArray line;
+    line.reserve(name.size() + text.size() + 8);
+    line += '[';
+    line += name;
+    line += "] - ";
+    line += text;
+    line += "\r\n";
+    line += '\0';
+    return line;
 }
 
 bool isPresenceAnswer(QByteArrayView body)
@@ -103,17 +141,23 @@ bool isPresenceAnswer(QByteArrayView body)
            (body.sliced(7).startsWith("StLeft") || body.sliced(7).startsWith("StRight"));
 }
 
+QByteArray wireCodeOf(QByteArrayView action)
+{
+    const QByteArrayView command = action.sliced(7);
+    const qsizetype length = command.startsWith("GoRight") || command.startsWith("StRight") ? 7 : 6;
+    return command.sliced(length, 5).toByteArray();
+}
+
+QByteArray offStageStep(int number, QByteArrayView code)
+{
+    const QByteArray shown =
+        code.isEmpty() ? Roster::rows()[Roster::DefaultRow].code.toLatin1() : code.toByteArray();
+    return "Action" + QByteArray::number(number) + "GoLeft" + shown + "X-999Y480Z" + '\0';
+}
+
 QByteArray notice(QByteArrayView text)
 {
-    QByteArray line;
-    line.reserve(text.size() + 16);
-    line += '[';
-    line += NoticeSender;
-    line += "] - ";
-    line += text;
-    line += "\r\n";
-    line += '\0';
-    return line;
+    return chatLine(NoticeSender, text);
 }
 
 QByteArray noticeName(QByteArrayView name)

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <optional>
 
 // What the server relays and what it says itself. Everything here works on
 // the raw bytes of the wire (Windows-1252), without the leading marker.
@@ -29,15 +31,33 @@ struct Verdict
 
 // A packet is relayed only in the exact shapes the sender's own client
 // sends: a step or presence answer under its own number with a known avatar
-// and whole-number positions, or a chat line under its own name whose text
-// is one line that nothing can cut into a second packet or a second speaker.
-Verdict judge(QByteArrayView body, int number, QByteArrayView name);
+// and whole-number positions, or a chat line under its own name (the name it
+// joined with, or the one the stage shows) whose text is one line that
+// nothing can cut into a second packet or a second speaker. A long text
+// travels in pieces (chatPieces), and each piece is held to these rules.
+Verdict judge(QByteArrayView body, int number, QByteArrayView name, QByteArrayView shownName = {});
 inline bool isOwnPacket(QByteArrayView body, int number, QByteArrayView name)
 {
     return judge(body, number, name).kind == Verdict::Relay;
 }
+// The text of a chat line "[name] - text" CR LF; nothing when the body is
+// not a chat line under that name.
+std::optional<QByteArrayView> chatText(QByteArrayView body, QByteArrayView name);
+// A chat text as it travels: pieces of at most MaxChatText bytes, each cut
+// at the last blank before the bound where there is one (the blank itself
+// dropped), that together carry every word in order.
+QList<QByteArrayView> chatPieces(QByteArrayView text);
+// "[name] - text" CR LF 0x00.
+QByteArray chatLine(QByteArrayView name, QByteArrayView text);
 // A presence answer: what every client sends once for each newcomer.
 bool isPresenceAnswer(QByteArrayView body);
+
+// The wire code an Action packet that passed judge() carries.
+QByteArray wireCodeOf(QByteArrayView action);
+// The step that takes a leaver's image wholly off the stage at every
+// client: a left step from -999 ends at -1049 twips, further left than any
+// avatar is wide. `code` is the leaver's own wire code, when known.
+QByteArray offStageStep(int number, QByteArrayView code = {});
 
 // A notice as a chat line from the server, terminated: "[Quandrel] - text" CR LF 0x00.
 QByteArray notice(QByteArrayView text);

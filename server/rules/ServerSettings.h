@@ -27,6 +27,11 @@ struct ServerSettings
     double connectBurst = 10;
     // Join and leave notices in the transcript.
     bool notices = true;
+    // A newcomer is sent nothing else for this long after its client number,
+    // which has no terminator, so that the number arrives alone even at a
+    // client that takes each read as one packet. Slow or lossy links may
+    // want more.
+    int newcomerQuietMs = 50;
     // How often refused connections and log lines left out are summed up.
     int summaryIntervalMs = 10'000;
     // Connections that have not joined, waiting at once, and HTTP

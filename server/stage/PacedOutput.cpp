@@ -1,34 +1,57 @@
 // SPDX-License-Identifier: MIT
-#include "server/stage/NewcomerRelease.h"
+#include "server/stage/PacedOutput.h"
 
-NewcomerRelease::NewcomerRelease()
+PacedOutput::PacedOutput()
 {
-    m_end.setSingleShot(true);
-    m_end.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_end, &QTimer::timeout, &m_end, [this] { release(); });
+    m_next.setSingleShot(true);
+    m_next.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_next, &QTimer::timeout, &m_next, [this] { writeNext(); });
 }
 
-void NewcomerRelease::start(int quietMs)
+void PacedOutput::send(const QByteArray &packet)
 {
-    m_quiet = true;
-    m_end.start(quietMs);
+    if (m_stopped)
+        return;
+    if (!m_paced) {
+        m_write(packet);
+        return;
+    }
+    m_held.add(packet);
+    if (!m_alone && m_held.count() > MaxPaced)
+        writeAll();
 }
 
-void NewcomerRelease::stop()
+void PacedOutput::sendAlone(const QByteArray &packet, int quietMs)
 {
-    m_end.stop();
+    send(packet);
+    if (m_stopped || m_paced)
+        return; // held: the pace keeps it apart from what follows
+    m_paced = m_alone = true;
+    m_next.start(quietMs);
 }
 
-bool NewcomerRelease::hold(const QByteArray &bytes)
+void PacedOutput::stop()
 {
-    if (m_quiet)
-        m_held.add(bytes);
-    return m_quiet;
+    m_next.stop();
+    m_stopped = true;
 }
 
-void NewcomerRelease::release()
+void PacedOutput::writeNext()
 {
-    m_quiet = false;
-    if (m_held.size() > 0)
-        m_write(m_held.take());
+    m_alone = false;
+    if (m_held.isEmpty()) {
+        m_paced = false;
+        return;
+    }
+    // Started first: the write may end the client, which stops this timer.
+    m_next.start(GapMs);
+    m_write(m_held.takeFirst());
+}
+
+void PacedOutput::writeAll()
+{
+    m_next.stop();
+    m_paced = false;
+    while (!m_held.isEmpty() && !m_stopped)
+        m_write(m_held.takeFirst());
 }

@@ -7,28 +7,44 @@
 #include <QTimer>
 #include <functional>
 
-// A newcomer's quiet time: its client number has no terminator, so for a
-// while it is sent nothing else, and what the stage says meanwhile is held
-// (within HeldOutput's bound) and released when the time is up.
-class NewcomerRelease
+// Everything a client is sent, one packet a write. A client that takes each
+// read as one packet needs some packets to reach it alone: its client
+// number, which has no terminator, and "NewUser", which it answers. After
+// such a packet nothing is written for a while; what the stage says
+// meanwhile is held (see HeldOutput) and then written with GapMs between
+// packets until nothing is held. Where the stage says more than that pace
+// carries, the rest goes at once, so that nothing waits long and a client
+// that does not read is still found out.
+class PacedOutput
 {
 public:
-    using Write = std::function<void(const QByteArray &bytes)>;
+    using Write = std::function<void(const QByteArray &packet)>;
+    static constexpr int GapMs = 2;
+    // Packets held at most while they go out paced: 100 ms of them.
+    static constexpr qsizetype MaxPaced = 50;
 
-    NewcomerRelease();
-    // How the newcomer is sent what was held, once the quiet time is over.
+    PacedOutput();
     void setWrite(Write write) { m_write = std::move(write); }
 
-    void start(int quietMs);
+    // Written now, or held while the output is paced.
+    void send(const QByteArray &packet);
+    // Nothing else reaches the client for `quietMs` after this packet,
+    // however much is held meanwhile (within HeldOutput's bound).
+    void sendAlone(const QByteArray &packet, int quietMs);
+    // The next packet follows this one GapMs later at the soonest.
+    void sendThenGap(const QByteArray &packet) { sendAlone(packet, GapMs); }
+    // No more writes: the client is gone.
     void stop();
-    // Keeps `bytes` for later when quiet, and says whether it did.
-    bool hold(const QByteArray &bytes);
+    qsizetype heldBytes() const { return m_held.size(); }
 
 private:
-    void release();
+    void writeNext();
+    void writeAll();
 
     Write m_write;
     HeldOutput m_held;
-    QTimer m_end;
-    bool m_quiet = false;
+    QTimer m_next;
+    bool m_paced = false;
+    bool m_alone = false; // the packet before must still be alone
+    bool m_stopped = false;
 };

@@ -34,7 +34,7 @@ void StageClient::stopTimers()
 {
     for (QTimer *timer : {&resume, &deadline, &newUserDue})
         timer->stop();
-    release.stop();
+    output.stop();
 }
 
 void StageClient::moveTo(Phase to)

@@ -4,7 +4,7 @@
 #include "net/PacketFramer.h"
 #include "server/carriers/Link.h"
 #include "server/rules/AddressGroup.h"
-#include "server/stage/NewcomerRelease.h"
+#include "server/stage/PacedOutput.h"
 
 #include <QByteArray>
 #include <QString>
@@ -58,15 +58,17 @@ public:
     const std::shared_ptr<AddressGroup> group;
     const QString peer; // as the log names it
     PacketFramer framer;
-    std::optional<QByteArray> waiting; // framed, waiting for its budget
-    QTimer resume;                     // reads on when the budget has refilled
-    QTimer deadline;                   // ends a connection that does not join
-    QTimer newUserDue;                 // sends a "NewUser" merged with others
-    NewcomerRelease release;
+    std::optional<PacketFramer::Frame> waiting; // framed, waiting for its budget
+    QTimer resume;                              // reads on when the budget has refilled
+    QTimer deadline;                            // ends a connection that does not join
+    QTimer newUserDue;                          // sends a "NewUser" merged with others
+    PacedOutput output;                         // everything it is sent goes through here
     int number = NoNumber;
     QByteArray name;
-    QString lookAlike;
-    QString why; // why it leaves, once it does
+    QByteArray shownName; // as the stage shows it: distinct from every other's
+    QString lookAlike;    // of the shown name
+    QByteArray wireCode;  // of its avatar, once a step of its own has told it
+    QString why;          // why it leaves, once it does
     Link::Failure failure = Link::Failure::Broken;
     qint64 lastNewUserMs;
     int freeAnswers = 0; // presence answers owed for "NewUser" packets it got

@@ -25,7 +25,7 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
           settings.notices, [this] { return nowMs(); },
           [this](const QByteArray &notice, const std::optional<QByteArray> &notTo) {
               for (Client *client : m_numbers) {
-                  if (client && (!notTo || RelayRules::noticeName(client->name) != *notTo))
+                  if (client && (!notTo || RelayRules::noticeName(client->shownName) != *notTo))
                       send(client, notice);
               }
           })
@@ -104,7 +104,7 @@ void StageServer::adopt(Link *link)
 
     auto client = std::make_unique<Client>(link, group, peer, MaxPacket);
     Client *raw = client.get();
-    raw->release.setWrite([this, raw](const QByteArray &bytes) { send(raw, bytes); });
+    raw->output.setWrite([this, raw](const QByteArray &packet) { write(raw, packet); });
     m_groups.opened(*group, false);
     ++group->unjoined;
     raw->serial = ++m_serial;
@@ -165,11 +165,17 @@ void StageServer::readFrom(Client *client)
         if (client->waiting) {
             if (!withinBudget(client, *client->waiting))
                 return;
-            handlePacket(client, *std::exchange(client->waiting, std::nullopt));
+            const PacketFramer::Frame frame = *std::exchange(client->waiting, std::nullopt);
+            if (frame.overlong > 0)
+                send(client, RelayRules::notice("Not sent: a packet holds at most " +
+                                                QByteArray::number(MaxPacket) + " bytes"));
+            else
+                handlePacket(client, frame.packet);
             continue;
         }
         if (client->framer.overflowed()) {
-            drop(client, QStringLiteral("packet longer than %1 bytes").arg(MaxPacket));
+            drop(client, QStringLiteral("more than %1 bytes without a terminator")
+                             .arg(PacketFramer::DefaultMaxRun));
             return;
         }
         if (client->link->bytesAvailable() <= 0)
@@ -180,8 +186,9 @@ void StageServer::readFrom(Client *client)
         drop(client, client->why);
 }
 
-bool StageServer::withinBudget(Client *client, const QByteArray &packet)
+bool StageServer::withinBudget(Client *client, const PacketFramer::Frame &frame)
 {
+    const QByteArray &packet = frame.packet;
     // The presence answer a "NewUser" asks for is free: a crowd coming and
     // going cannot spend the budgets of those already on the stage.
     if (client->freeAnswers > 0 && client->hasJoined() &&
@@ -191,7 +198,7 @@ bool StageServer::withinBudget(Client *client, const QByteArray &packet)
         return true;
     }
     const bool joining = !client->hasJoined() && packet.startsWith(char(Protocol::JoinMarker));
-    const qint64 wait = client->group->spend(m_groups.nowNs(), packet.size() + 1, joining);
+    const qint64 wait = client->group->spend(m_groups.nowNs(), frame.size() + 1, joining);
     // Over budget: the packet and what follows wait, the rest in its own
     // socket, until the budget refills; nothing is lost and nobody else
     // waits for it.
@@ -213,13 +220,17 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
     if (packet.front() != char(Protocol::RelayMarker) || !client->hasJoined())
         return; // unknown markers, packets before the join, a second join
     const QByteArray body = packet.mid(1);
-    const RelayRules::Verdict verdict = RelayRules::judge(body, client->number, client->name);
+    const RelayRules::Verdict verdict =
+        RelayRules::judge(body, client->number, client->name, client->shownName);
     switch (verdict.kind) {
     case RelayRules::Verdict::Relay:
         // A closed client's last steps go out only while nobody else has its number.
-        if (m_numbers[client->number] == client || !body.startsWith("Action") ||
-            !m_numbers[client->number])
+        if (!body.startsWith("Action")) {
+            relayChat(client, body);
+        } else if (m_numbers[client->number] == client || !m_numbers[client->number]) {
+            client->wireCode = RelayRules::wireCodeOf(body);
             relay(body + '\0');
+        }
         break;
     case RelayRules::Verdict::Refused:
         send(client, RelayRules::notice(verdict.reason));
@@ -235,10 +246,6 @@ std::optional<QByteArray> StageServer::joinRefusal(const QByteArray &name,
 {
     if (auto refusal = NameRules::refusal(name, m_lookAlike))
         return refusal;
-    for (const Client *other : m_numbers) {
-        if (other && other->lookAlike == look)
-            return "The name " + RelayRules::noticeName(name) + " is already on the stage";
-    }
     if (m_bans.bansName(look))
         return QByteArray("You cannot join this stage");
     if (joinedCount() >= MaxClients)
@@ -265,21 +272,34 @@ void StageServer::join(Client *client, const QByteArray &name)
     client->deadline.stop();
     if (client->phase() == Phase::Waiting)
         client->moveTo(Phase::OnStage);
+    const QByteArray shown = NameRules::shownName(name, [this](QByteArrayView candidate) {
+        const QString candidateLook = m_lookAlike.of(candidate);
+        return std::any_of(m_numbers.begin(), m_numbers.end(), [&](const Client *other) {
+            return other && other->lookAlike == candidateLook;
+        });
+    });
     client->number = number;
     client->name = name;
-    client->lookAlike = look;
+    client->shownName = shown;
+    client->lookAlike = shown == name ? look : m_lookAlike.of(shown);
     m_numbers[number] = client;
     for (Client *other : m_numbers) {
         if (other && other != client)
             announceNewcomer(other);
     }
-    m_notices.joined(name);
-    m_log.always(QStringLiteral("join %1 as %2 %3")
-                     .arg(client->peer)
-                     .arg(number)
-                     .arg(LogText::quoted(name)));
-    send(client, Protocol::ClientNumber.toLatin1() + char('0' + number));
-    client->release.start(NewcomerQuietMs);
+    m_notices.joined(shown);
+    QString line =
+        QStringLiteral("join %1 as %2 %3").arg(client->peer).arg(number).arg(LogText::quoted(name));
+    if (shown != name)
+        line += QStringLiteral(" shown as ") + LogText::quoted(shown);
+    m_log.always(line);
+    if (client->isListening())
+        client->output.sendAlone(Protocol::ClientNumber.toLatin1() + char('0' + number),
+                                 m_settings.newcomerQuietMs);
+    if (shown != name)
+        send(client, RelayRules::notice("Someone called " + RelayRules::noticeName(name) +
+                                        " is already here: the stage knows you as " +
+                                        RelayRules::noticeName(shown)));
 }
 
 void StageServer::setBans(BanList bans)
@@ -290,7 +310,7 @@ void StageServer::setBans(BanList bans)
         if (client->isGone())
             continue;
         const bool byAddress = m_bans.bansAddress(PeerAddress::from(client->link->peerAddress()));
-        if (byAddress || (client->hasJoined() && m_bans.bansName(client->lookAlike))) {
+        if (byAddress || (client->hasJoined() && m_bans.bansName(m_lookAlike.of(client->name)))) {
             drop(client,
                  byAddress ? QStringLiteral("removed: its address is banned")
                            : QStringLiteral("removed: its name is banned"),
@@ -316,7 +336,16 @@ void StageServer::sendNewUser(Client *to)
         return;
     to->lastNewUserMs = nowMs();
     to->freeAnswers = std::min(to->freeAnswers + 1, 2);
-    send(to, Protocol::NewUser.toLatin1() + '\0');
+    to->output.sendThenGap(Protocol::NewUser.toLatin1() + '\0');
+}
+
+void StageServer::relayChat(const Client *client, QByteArrayView body)
+{
+    auto text = RelayRules::chatText(body, client->name);
+    if (!text)
+        text = RelayRules::chatText(body, client->shownName);
+    for (const QByteArrayView piece : RelayRules::chatPieces(*text))
+        relay(RelayRules::chatLine(client->shownName, piece));
 }
 
 void StageServer::relay(const QByteArray &packet)
@@ -327,12 +356,16 @@ void StageServer::relay(const QByteArray &packet)
     }
 }
 
-void StageServer::send(Client *client, const QByteArray &bytes)
+void StageServer::send(Client *client, const QByteArray &packet)
 {
-    // A newcomer is never cut for what is held for it, within its own bound.
-    if (!client->isListening() || client->release.hold(bytes))
-        return;
-    client->link->write(bytes);
+    if (client->isListening())
+        client->output.send(packet);
+}
+
+void StageServer::write(Client *client, const QByteArray &packet)
+{
+    // What is held for a client counts against its own bound there, not here.
+    client->link->write(packet);
     if (client->link->bytesToWrite() > MaxPendingOutput)
         leaveLater(client,
                    QStringLiteral("not reading: more than %1 bytes unsent").arg(MaxPendingOutput));
@@ -380,9 +413,9 @@ void StageServer::vacate(Client *client, const QString &why, bool removed)
     client->newUserDue.stop();
     m_log.left(*client, why);
     if (!removed)
-        m_notices.left(client->name);
+        m_notices.left(client->shownName);
     else
-        relay(RelayRules::notice(RelayRules::noticeName(client->name) +
+        relay(RelayRules::notice(RelayRules::noticeName(client->shownName) +
                                  " was removed from the stage"));
 }
 
@@ -390,9 +423,13 @@ void StageServer::drop(Client *client, const QString &why, const QByteArray &far
 {
     if (client->isGone())
         return;
-    if (client->hasJoined())
+    if (client->hasJoined()) {
         vacate(client, why, removed);
-    else
+        // After every packet of its own, and only while the number is free:
+        // the leaver's image leaves every stage.
+        if (!m_numbers[client->number])
+            relay(RelayRules::offStageStep(client->number, client->wireCode));
+    } else
         m_log.dropped(*client, why, nowMs());
     if (!client->hasJoined()) {
         --client->group->unjoined;

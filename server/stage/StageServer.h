@@ -31,7 +31,8 @@
 // connections that have not joined wait in a small pool of their own. Every
 // address group has budgets for packets, bytes, joins and connects that
 // outlive its connections, so reconnecting refills nothing. Bounded: 4 KiB a
-// packet, 1 MiB of unsent output a client, 64 KiB held for a newcomer.
+// packet (a longer one is skipped, and its sender told), 64 KiB without a
+// terminator, 1 MiB of unsent output a client, 64 KiB held for a client.
 class StageServer : public QObject
 {
     Q_OBJECT
@@ -43,9 +44,6 @@ public:
     static constexpr int MaxUnjoinedPerGroup = 2;
     static constexpr qsizetype MaxPacket = 4096;
     static constexpr qint64 MaxPendingOutput = 1 << 20;
-    // A newcomer is sent nothing else for this long after its number, so that
-    // the number, which has no terminator, arrives on its own.
-    static constexpr int NewcomerQuietMs = 250;
     // A client gets at most one "NewUser" in this time; later ones merge.
     static constexpr qint64 NewUserGapMs = 500;
 
@@ -107,12 +105,16 @@ private:
                 const QByteArray &notice = "Too many connections from your address");
     // Handles the client's packets as far as its budgets allow.
     void readFrom(Client *client);
-    bool withinBudget(Client *client, const QByteArray &packet);
+    bool withinBudget(Client *client, const PacketFramer::Frame &frame);
     void handlePacket(Client *client, const QByteArray &packet);
     void join(Client *client, const QByteArray &name);
     std::optional<QByteArray> joinRefusal(const QByteArray &name, const QString &look) const;
     void relay(const QByteArray &packet);
-    void send(Client *client, const QByteArray &bytes);
+    // A chat line judged to be the client's own, under its shown name and in
+    // pieces where it is long.
+    void relayChat(const Client *client, QByteArrayView body);
+    void send(Client *client, const QByteArray &packet);
+    void write(Client *client, const QByteArray &packet);
     void announceNewcomer(Client *to);
     void sendNewUser(Client *to);
     // Drops a client once every packet it sent before it went is relayed; it

@@ -85,7 +85,9 @@ class TestSoak : public QObject
         while ((end = s->buffer.indexOf('\0')) >= 0) {
             const QByteArray packet = s->buffer.left(end);
             s->buffer.remove(0, end + 1);
-            if (packet == "NewUser" || packet.startsWith("[Quandrel] - "))
+            // Notices, and the step that takes a leaver off the stage.
+            if (packet == "NewUser" || packet.startsWith("[Quandrel] - ") ||
+                packet.contains("X-999Y"))
                 continue;
             s->got[senderOf(packet)].append(packet);
         }
@@ -152,12 +154,34 @@ class TestSoak : public QObject
         }
     }
 
-    static bool isSlice(const QList<QByteArray> &got, const QList<QByteArray> &sent)
+    // What a receiver got of a sender: the sender's packets in order, from
+    // the first (`whole`) or from some point on, of which only steps may be
+    // missing: a client held back for a moment gets only the newest step of
+    // each sender. With `whole`, nothing at the end is missing, and the
+    // sender's last step came unless the step that took it off the stage,
+    // when it left, superseded it.
+    static bool isThinned(const QList<QByteArray> &got, const QList<QByteArray> &sent, bool whole,
+                          bool stayed = true)
     {
-        if (got.isEmpty())
+        qsizetype at = whole || got.isEmpty() ? 0 : sent.indexOf(got.first());
+        if (at < 0)
+            return false;
+        for (const QByteArray &packet : got) {
+            for (; at < sent.size() && sent[at] != packet; ++at) {
+                if (!sent[at].startsWith("Action"))
+                    return false; // a line is never left out
+            }
+            if (at++ == sent.size())
+                return false;
+        }
+        if (!whole)
             return true;
-        const qsizetype start = sent.indexOf(got.first());
-        return start >= 0 && sent.mid(start, got.size()) == got;
+        const auto lastStep = std::find_if(
+            sent.rbegin(), sent.rend(), [](const QByteArray &p) { return p.startsWith("Action"); });
+        const bool onlyStepsAtTheEnd =
+            std::all_of(sent.begin() + at, sent.end(),
+                        [](const QByteArray &p) { return p.startsWith("Action"); });
+        return onlyStepsAtTheEnd && (!stayed || lastStep == sent.rend() || got.contains(*lastStep));
     }
 
     void settle(int quietMs, int maxMs)
@@ -253,14 +277,14 @@ private slots:
             for (auto &[rid, receiver] : sessions) {
                 const QList<QByteArray> &got = receiver->got[id];
                 if (receiver->permanent && !sender->aborted)
-                    QVERIFY2(got == sender->sent,
+                    QVERIFY2(isThinned(got, sender->sent, true, sender->permanent),
                              qPrintable(QStringLiteral("session %1 to %2: %3 of %4")
                                             .arg(id)
                                             .arg(rid)
                                             .arg(got.size())
                                             .arg(sender->sent.size())));
                 else
-                    QVERIFY(isSlice(got, sender->sent));
+                    QVERIFY(isThinned(got, sender->sent, false));
             }
         }
         QVERIFY(sessions.size() > 20);
@@ -360,7 +384,7 @@ private slots:
         form.Form_Load();
         form.show();
         form.cmdConnection_Click();
-        QTRY_COMPARE(form.lblGetBla->text(), QStringLiteral("ClientNumber0"));
+        QTRY_VERIFY(form.session().numbered());
         server.kill();
         QTRY_VERIFY2(
             form.txtOutput->Text().contains(QStringLiteral("The connection to 127.0.0.1 ended")),

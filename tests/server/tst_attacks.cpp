@@ -54,8 +54,6 @@ private slots:
             "QuandreI",
             "Quandrel\xA0",
             "\x01Quandrel",
-            "victim",
-            "V1ct1m",
         };
         int last = 2;
         for (const QByteArray &name : names) {
@@ -69,6 +67,27 @@ private slots:
         victim.send("[Victim] - still me\r\n");
         QVERIFY(victim.waitForPackets(1));
         QCOMPARE(victim.packets(), QList<QByteArray>{"[Victim] - still me\r\n"});
+
+        // Names like the victim's join, but never speak as the victim.
+        for (const QByteArray &name : {QByteArray("victim"), QByteArray("V1ct1m")}) {
+            const qsizetype seen = victim.packets().size();
+            auto lookAlike = std::make_unique<StagePeer>(server.port(), from(last++));
+            QCOMPARE(lookAlike->join(name), 1);
+            QVERIFY(lookAlike->waitForPackets(1));
+            QCOMPARE(lookAlike->packets().value(0),
+                     "[Quandrel] - Someone called " + name +
+                         " is already here: the stage knows you as " + name + " 2\r\n");
+            lookAlike->send("[Victim] - it is me\r\n"); // not its own name: dropped
+            lookAlike->send("[" + name + "] - hi\r\n");
+            const QByteArray line = "[" + name + " 2] - hi\r\n";
+            QVERIFY(QTest::qWaitFor([&] { return victim.packets().contains(line); }, 3000));
+            lookAlike.reset();
+            QVERIFY(QTest::qWaitFor(
+                [&] { return victim.packets().endsWith("Action1GoLeftGimboX-999Y480Z"); }, 3000));
+            QList<QByteArray> got = victim.packets().mid(seen);
+            got.removeAll("NewUser"); // the second one comes later, merged
+            QCOMPARE(got, (QList<QByteArray>{line, "Action1GoLeftGimboX-999Y480Z"}));
+        }
     }
 
     void unjoinedConnectionsCannotLockTheStage()

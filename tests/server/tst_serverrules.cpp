@@ -138,7 +138,9 @@ private slots:
         ann.socket().abort();
         QTRY_VERIFY(server.log().contains(QStringLiteral("(8 more packet(s) not relayed)")));
         QCOMPARE(server.log().count(QStringLiteral("not relayed from")), 1);
-        QCOMPARE(bob.packets(), own);
+        // And her avatar, the Nubo of her last step, steps off Bob's stage.
+        QVERIFY(bob.waitForPackets(own.size() + 1));
+        QCOMPARE(bob.packets(), own + QList<QByteArray>{"Action0GoLeftNubo X-999Y480Z"});
     }
 
     void aFloodIsReadLaterNotLost()
@@ -230,9 +232,11 @@ private slots:
         auto b = std::make_unique<StagePeer>(quiet.port());
         QCOMPARE(b->join("B"), 1);
         b.reset();
-        a.send("[A] - done\r\n");
         QVERIFY(a.waitForPackets(2));
-        QCOMPARE(a.packets(), (QList<QByteArray>{"NewUser", "[A] - done\r\n"}));
+        a.send("[A] - done\r\n");
+        QVERIFY(a.waitForPackets(3));
+        QCOMPARE(a.packets(),
+                 (QList<QByteArray>{"NewUser", "Action1GoLeftGimboX-999Y480Z", "[A] - done\r\n"}));
     }
 
     void aLogNobodyReadsStopsNothing()

@@ -497,7 +497,8 @@ private slots:
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<bool>("text");
         QTest::newRow("a text message") << QByteArray("\x0Ax\0", 3) << true;
-        QTest::newRow("over 4 KiB") << QByteArray("\x0A" + QByteArray(4100, 'a') + '\0') << false;
+        QTest::newRow("over 64 KiB")
+            << QByteArray("\x0A" + QByteArray(64 * 1024 + 100, 'a') + '\0') << false;
         QTest::newRow("two packets") << QByteArray("\x0Ax\0\x0Ay\0", 6) << false;
         QTest::newRow("no terminator") << QByteArray("\x0Ax") << false;
         QTest::newRow("empty") << QByteArray() << false;

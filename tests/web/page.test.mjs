@@ -85,6 +85,32 @@ test('a browser and a desktop client walk and chat on one stage', async () => {
     await leave(page);
 });
 
+test('two with one avatar both get a place, and who leaves is gone from the stage', async () => {
+    // A desktop's Connect joins under its avatar's name, as the page does with an empty name.
+    const desk = await newPeer('Gimbo');
+    const page = await newPage();
+    await join(page, '');
+    const stage = page.getByRole('region', { name: 'Stage' });
+    const transcript = page.getByRole('log', { name: 'Transcript' });
+    await waitFor(async () => /the stage knows you as Gimbo 2\n/.test(await transcript.textContent()),
+        'the shown name');
+    desk.send(`Action${desk.number}GoRightGimboX900Y480Z`);
+    const deskImage = stage.getByRole('img', { name: `Gimbo (client ${desk.number})` });
+    await waitFor(async () => (await deskImage.count()) === 1, 'the desktop user on the page');
+    await page.getByLabel('Message').fill('hi');
+    await page.getByRole('button', { name: 'Send' }).click();
+    await desk.expect('[Gimbo 2] - hi\r\n');
+    await waitFor(async () => /\[Gimbo 2\] - hi\n/.test(await transcript.textContent()), 'the line back');
+
+    desk.close();
+    await waitFor(async () => (await deskImage.count()) === 0, 'the leaver gone from the stage');
+    // Its image stepped off the stage, where nothing of it shows; the page's own stays.
+    const shown = await stage.getByRole('img').evaluateAll((images) => images.map((i) => i.alt));
+    assert.ok(shown.some((alt) => /^Gimbo \(client \d\)$/.test(alt)), JSON.stringify(shown));
+    assert.equal(await page.locator('img.avatar[hidden]').count() >= 1, true);
+    await leave(page);
+});
+
 test('names and chat are shown as text, never as markup', async () => {
     const page = await newPage();
     await join(page, 'Bea');
@@ -113,8 +139,9 @@ test('a phone: no scrolling sideways, every target at least 44 px, the stage at 
     }));
     assert.ok(sizes.scroll <= sizes.width, `page ${sizes.scroll} px wide in ${sizes.width}`);
     assert.deepEqual(sizes.small, []);
-    assert.equal(sizes.stage % 169, 0, `stage ${sizes.stage} px`);
-    assert.ok(sizes.stage >= 338, `stage ${sizes.stage} px`);
+    // The stage ends with the right post, at every scale.
+    assert.equal(sizes.stage % 168, 0, `stage ${sizes.stage} px`);
+    assert.ok(sizes.stage >= 336, `stage ${sizes.stage} px`);
     await leave(page);
 });
 

@@ -3,7 +3,19 @@
 
 #include <QTest>
 
-// What waits for a newcomer, within its bound.
+namespace {
+
+QByteArrayList takeAll(HeldOutput &held)
+{
+    QByteArrayList out;
+    while (!held.isEmpty())
+        out.append(held.takeFirst());
+    return out;
+}
+
+} // namespace
+
+// What waits for a client, one packet at a time, within its bound.
 class TestHeldOutput : public QObject
 {
     Q_OBJECT
@@ -13,29 +25,62 @@ private slots:
     {
         HeldOutput held;
         held.add("[A] - 1\r\n");
-        held.add("Action1StLeftGimboX1\0");
+        held.add("Action1StLeftGimboX1");
         held.add("NewUser");
         held.add("Action2StLeftGimboX2");
-        QCOMPARE(held.take(),
-                 QByteArray("[A] - 1\r\nAction1StLeftGimboX1NewUserAction2StLeftGimboX2"));
+        QCOMPARE(takeAll(held), QByteArrayList({"[A] - 1\r\n", "Action1StLeftGimboX1", "NewUser",
+                                                "Action2StLeftGimboX2"}));
         QCOMPARE(held.size(), 0);
-        QCOMPARE(held.take(), QByteArray());
+        QCOMPARE(held.takeFirst(), QByteArray());
     }
 
-    void stepsGoFirstThenTheOldestLines()
+    // Only the newest step of each sender still matters; a presence answer,
+    // which places nothing at a client that does not read its x, never
+    // supersedes a step.
+    void theNewestStepOfEachSender_data()
+    {
+        QTest::addColumn<QByteArrayList>("in");
+        QTest::addColumn<QByteArrayList>("out");
+        const QByteArray a1 = "Action1GoLeftGimboX1800Y480Z", a2 = "Action1GoLeftGimboX1750Y480Z";
+        const QByteArray p1 = "Action1StLeftGimboX1700", p2 = "Action1StRightGimboX1700";
+        const QByteArray b1 = "Action2GoRightTavroX900Y480Z", line = "[A] - hi\r\n";
+        QTest::newRow("steps") << QByteArrayList{a1, b1, line, a2} << QByteArrayList{b1, line, a2};
+        QTest::newRow("a step supersedes an answer")
+            << QByteArrayList{p1, a1} << QByteArrayList{a1};
+        QTest::newRow("an answer keeps the step before it")
+            << QByteArrayList{a1, p1, b1, p2} << QByteArrayList{a1, b1, p2};
+        QTest::newRow("lines all stay")
+            << QByteArrayList{line, a1, line, line} << QByteArrayList{line, a1, line, line};
+    }
+
+    void theNewestStepOfEachSender()
+    {
+        QFETCH(QByteArrayList, in);
+        QFETCH(QByteArrayList, out);
+        HeldOutput held;
+        for (const QByteArray &packet : in)
+            held.add(packet);
+        qsizetype bytes = 0;
+        for (const QByteArray &packet : out)
+            bytes += packet.size();
+        QCOMPARE(held.size(), bytes);
+        QCOMPARE(takeAll(held), out);
+    }
+
+    void theOldestLinesGoPastTheBound()
     {
         HeldOutput held;
-        const QByteArray line = "[A] - " + QByteArray(1000, 'a') + "\r\n";
         const QByteArray step = "Action1GoLeftGimboX1800Y480Z";
-        held.add(line);
+        held.add(step);
+        for (int i = 0; i < 70; ++i)
+            held.add("[A] - " + QByteArray::number(i) + QByteArray(1000, 'a') + "\r\n");
         for (int i = 0; i < 200; ++i)
             held.add(step);
-        for (int i = 0; i < 70; ++i)
-            held.add(line); // past the bound: every step goes, then the oldest line
         QVERIFY(held.size() <= HeldOutput::MaxBytes);
-        const QByteArray out = held.take();
-        QVERIFY(!out.contains("Action"));
-        QCOMPARE(out.size(), (HeldOutput::MaxBytes / line.size()) * line.size());
+        const QByteArrayList out = takeAll(held);
+        QCOMPARE(out.count(step), 1);
+        QCOMPARE(out.last(), step);
+        QVERIFY(out.first().startsWith("[A] - " + QByteArray::number(70 - out.size() + 1)));
     }
 };
 

@@ -122,6 +122,46 @@ private slots:
                 QVERIFY(static_cast<unsigned char>(c) >= 0x20 && c != '[' && c != ']');
         }
     }
+
+    // Who joins under a name already on the stage is shown under one of its
+    // own; the names on the stage are given, the joiner last.
+    void shownNames_data()
+    {
+        QTest::addColumn<QByteArrayList>("onStage");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("free") << QByteArrayList{"Ann"} << QByteArray("Gimbo")
+                              << QByteArray("Gimbo");
+        QTest::newRow("second") << QByteArrayList{"Gimbo"} << QByteArray("Gimbo")
+                                << QByteArray("Gimbo 2");
+        QTest::newRow("the lowest free")
+            << QByteArrayList{"Gimbo", "Gimbo 3"} << QByteArray("Gimbo") << QByteArray("Gimbo 2");
+        QTest::newRow("by look") << QByteArrayList{"Gimbo", "Gimbo 2"} << QByteArray("GIMB0")
+                                 << QByteArray("GIMB0 3");
+        QTest::newRow("trailing blanks")
+            << QByteArrayList{"Nubo "} << QByteArray("Nubo ") << QByteArray("Nubo 2");
+        QTest::newRow("empty") << QByteArrayList{""} << QByteArray() << QByteArray("2");
+        QTest::newRow("a shown name taken by a name")
+            << QByteArrayList{"Gimbo", "Gimbo 2"} << QByteArray("Gimbo 2")
+            << QByteArray("Gimbo 2 2");
+        QTest::newRow("cut to fit") << QByteArrayList{QByteArray(32, 'a')} << QByteArray(32, 'a')
+                                    << QByteArray(30, 'a') + " 2";
+        QTest::newRow("cut at a blank") << QByteArrayList{QByteArray(30, 'a') + " b"}
+                                        << QByteArray(30, 'a') + " b" << QByteArray(30, 'a') + " 2";
+    }
+    void shownNames()
+    {
+        QFETCH(QByteArrayList, onStage);
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, shown);
+        QStringList looks;
+        for (const QByteArray &other : onStage)
+            looks.append(look.of(other));
+        const QByteArray out = NameRules::shownName(
+            name, [&](QByteArrayView candidate) { return looks.contains(look.of(candidate)); });
+        QCOMPARE(out, shown);
+        QVERIFY(out.size() <= NameRules::MaxLength);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestNameRules)

@@ -57,7 +57,10 @@ private slots:
         QTest::addColumn<bool>("sent");
         QTest::newRow("plain") << QByteArray("hello, all - see you] later [x]") << true;
         QTest::newRow("400") << QByteArray(400, 'x') << true;
-        QTest::newRow("401") << QByteArray(401, 'x') << false;
+        QTest::newRow("401, in two pieces") << QByteArray(401, 'x') << true;
+        QTest::newRow("a word in a later piece")
+            << QByteArray(1000, ' ') + "NewUser" + QByteArray(1000, ' ') << false;
+        QTest::newRow("a word cut between pieces") << QByteArray(398, 'x') + "NewUser" << true;
         QTest::newRow("a speaker") << QByteArray("ok\t[Quandrel] - you are muted") << false;
         QTest::newRow("newcomer") << QByteArray("xNewUser") << false;
         QTest::newRow("number") << QByteArray("ClientNumber") << false;
@@ -75,6 +78,59 @@ private slots:
         const RelayRules::Verdict verdict = RelayRules::judge("[Ann] - " + text + "\r\n", 4, "Ann");
         QCOMPARE(verdict.kind, sent ? RelayRules::Verdict::Relay : RelayRules::Verdict::Refused);
         QCOMPARE(verdict.reason.startsWith("Not sent: "), !sent);
+    }
+
+    void longLinesTravelInPieces_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArrayList>("pieces");
+        const QByteArray x400(400, 'x'), y399(399, 'y');
+        QTest::newRow("empty") << QByteArray() << QByteArrayList{""};
+        QTest::newRow("400") << x400 << QByteArrayList{x400};
+        QTest::newRow("no blank") << x400 + "ab" << QByteArrayList{x400, "ab"};
+        QTest::newRow("at the last blank") << y399 + " a b" << QByteArrayList{y399, "a b"};
+        QTest::newRow("a blank at the bound") << y399 + " " + "a " << QByteArrayList{y399, "a "};
+        QTest::newRow("a blank at 400") << x400 + " b" << QByteArrayList{x400, "b"};
+        QTest::newRow("a blank at the end") << x400 + " " << QByteArrayList{x400};
+        QTest::newRow("only a blank first")
+            << " " + x400 << QByteArrayList{" " + x400.first(399), "x"};
+        QTest::newRow("blanks") << QByteArray(801, ' ')
+                                << QByteArrayList{QByteArray(400, ' '), QByteArray(400, ' ')};
+    }
+    void longLinesTravelInPieces()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArrayList, pieces);
+        QByteArrayList out;
+        for (const QByteArrayView piece : RelayRules::chatPieces(text)) {
+            QVERIFY(piece.size() <= RelayRules::MaxChatText);
+            out.append(piece.toByteArray());
+        }
+        QCOMPARE(out, pieces);
+    }
+
+    void chatUnderEitherName()
+    {
+        using RelayRules::judge;
+        using Verdict = RelayRules::Verdict;
+        QCOMPARE(judge("[Gimbo] - hi\r\n", 1, "Gimbo", "Gimbo 2").kind, Verdict::Relay);
+        QCOMPARE(judge("[Gimbo 2] - hi\r\n", 1, "Gimbo", "Gimbo 2").kind, Verdict::Relay);
+        QCOMPARE(judge("[Gimbo 3] - hi\r\n", 1, "Gimbo", "Gimbo 2").kind, Verdict::NotOwn);
+        QCOMPARE(judge("[] - hi\r\n", 1, "", "2").kind, Verdict::Relay);
+        QCOMPARE(*RelayRules::chatText("[Gimbo 2] - hi\r\n", "Gimbo 2"), "hi");
+        QVERIFY(!RelayRules::chatText("[Gimbo 2] - hi\r\n", "Gimbo"));
+        QCOMPARE(RelayRules::chatLine("Gimbo 2", "hi"), QByteArray("[Gimbo 2] - hi\r\n\0", 17));
+    }
+
+    void leaversStepOffTheStage()
+    {
+        QCOMPARE(RelayRules::offStageStep(3, "Nubo "),
+                 QByteArray("Action3GoLeftNubo X-999Y480Z\0", 29));
+        QCOMPARE(RelayRules::offStageStep(0), QByteArray("Action0GoLeftGimboX-999Y480Z\0", 29));
+        QVERIFY(RelayRules::isOwnPacket(RelayRules::offStageStep(7).chopped(1), 7, "A"));
+        QCOMPARE(RelayRules::wireCodeOf("Action1GoRightJaxo X1Y480Z"), "Jaxo ");
+        QCOMPARE(RelayRules::wireCodeOf("Action1StLeftVeck X1"), "Veck ");
+        QCOMPARE(RelayRules::wireCodeOf("Action1StRightSorraX1"), "Sorra");
     }
 
     void presenceAnswers()
