@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "app/ImageControl.h"
+#include "app/PictureBox.h"
+#include "app/TranscriptBox.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
 #include "server/stage/StageServer.h"
 
 #include <QLabel>
 #include <QTest>
+#include <memory>
+#include <vector>
 
 // Two client windows and the real server on loopback.
 class TestEndToEnd : public QObject
@@ -44,6 +48,47 @@ private slots:
         // relayed last.
         QTRY_VERIFY(a.lblGetBla->text() == QStringLiteral("Action0StLeftGimboX1800") ||
                     a.lblGetBla->text() == QStringLiteral("Action1StLeftNubo X1800"));
+    }
+
+    // Six users press Connect with the same avatar; each has a place, and
+    // each stage shows exactly who is there, also after one has gone.
+    void sixWithOneAvatarSeeExactlyWhoIsThere()
+    {
+        StageServer server;
+        server.setLog([](const QString &) {});
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        std::vector<std::unique_ptr<frmMain>> forms;
+        for (int i = 0; i < 6; ++i) {
+            auto form = std::make_unique<frmMain>();
+            form->session().setDefaultPort(server.port());
+            form->setEndProgram([] {});
+            form->Form_Load();
+            form->show();
+            form->cmdConnection_Click();
+            QTRY_VERIFY(form->session().numbered());
+            QCOMPARE(form->lblClientNumber->text(), QString::number(i));
+            forms.push_back(std::move(form));
+        }
+        QTRY_VERIFY(
+            forms[5]->txtOutput->Text().contains(QStringLiteral("the stage knows you as Gimbo 6")));
+        const auto shown = [](frmMain &form) {
+            QList<int> numbers;
+            for (int n = 0; n < 10; ++n) {
+                const ImageControl *image = form.imgClient[n];
+                if (image->isVisible() && !image->picture().isNull() &&
+                    image->geometry().intersects(form.Haps->rect()))
+                    numbers.append(n);
+            }
+            return numbers;
+        };
+        for (auto &form : forms)
+            form->cmdRight_Click(); // a picture on every stage
+        for (auto &form : forms)
+            QTRY_COMPARE(shown(*form), (QList<int>{0, 1, 2, 3, 4, 5}));
+        forms[2]->mnuDisconnect_Click();
+        QTRY_COMPARE(server.joinedCount(), 5);
+        for (int i : {0, 1, 3, 4, 5})
+            QTRY_COMPARE(shown(*forms[i]), (QList<int>{0, 1, 3, 4, 5}));
     }
 };
 
