@@ -43,4 +43,10 @@ QByteArray shownName(QByteArrayView name, const std::function<bool(QByteArrayVie
     }
 }
 
+QByteArray shownNotice(QByteArrayView name, QByteArrayView shown)
+{
+    return "Someone called " + RelayRules::noticeName(name) +
+           " is already here: the stage knows you as " + RelayRules::noticeName(shown);
+}
+
 } // namespace NameRules

@@ -25,5 +25,7 @@ std::optional<QByteArray> refusal(QByteArrayView name, const LookAlike &lookAlik
 // blank and the lowest number from 2 that `taken` lets through, the name cut
 // so that the whole fits MaxLength ("Gimbo 2"; an empty name gives "2").
 QByteArray shownName(QByteArrayView name, const std::function<bool(QByteArrayView)> &taken);
+// What one who joined as `name` is told of the name it is shown under.
+QByteArray shownNotice(QByteArrayView name, QByteArrayView shown);
 
 } // namespace NameRules

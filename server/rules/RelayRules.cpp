@@ -141,6 +141,19 @@ bool isPresenceAnswer(QByteArrayView body)
            (body.sliced(7).startsWith("StLeft") || body.sliced(7).startsWith("StRight"));
 }
 
+QList<QByteArray> relayedLines(QByteArrayView body, QByteArrayView name, QByteArrayView shownName)
+{
+    auto text = chatText(body, name);
+    if (!text)
+        text = chatText(body, shownName);
+    QList<QByteArray> lines;
+    if (text) {
+        for (const QByteArrayView piece : chatPieces(*text))
+            lines.append(chatLine(shownName, piece));
+    }
+    return lines;
+}
+
 QByteArray wireCodeOf(QByteArrayView action)
 {
     const QByteArrayView command = action.sliced(7);

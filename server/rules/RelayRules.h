@@ -49,6 +49,9 @@ std::optional<QByteArrayView> chatText(QByteArrayView body, QByteArrayView name)
 QList<QByteArrayView> chatPieces(QByteArrayView text);
 // "[name] - text" CR LF 0x00.
 QByteArray chatLine(QByteArrayView name, QByteArrayView text);
+// A chat line that judge() let through, as it is relayed: under the shown
+// name, in pieces where it is long.
+QList<QByteArray> relayedLines(QByteArrayView body, QByteArrayView name, QByteArrayView shownName);
 // A presence answer: what every client sends once for each newcomer.
 bool isPresenceAnswer(QByteArrayView body);
 

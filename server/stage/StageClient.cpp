@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/stage/StageClient.h"
 
+#include <algorithm>
 #include <limits>
 
 StageClient::StageClient(Link *link, std::shared_ptr<AddressGroup> group, QString peer,
@@ -41,4 +42,24 @@ void StageClient::moveTo(Phase to)
 {
     Q_ASSERT(mayMove(m_phase, to));
     m_phase = to;
+}
+
+void StageClient::announceNewcomer(qint64 nowMs)
+{
+    if (newUserDue.isActive())
+        return; // the one already due answers for this newcomer too
+    const qint64 since = nowMs - lastNewUserMs;
+    if (since >= NewUserGapMs)
+        sendNewUser(nowMs);
+    else
+        newUserDue.start(int(NewUserGapMs - since));
+}
+
+void StageClient::sendNewUser(qint64 nowMs)
+{
+    if (!isListening())
+        return;
+    lastNewUserMs = nowMs;
+    freeAnswers = std::min(freeAnswers + 1, 2);
+    output.sendThenGap(QByteArrayLiteral("NewUser") + '\0');
 }

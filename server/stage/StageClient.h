@@ -36,6 +36,8 @@ public:
         Gone
     };
     static constexpr int NoNumber = -1;
+    // A client gets at most one "NewUser" in this time; later ones merge.
+    static constexpr qint64 NewUserGapMs = 500;
 
     // Every move a client may make, and no other.
     static bool mayMove(Phase from, Phase to);
@@ -52,6 +54,11 @@ public:
     // Joined at some time: it holds its place and number until it is
     // closed, and a join that came before its close still counts.
     bool hasJoined() const { return number != NoNumber; }
+    // Tells it that someone joined: at once, or with the "NewUser" already
+    // due, or once NewUserGapMs have passed since the last one.
+    void announceNewcomer(qint64 nowMs);
+    // Each "NewUser" owes the stage one presence answer, which is free.
+    void sendNewUser(qint64 nowMs);
 
     Link *const link;
     quint64 serial = 0; // its place in the waiting pool

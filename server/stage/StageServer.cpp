@@ -117,7 +117,7 @@ void StageServer::adopt(Link *link)
         if (raw->phase() == Phase::Waiting)
             drop(raw, QStringLiteral("no join within %1 s").arg(m_settings.joinTimeoutMs / 1000.0));
     });
-    connect(&raw->newUserDue, &QTimer::timeout, this, [this, raw] { sendNewUser(raw); });
+    connect(&raw->newUserDue, &QTimer::timeout, this, [this, raw] { raw->sendNewUser(nowMs()); });
     connect(link, &Link::readyRead, this, [this, raw] { readFrom(raw); });
     connect(link, &Link::closed, this,
             [this, raw] { leaveLater(raw, QStringLiteral("disconnected")); });
@@ -226,7 +226,9 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
     case RelayRules::Verdict::Relay:
         // A closed client's last steps go out only while nobody else has its number.
         if (!body.startsWith("Action")) {
-            relayChat(client, body);
+            for (const QByteArray &line :
+                 RelayRules::relayedLines(body, client->name, client->shownName))
+                relay(line);
         } else if (m_numbers[client->number] == client || !m_numbers[client->number]) {
             client->wireCode = RelayRules::wireCodeOf(body);
             relay(body + '\0');
@@ -272,12 +274,8 @@ void StageServer::join(Client *client, const QByteArray &name)
     client->deadline.stop();
     if (client->phase() == Phase::Waiting)
         client->moveTo(Phase::OnStage);
-    const QByteArray shown = NameRules::shownName(name, [this](QByteArrayView candidate) {
-        const QString candidateLook = m_lookAlike.of(candidate);
-        return std::any_of(m_numbers.begin(), m_numbers.end(), [&](const Client *other) {
-            return other && other->lookAlike == candidateLook;
-        });
-    });
+    const QByteArray shown = NameRules::shownName(
+        name, [this](QByteArrayView candidate) { return isOnStage(m_lookAlike.of(candidate)); });
     client->number = number;
     client->name = name;
     client->shownName = shown;
@@ -285,7 +283,7 @@ void StageServer::join(Client *client, const QByteArray &name)
     m_numbers[number] = client;
     for (Client *other : m_numbers) {
         if (other && other != client)
-            announceNewcomer(other);
+            other->announceNewcomer(nowMs());
     }
     m_notices.joined(shown);
     QString line =
@@ -297,9 +295,7 @@ void StageServer::join(Client *client, const QByteArray &name)
         client->output.sendAlone(Protocol::ClientNumber.toLatin1() + char('0' + number),
                                  m_settings.newcomerQuietMs);
     if (shown != name)
-        send(client, RelayRules::notice("Someone called " + RelayRules::noticeName(name) +
-                                        " is already here: the stage knows you as " +
-                                        RelayRules::noticeName(shown)));
+        send(client, RelayRules::notice(NameRules::shownNotice(name, shown)));
 }
 
 void StageServer::setBans(BanList bans)
@@ -317,35 +313,6 @@ void StageServer::setBans(BanList bans)
                  {}, true);
         }
     }
-}
-
-void StageServer::announceNewcomer(Client *to)
-{
-    if (to->newUserDue.isActive())
-        return; // the one already due answers for this newcomer too
-    const qint64 since = nowMs() - to->lastNewUserMs;
-    if (since >= NewUserGapMs)
-        sendNewUser(to);
-    else
-        to->newUserDue.start(int(NewUserGapMs - since));
-}
-
-void StageServer::sendNewUser(Client *to)
-{
-    if (!to->isListening())
-        return;
-    to->lastNewUserMs = nowMs();
-    to->freeAnswers = std::min(to->freeAnswers + 1, 2);
-    to->output.sendThenGap(Protocol::NewUser.toLatin1() + '\0');
-}
-
-void StageServer::relayChat(const Client *client, QByteArrayView body)
-{
-    auto text = RelayRules::chatText(body, client->name);
-    if (!text)
-        text = RelayRules::chatText(body, client->shownName);
-    for (const QByteArrayView piece : RelayRules::chatPieces(*text))
-        relay(RelayRules::chatLine(client->shownName, piece));
 }
 
 void StageServer::relay(const QByteArray &packet)

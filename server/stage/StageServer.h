@@ -44,8 +44,7 @@ public:
     static constexpr int MaxUnjoinedPerGroup = 2;
     static constexpr qsizetype MaxPacket = 4096;
     static constexpr qint64 MaxPendingOutput = 1 << 20;
-    // A client gets at most one "NewUser" in this time; later ones merge.
-    static constexpr qint64 NewUserGapMs = 500;
+    static constexpr qint64 NewUserGapMs = StageClient::NewUserGapMs;
 
     explicit StageServer(const ServerSettings &settings = {}, QObject *parent = nullptr);
     ~StageServer() override;
@@ -77,6 +76,13 @@ public:
     {
         return int(std::count_if(m_clients.begin(), m_clients.end(),
                                  [](const auto &client) { return !client->isGone(); }));
+    }
+    // Whether someone on the stage has a name of this look-alike form.
+    bool isOnStage(const QString &look) const
+    {
+        return std::any_of(m_numbers.begin(), m_numbers.end(), [&](const Client *client) {
+            return client && client->lookAlike == look;
+        });
     }
     int joinedCount() const
     {
@@ -110,13 +116,8 @@ private:
     void join(Client *client, const QByteArray &name);
     std::optional<QByteArray> joinRefusal(const QByteArray &name, const QString &look) const;
     void relay(const QByteArray &packet);
-    // A chat line judged to be the client's own, under its shown name and in
-    // pieces where it is long.
-    void relayChat(const Client *client, QByteArrayView body);
     void send(Client *client, const QByteArray &packet);
     void write(Client *client, const QByteArray &packet);
-    void announceNewcomer(Client *to);
-    void sendNewUser(Client *to);
     // Drops a client once every packet it sent before it went is relayed; it
     // is sent nothing more meanwhile.
     void leaveLater(Client *client, const QString &why,

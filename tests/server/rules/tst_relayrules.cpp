@@ -120,6 +120,13 @@ private slots:
         QCOMPARE(*RelayRules::chatText("[Gimbo 2] - hi\r\n", "Gimbo 2"), "hi");
         QVERIFY(!RelayRules::chatText("[Gimbo 2] - hi\r\n", "Gimbo"));
         QCOMPARE(RelayRules::chatLine("Gimbo 2", "hi"), QByteArray("[Gimbo 2] - hi\r\n\0", 17));
+        const QByteArray hi("[Gimbo 2] - hi\r\n\0", 17);
+        QCOMPARE(RelayRules::relayedLines("[Gimbo] - hi\r\n", "Gimbo", "Gimbo 2"), {hi});
+        QCOMPARE(RelayRules::relayedLines("[Gimbo 2] - hi\r\n", "Gimbo", "Gimbo 2"), {hi});
+        const QList<QByteArray> long_ =
+            RelayRules::relayedLines("[Ann] - " + QByteArray(500, 'a') + "\r\n", "Ann", "Ann");
+        QCOMPARE(long_, (QList<QByteArray>{"[Ann] - " + QByteArray(400, 'a') + "\r\n" + '\0',
+                                           "[Ann] - " + QByteArray(100, 'a') + "\r\n" + '\0'}));
     }
 
     void leaversStepOffTheStage()
