@@ -375,3 +375,92 @@ std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int cl
                             }
                         });
 }
+
+std::optional<NewcomerResult> ServerFanout::newcomers(std::uint16_t port, int stayers,
+                                                      int stepsPerSecond, int rounds)
+{
+    Clients clients;
+    std::vector<int> numbers;
+    if (!joinAll(port, stayers, clients, numbers))
+        return std::nullopt;
+    std::vector<pollfd> fds;
+    for (auto &client : clients)
+        fds.push_back({client->fd(), POLLIN, 0});
+    fds.push_back({-1, POLLIN, 0}); // the newcomer of the round
+    const std::int64_t period = 1'000'000'000 / stepsPerSecond;
+    int seq = 0;
+    std::int64_t nextStep = Stats::nowNs();
+    int stepper = 0;
+    // The stayers step in turn, and one of them says a line with every tenth step.
+    const auto keepBusy = [&] {
+        for (std::int64_t now = Stats::nowNs(); now >= nextStep; nextStep += period) {
+            const int i = stepper++ % stayers;
+            QByteArray bytes = stepPacket(numbers[i], seq++ % 100000);
+            if (seq % 10 == 0)
+                bytes += "\x02[bench" + QByteArray::number(i) + "] - busy\r\n" + '\0';
+            clients[i]->sendAll(bytes);
+        }
+    };
+    // What the stayers get is read and let go; false when one was cut.
+    const auto drainStayers = [&] {
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            if ((fds[i].revents & POLLIN) && !clients[i]->readPending())
+                return false;
+            while (clients[i]->nextPacket()) {
+            }
+        }
+        return true;
+    };
+    std::vector<double> complete;
+    std::vector<double> perRead;
+    for (int round = 0; round < rounds; ++round) {
+        RawClient newcomer;
+        if (!newcomer.connectTo(port))
+            return std::nullopt;
+        const std::int64_t joinedAt = Stats::nowNs();
+        if (!newcomer.join("newcomer"))
+            return std::nullopt;
+        fds.back().fd = newcomer.fd();
+        std::vector<bool> seen(10, false);
+        int missing = stayers;
+        int reads = 0, packets = 0;
+        const std::int64_t deadline = joinedAt + 3'000'000'000;
+        while (missing > 0 && Stats::nowNs() < deadline) {
+            keepBusy();
+            if (::poll(fds.data(), nfds_t(fds.size()), 1) <= 0)
+                continue;
+            if (!drainStayers())
+                return std::nullopt;
+            if (!(fds.back().revents & POLLIN))
+                continue;
+            if (!newcomer.readPending())
+                return std::nullopt;
+            ++reads;
+            while (auto packet = newcomer.nextPacket()) {
+                ++packets;
+                const int sender = parseStep(*packet).first;
+                if (sender >= 0 && sender < 10 && !seen[sender]) {
+                    seen[sender] = true;
+                    --missing;
+                }
+            }
+        }
+        if (missing > 0)
+            return std::nullopt;
+        complete.push_back(double(Stats::nowNs() - joinedAt) / 1e6);
+        perRead.push_back(reads > 0 ? double(packets) / reads : 0);
+        fds.back().fd = -1;
+        // The next newcomer once the stayers may hear of one again.
+        const std::int64_t pause = Stats::nowNs() + 600'000'000;
+        while (Stats::nowNs() < pause) {
+            keepBusy();
+            if (::poll(fds.data(), nfds_t(fds.size()), 1) > 0 && !drainStayers())
+                return std::nullopt;
+        }
+    }
+    NewcomerResult result;
+    result.p50Ms = Stats::percentile(complete, 50);
+    result.maxMs = *std::max_element(complete.begin(), complete.end());
+    result.packetsPerRead = Stats::percentile(perRead, 50);
+    return result;
+}

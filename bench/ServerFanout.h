@@ -13,6 +13,13 @@ struct FanoutResult
     double attacksPerSecond = 0; // connects or joins an attacker made
 };
 
+struct NewcomerResult
+{
+    double p50Ms = 0; // from its join to a step of everyone on the stage
+    double maxMs = 0;
+    double packetsPerRead = 0; // median over the newcomers, until then
+};
+
 // Raw clients against a running server.
 namespace ServerFanout {
 
@@ -45,5 +52,12 @@ std::optional<FanoutResult> underAttack(std::uint16_t port, int clients, int ste
 // after it connected) that got a place while `groups` addresses of one /24
 // each keep two silent connections and reconnect whenever one is closed.
 double newcomersUnderChurn(std::uint16_t port, int groups, int newcomers);
+
+// `rounds` newcomers, one after another, join a stage where `stayers` step
+// `stepsPerSecond` in all and say a line with every tenth step: how long
+// until each has seen a step of everyone there, and how many packets came
+// in one read meanwhile.
+std::optional<NewcomerResult> newcomers(std::uint16_t port, int stayers, int stepsPerSecond,
+                                        int rounds);
 
 } // namespace ServerFanout

@@ -160,8 +160,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
         QStringLiteral(
-            "Run one part: idle, startup, step, server, flood, attack, door, hostile, burst "
-            "or apply."),
+            "Run one part: idle, startup, step, server, newcomer, flood, attack, door, hostile, "
+            "burst or apply."),
         QStringLiteral("PART"));
     parser.addOption(secondsOption);
     parser.addOption(onlyOption);
@@ -235,6 +235,23 @@ int main(int argc, char *argv[])
                          fixed(fanout->deliveredPerSecond, 0), QString(),
                          QStringLiteral("> 100000"), fanout->deliveredPerSecond > 100000});
         }
+    }
+
+    if (wanted("newcomer")) {
+        std::fprintf(stderr, "newcomers joining a busy stage...\n");
+        // Nine step 20 times a second each, and say a line with every tenth step.
+        ServerProcess stage;
+        const auto joins = stage.start(parser.value(serverOption), unlimited)
+                               ? ServerFanout::newcomers(stage.port, 9, 180, 20)
+                               : std::nullopt;
+        if (!joins)
+            return 1;
+        rows.append({QStringLiteral("newcomer on a busy stage: join to everyone seen, ms p50/max"),
+                     fixed(joins->p50Ms, 1) + u'/' + fixed(joins->maxMs, 1), QString(),
+                     QStringLiteral("max < 100"), joins->maxMs < 100});
+        rows.append({QStringLiteral("newcomer on a busy stage: packets a read until then"),
+                     fixed(joins->packetsPerRead, 2), QString(), QStringLiteral("1"),
+                     joins->packetsPerRead <= 1.0});
     }
 
     if (wanted("flood")) {
