@@ -84,8 +84,10 @@ bool joinAll(std::uint16_t port, int count, Clients &clients, std::vector<int> &
         numbers.push_back(*number);
         clients.push_back(std::move(client));
     }
-    // A newcomer is sent nothing for a moment after its number; start after that.
-    ::poll(nullptr, 0, 400);
+    // A newcomer is sent nothing for a moment after its number, and the
+    // others' last "NewUser" may come half a second after the one before:
+    // the steady stage starts after that.
+    ::poll(nullptr, 0, 700);
     for (auto &client : clients) {
         client->readPending();
         while (client->nextPacket()) {

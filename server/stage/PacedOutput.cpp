@@ -17,17 +17,30 @@ void PacedOutput::send(const QByteArray &packet)
         return;
     }
     m_held.add(packet);
-    if (!m_alone && m_held.count() > MaxPaced)
+    if (!m_alone && m_released + m_held.count() > m_maxPaced)
         writeAll();
 }
 
 void PacedOutput::sendAlone(const QByteArray &packet, int quietMs)
 {
     send(packet);
+    pause(quietMs, MaxPaced);
+}
+
+void PacedOutput::sendThenGap(const QByteArray &packet)
+{
+    send(packet);
+    pause(GapMs, MaxPacedAfterGap);
+}
+
+void PacedOutput::pause(int ms, int maxPaced)
+{
     if (m_stopped || m_paced)
         return; // held: the pace keeps it apart from what follows
     m_paced = m_alone = true;
-    m_next.start(quietMs);
+    m_released = 0;
+    m_maxPaced = maxPaced;
+    m_next.start(ms);
 }
 
 void PacedOutput::stop()
@@ -41,6 +54,10 @@ void PacedOutput::writeNext()
     m_alone = false;
     if (m_held.isEmpty()) {
         m_paced = false;
+        return;
+    }
+    if (++m_released > m_maxPaced) {
+        writeAll();
         return;
     }
     // Started first: the write may end the client, which stops this timer.
