@@ -14,7 +14,8 @@ class QWebSocket;
 // A browser on the stage: every binary message holds exactly one packet, in
 // the bytes a desktop client sends, and every packet it is sent goes out as
 // a message of its own. Anything else closes it: a text message, a message
-// over the packet bound or one that is not exactly one packet.
+// over MaxMessage or one that is not exactly one packet. A packet over the
+// stage's own bound is the stage's to refuse, as from a desktop.
 class WebSocketLink : public Link
 {
     Q_OBJECT
