@@ -60,9 +60,10 @@ void PacedOutput::writeNext()
         writeAll();
         return;
     }
-    // Started first: the write may end the client, which stops this timer.
-    m_next.start(GapMs);
+    // The gap counts from the write; a write that ended the client ends it.
     m_write(m_held.takeFirst());
+    if (!m_stopped)
+        m_next.start(GapMs);
 }
 
 void PacedOutput::writeAll()
