@@ -36,6 +36,9 @@ class TestServer : public QObject
         return got;
     }
 
+    // What everyone still on the stage gets once B, client 1, has left.
+    static QByteArray bStepsOff() { return QByteArray("Action1GoLeftGimboX-999Y480Z\0", 29); }
+
     static QByteArray quietFor(QTcpSocket &socket, int ms)
     {
         QTest::qWait(ms);
@@ -172,7 +175,7 @@ private slots:
             QTRY_COMPARE(server->joinedCount(), 1);
             // B's image leaves the stage after all of B's lines, before the
             // next B takes the number.
-            expected += QByteArray("Action1GoLeftGimboX-999Y480Z\0", 29);
+            expected += bStepsOff();
             QTRY_VERIFY((got += a->readAll()).size() - got.count(newUser) * 8 >= expected.size());
         }
         got.replace(newUser, QByteArray());
@@ -200,7 +203,7 @@ private slots:
         QTRY_COMPARE(b->bytesToWrite(), 0);
         ::shutdown(int(b->socketDescriptor()), SHUT_WR);
         QByteArray got;
-        expected += QByteArray("Action1GoLeftGimboX-999Y480Z\0", 29);
+        expected += bStepsOff();
         QTRY_VERIFY_WITH_TIMEOUT((got += a->readAll()).size() >= expected.size(), 10000);
         QCOMPARE(got.size(), expected.size());
         QVERIFY(got == expected);
@@ -220,7 +223,7 @@ private slots:
         b->abort(); // gone for good: whatever reaches it now is answered with a reset
         a->write(QByteArray("\x02[A] - anyone?\r\n\0", 17));
         QByteArray got;
-        const QByteArray gone("Action1GoLeftGimboX-999Y480Z\0", 29);
+        const QByteArray gone = bStepsOff();
         QTRY_VERIFY_WITH_TIMEOUT((got += a->readAll()).size() >= expected.size() + 16 + 29, 10000);
         got.replace(QByteArray("[A] - anyone?\r\n\0", 16), QByteArray());
         QCOMPARE(got, expected + gone);
@@ -242,7 +245,7 @@ private slots:
         QTRY_VERIFY(!(toB += b->readAll()).isEmpty());
         ::shutdown(int(b->socketDescriptor()), SHUT_WR); // done sending, still reading
         QByteArray toA;
-        const QByteArray gone("Action1GoLeftGimboX-999Y480Z\0", 29);
+        const QByteArray gone = bStepsOff();
         QTRY_VERIFY_WITH_TIMEOUT((toA += a->readAll()).size() >= expected.size() + 29, 10000);
         QCOMPARE(toA, expected + gone);
         QTRY_VERIFY((toB += b->readAll(), b->state() == QAbstractSocket::UnconnectedState));
