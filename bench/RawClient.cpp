@@ -50,7 +50,13 @@ std::optional<int> RawClient::join(const QByteArray &name)
         if (!readPending())
             return std::nullopt;
     }
-    if (m_buffer.size() - m_start < 13 || !m_buffer.mid(m_start).startsWith("ClientNumber"))
+    return takeClientNumber();
+}
+
+std::optional<int> RawClient::takeClientNumber()
+{
+    if (m_buffer.size() - m_start < 13 ||
+        !QByteArrayView(m_buffer).sliced(m_start).startsWith("ClientNumber"))
         return std::nullopt;
     const int number = m_buffer[m_start + 12] - '0';
     m_start += 13;
@@ -96,6 +102,15 @@ bool RawClient::readPending()
             return false;
         return errno == EAGAIN || errno == EWOULDBLOCK;
     }
+}
+
+bool RawClient::readOnce()
+{
+    char chunk[16384];
+    const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+    if (n > 0)
+        m_buffer.append(chunk, n);
+    return n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
 }
 
 std::optional<QByteArray> RawClient::nextPacket()

@@ -1,0 +1,399 @@
+// SPDX-License-Identifier: MIT
+// quandrel-stages: many stages on this host, ten clients a stage, every
+// client stepping twice a second; the relay latency at the clients, the
+// memory a stage costs, and the CPU of the host. Each figure stands beside
+// the floor of the measuring side: the same load, in the same run, against an
+// echo relay that does nothing but relay.
+//   quandrel-stages [--server PATH] [--stages N,N...] [--seconds S]
+//                   [--loaders K] [--scrape] [--json FILE]
+#include "EchoRelay.h"
+#include "Fleet.h"
+#include "ProcStats.h"
+#include "StageLoad.h"
+#include "Stats.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Options
+{
+    QString server = QStringLiteral("build/release/server/quandrel-server");
+    std::vector<int> stages{1000, 2000};
+    double seconds = 10;
+    int loaders = 4;
+    int relays = 2;
+    bool scrape = false;
+    QString json;
+    bool floor = true;
+    bool servers = true;
+};
+
+struct Result
+{
+    QString error;
+    double p50 = 0;
+    double p99 = 0;
+    std::size_t samples = 0;
+    double hostCpu = 0;   // % of all cores
+    double stagesCpu = 0; // % of one core, all stage processes together
+    double pssMiB = 0;
+    double scrapeP50 = 0; // one stage's /metrics, ms
+    double scrapeP99 = 0;
+    double scrapeRound = 0; // every stage's, one after another, ms (median round)
+};
+
+bool readAll(int fd, void *data, std::size_t size)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, static_cast<char *>(data) + got, size - got);
+        if (n <= 0)
+            return false;
+        got += std::size_t(n);
+    }
+    return true;
+}
+
+bool writeAll(int fd, const void *data, std::size_t size)
+{
+    std::size_t put = 0;
+    while (put < size) {
+        const ssize_t n = ::write(fd, static_cast<const char *>(data) + put, size - put);
+        if (n <= 0)
+            return false;
+        put += std::size_t(n);
+    }
+    return true;
+}
+
+// One GET of /metrics on a loopback port, timed in ms; -1 when it failed.
+double scrapeOnce(std::uint16_t port)
+{
+    const std::int64_t start = Stats::nowNs();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    static const char request[] =
+        "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+              ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) == ssize_t(sizeof request - 1);
+    char chunk[16384];
+    std::size_t total = 0;
+    while (ok) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) {
+            ok = n == 0 && total > 0;
+            break;
+        }
+        total += std::size_t(n);
+    }
+    ::close(fd);
+    return ok ? double(Stats::nowNs() - start) / 1e6 : -1;
+}
+
+// Scrapes every port once a second, as Prometheus would with a one-second
+// interval, until told to stop on `control`; writes one time a scrape and
+// one a round to `out`.
+[[noreturn]] void scrapeEverySecond(const std::vector<std::uint16_t> &ports, int control, int out)
+{
+    std::vector<float> each;
+    std::vector<float> rounds;
+    for (;;) {
+        const std::int64_t start = Stats::nowNs();
+        for (const std::uint16_t port : ports)
+            each.push_back(float(scrapeOnce(port)));
+        rounds.push_back(float(double(Stats::nowNs() - start) / 1e6));
+        pollfd p{control, POLLIN, 0};
+        const int waitMs =
+            int(std::max<std::int64_t>(0, 1000 - (Stats::nowNs() - start) / 1'000'000));
+        if (::poll(&p, 1, waitMs) > 0)
+            break;
+    }
+    for (const auto *v : {&each, &rounds}) {
+        const std::size_t n = v->size();
+        writeAll(out, &n, sizeof n);
+        writeAll(out, v->data(), n * sizeof(float));
+    }
+    ::_exit(0);
+}
+
+std::vector<float> readFloats(int fd)
+{
+    std::size_t n = 0;
+    if (!readAll(fd, &n, sizeof n))
+        return {};
+    std::vector<float> v(n);
+    readAll(fd, v.data(), n * sizeof(float));
+    return v;
+}
+
+std::vector<double> wider(const std::vector<float> &v)
+{
+    return {v.begin(), v.end()};
+}
+
+// The fleet's stages, split into `loaders` processes of whole stages (a step
+// is timed by the process that sent it).
+Result measure(const Fleet &fleet, const Options &options, bool scrape)
+{
+    Result result;
+    const auto &ports = fleet.ports();
+    struct Loader
+    {
+        pid_t pid;
+        int status; // the loader's end: joined, then its latencies
+        int go;
+    };
+    std::vector<Loader> loaders;
+    const int count = std::min<int>(options.loaders, int(ports.size()));
+    for (int l = 0; l < count; ++l) {
+        std::vector<std::uint16_t> share;
+        for (std::size_t s = std::size_t(l); s < ports.size(); s += std::size_t(count))
+            share.push_back(ports[s]);
+        int up[2];
+        int down[2];
+        if (::pipe(up) != 0 || ::pipe(down) != 0) {
+            result.error = QStringLiteral("no pipe");
+            return result;
+        }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(up[0]);
+            ::close(down[1]);
+            StageLoad load(share);
+            const char joined = load.join(120'000) ? 1 : 0;
+            writeAll(up[1], &joined, 1);
+            char go = 0;
+            if (!joined || !readAll(down[0], &go, 1))
+                ::_exit(1);
+            const std::vector<float> latencies = load.run(options.seconds, 2);
+            const std::size_t n = latencies.size();
+            writeAll(up[1], &n, sizeof n);
+            writeAll(up[1], latencies.data(), n * sizeof(float));
+            ::_exit(0);
+        }
+        ::close(up[1]);
+        ::close(down[0]);
+        loaders.push_back({pid, up[0], down[1]});
+    }
+    bool joined = true;
+    for (const Loader &l : loaders) {
+        char ok = 0;
+        joined = readAll(l.status, &ok, 1) && ok && joined;
+    }
+    pid_t scraper = -1;
+    int scrapeControl[2] = {-1, -1};
+    int scrapeOut[2] = {-1, -1};
+    if (joined) {
+        ::usleep(1'000'000); // the last joins' notices settle
+        if (scrape && ::pipe(scrapeControl) == 0 && ::pipe(scrapeOut) == 0) {
+            scraper = ::fork();
+            if (scraper == 0)
+                scrapeEverySecond(fleet.metricsPorts(), scrapeControl[0], scrapeOut[1]);
+            ::close(scrapeOut[1]);
+        }
+        std::fprintf(stderr, "%zu stages joined, measuring\n", ports.size());
+        const ProcStats::Host hostBefore = ProcStats::host();
+        const double stagesBefore = fleet.cpuSeconds();
+        const std::int64_t start = Stats::nowNs();
+        for (const Loader &l : loaders)
+            writeAll(l.go, "g", 1);
+        std::vector<float> all;
+        for (const Loader &l : loaders) {
+            std::size_t n = 0;
+            if (!readAll(l.status, &n, sizeof n)) {
+                joined = false;
+                continue;
+            }
+            const std::size_t at = all.size();
+            all.resize(at + n);
+            readAll(l.status, all.data() + at, n * sizeof(float));
+        }
+        const double wall = double(Stats::nowNs() - start) / 1e9;
+        const ProcStats::Host hostAfter = ProcStats::host();
+        result.stagesCpu = 100 * (fleet.cpuSeconds() - stagesBefore) / wall;
+        result.hostCpu =
+            100 * (hostAfter.busy - hostBefore.busy) / (hostAfter.total - hostBefore.total);
+        result.pssMiB = fleet.pssMiB();
+        const std::vector<double> latencies = wider(all);
+        result.samples = latencies.size();
+        result.p50 = Stats::percentile(latencies, 50);
+        result.p99 = Stats::percentile(latencies, 99);
+        if (scraper > 0) {
+            writeAll(scrapeControl[1], "s", 1);
+            const auto each = wider(readFloats(scrapeOut[0]));
+            const auto rounds = wider(readFloats(scrapeOut[0]));
+            result.scrapeP50 = Stats::percentile(each, 50);
+            result.scrapeP99 = Stats::percentile(each, 99);
+            result.scrapeRound = Stats::median(rounds);
+            if (std::any_of(each.begin(), each.end(), [](double t) { return t < 0; }))
+                result.error = QStringLiteral("a scrape failed");
+            ::waitpid(scraper, nullptr, 0);
+            for (const int fd : {scrapeControl[0], scrapeControl[1], scrapeOut[0]})
+                ::close(fd);
+        }
+    }
+    for (const Loader &l : loaders) {
+        ::close(l.go);
+        ::close(l.status);
+        ::waitpid(l.pid, nullptr, 0);
+    }
+    if (!joined && result.error.isEmpty())
+        result.error = QStringLiteral("not every client joined");
+    return result;
+}
+
+Options parse(int argc, char *argv[])
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a = argv[i];
+        const QByteArray value = i + 1 < argc ? QByteArray(argv[i + 1]) : QByteArray();
+        if (a == "--server") {
+            options.server = QString::fromLocal8Bit(value), ++i;
+        } else if (a == "--stages") {
+            options.stages.clear();
+            for (const QByteArray &n : value.split(','))
+                options.stages.push_back(n.toInt());
+            ++i;
+        } else if (a == "--seconds") {
+            options.seconds = value.toDouble(), ++i;
+        } else if (a == "--loaders") {
+            options.loaders = std::max(1, value.toInt()), ++i;
+        } else if (a == "--relays") {
+            options.relays = std::max(1, value.toInt()), ++i;
+        } else if (a == "--only") {
+            options.floor = value == "floor";
+            options.servers = value == "servers";
+            ++i;
+        } else if (a == "--scrape") {
+            options.scrape = true;
+        } else if (a == "--json") {
+            options.json = QString::fromLocal8Bit(value), ++i;
+        } else {
+            std::fprintf(stderr, "usage: quandrel-stages [--server PATH] [--stages N,N...] "
+                                 "[--seconds S] [--loaders K] [--relays R] [--only floor|servers] "
+                                 "[--scrape] [--json FILE]\n");
+            std::exit(2);
+        }
+    }
+    return options;
+}
+
+QString pair(double a, double b, int decimals = 2)
+{
+    return QString::number(a, 'f', decimals) + u'/' + QString::number(b, 'f', decimals);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const Options options = parse(argc, argv);
+    // Ten descriptors a stage in the measuring processes.
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    struct Row
+    {
+        QString measure, value, baseline, goal;
+        bool met;
+    };
+    std::vector<Row> rows;
+    bool failed = false;
+    for (const int stages : options.stages) {
+        Result floor;
+        if (options.floor) {
+            const Fleet relays = Fleet::echoRelays(stages, std::min(options.relays, stages));
+            floor = measure(relays, options, false);
+        }
+        Result real;
+        if (options.servers) {
+            QString error;
+            QStringList serverOptions{QStringLiteral("--no-notices")};
+            if (options.scrape)
+                serverOptions << QStringLiteral("--metrics-listen")
+                              << QStringLiteral("127.0.0.1:0");
+            const Fleet servers = Fleet::servers(options.server, stages, serverOptions, &error);
+            real =
+                servers.pids().empty() ? Result{error} : measure(servers, options, options.scrape);
+        }
+        for (const Result *r : {&floor, &real}) {
+            if (!r->error.isEmpty()) {
+                std::fprintf(stderr, "%d stages: %s\n", stages, qPrintable(r->error));
+                failed = true;
+            }
+        }
+        const double goal = stages <= 1000 ? 5 : 10;
+        const QString scraped =
+            options.scrape ? QStringLiteral(", scraped every second") : QString();
+        rows.push_back({QStringLiteral("%1 stages x 10 clients x 2 steps/s%2: relay ms p50/p99")
+                            .arg(stages)
+                            .arg(scraped),
+                        pair(real.p50, real.p99, 3), pair(floor.p50, floor.p99, 3) + " echo relay",
+                        QStringLiteral("p99 < %1").arg(goal), real.p99 < goal});
+        rows.push_back({QStringLiteral("%1 stages: memory a stage, PSS MiB").arg(stages),
+                        QString::number(real.pssMiB, 'f', 2), QString(), QStringLiteral("<= 1.58"),
+                        real.pssMiB <= 1.58});
+        rows.push_back(
+            {QStringLiteral("%1 stages: CPU of the host %, stages' CPU % of a core").arg(stages),
+             pair(real.hostCpu, real.stagesCpu, 1),
+             pair(floor.hostCpu, floor.stagesCpu, 1) + " echo relay", QString(), true});
+        if (options.scrape) {
+            rows.push_back(
+                {QStringLiteral("%1 stages: one stage's scrape ms p50/p99, all in turn ms")
+                     .arg(stages),
+                 pair(real.scrapeP50, real.scrapeP99, 2) + " " +
+                     QString::number(real.scrapeRound, 'f', 0),
+                 QString(), QStringLiteral("p99 < 50"), real.scrapeP99 < 50});
+        }
+        std::fprintf(stderr, "%d stages: %zu samples (echo relay %zu)\n", stages, real.samples,
+                     floor.samples);
+    }
+    const int width[] = {62, 20, 28, 10};
+    QJsonArray json;
+    std::printf("%-*s %-*s %-*s %-*s met\n", width[0], "measure", width[1], "value", width[2],
+                "baseline", width[3], "goal");
+    for (const Row &r : rows) {
+        std::printf("%-*s %-*s %-*s %-*s %s\n", width[0], qPrintable(r.measure), width[1],
+                    qPrintable(r.value), width[2], qPrintable(r.baseline), width[3],
+                    qPrintable(r.goal),
+                    r.goal.isEmpty() ? ""
+                    : r.met          ? "yes"
+                                     : "NO");
+        json.append(QJsonObject{{QStringLiteral("measure"), r.measure},
+                                {QStringLiteral("value"), r.value},
+                                {QStringLiteral("baseline"), r.baseline},
+                                {QStringLiteral("goal"), r.goal},
+                                {QStringLiteral("met"), r.met}});
+    }
+    if (!options.json.isEmpty()) {
+        QFile file(options.json);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QJsonDocument(json).toJson());
+    }
+    return failed ? 1 : 0;
+}
