@@ -33,6 +33,10 @@ void withoutTlsPlugins()
 
 int main(int argc, char *argv[])
 {
+    // Qt's own poll loop instead of GLib's: a relayed step wakes the server,
+    // reads one packet and writes ten, and GLib's bookkeeping around each
+    // wake-up cost a host of many stages two fifths of the servers' CPU.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(quietRefusals);
     QCoreApplication::setApplicationName(QStringLiteral("quandrel-server"));
