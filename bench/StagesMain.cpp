@@ -5,7 +5,8 @@
 // the floor of the measuring side: the same load, in the same run, against an
 // echo relay that does nothing but relay.
 //   quandrel-stages [--server PATH] [--stages N,N...] [--seconds S]
-//                   [--loaders K] [--scrape] [--json FILE]
+//                   [--loaders K] [--relays R] [--only floor|servers]
+//                   [--scrape N,N...] [--json FILE]
 #include "EchoRelay.h"
 #include "Fleet.h"
 #include "ProcStats.h"
@@ -17,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
+#include <map>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -36,9 +38,9 @@ struct Options
     QString server = QStringLiteral("build/release/server/quandrel-server");
     std::vector<int> stages{1000, 2000};
     double seconds = 10;
-    int loaders = 4;
+    int loaders = 2;
     int relays = 2;
-    bool scrape = false;
+    std::vector<int> scrape; // stage counts to measure again, each stage scraped every second
     QString json;
     bool floor = true;
     bool servers = true;
@@ -287,13 +289,15 @@ Options parse(int argc, char *argv[])
             options.servers = value == "servers";
             ++i;
         } else if (a == "--scrape") {
-            options.scrape = true;
+            for (const QByteArray &n : value.split(','))
+                options.scrape.push_back(n.toInt());
+            ++i;
         } else if (a == "--json") {
             options.json = QString::fromLocal8Bit(value), ++i;
         } else {
             std::fprintf(stderr, "usage: quandrel-stages [--server PATH] [--stages N,N...] "
                                  "[--seconds S] [--loaders K] [--relays R] [--only floor|servers] "
-                                 "[--scrape] [--json FILE]\n");
+                                 "[--scrape N,N...] [--json FILE]\n");
             std::exit(2);
         }
     }
@@ -324,37 +328,40 @@ int main(int argc, char *argv[])
     };
     std::vector<Row> rows;
     bool failed = false;
+    auto report = [&failed](int stages, const Result &r, const char *what) {
+        if (!r.error.isEmpty()) {
+            std::fprintf(stderr, "%d stages, %s: %s\n", stages, what, qPrintable(r.error));
+            failed = true;
+        }
+        std::fprintf(stderr, "%d stages, %s: %zu samples\n", stages, what, r.samples);
+    };
+    auto servers = [&options](int stages, bool scraped) {
+        QString error;
+        QStringList serverOptions{QStringLiteral("--no-notices")};
+        if (scraped)
+            serverOptions << QStringLiteral("--metrics-listen") << QStringLiteral("127.0.0.1:0");
+        const Fleet fleet = Fleet::servers(options.server, stages, serverOptions, &error);
+        return fleet.pids().empty() ? Result{error} : measure(fleet, options, scraped);
+    };
+    std::map<int, Result> unscraped;
     for (const int stages : options.stages) {
         Result floor;
         if (options.floor) {
             const Fleet relays = Fleet::echoRelays(stages, std::min(options.relays, stages));
             floor = measure(relays, options, false);
+            report(stages, floor, "echo relay");
         }
         Result real;
         if (options.servers) {
-            QString error;
-            QStringList serverOptions{QStringLiteral("--no-notices")};
-            if (options.scrape)
-                serverOptions << QStringLiteral("--metrics-listen")
-                              << QStringLiteral("127.0.0.1:0");
-            const Fleet servers = Fleet::servers(options.server, stages, serverOptions, &error);
-            real =
-                servers.pids().empty() ? Result{error} : measure(servers, options, options.scrape);
-        }
-        for (const Result *r : {&floor, &real}) {
-            if (!r->error.isEmpty()) {
-                std::fprintf(stderr, "%d stages: %s\n", stages, qPrintable(r->error));
-                failed = true;
-            }
+            real = servers(stages, false);
+            report(stages, real, "servers");
+            unscraped[stages] = real;
         }
         const double goal = stages <= 1000 ? 5 : 10;
-        const QString scraped =
-            options.scrape ? QStringLiteral(", scraped every second") : QString();
-        rows.push_back({QStringLiteral("%1 stages x 10 clients x 2 steps/s%2: relay ms p50/p99")
-                            .arg(stages)
-                            .arg(scraped),
-                        pair(real.p50, real.p99, 3), pair(floor.p50, floor.p99, 3) + " echo relay",
-                        QStringLiteral("p99 < %1").arg(goal), real.p99 < goal});
+        rows.push_back(
+            {QStringLiteral("%1 stages x 10 clients x 2 steps/s: relay ms p50/p99").arg(stages),
+             pair(real.p50, real.p99, 3), pair(floor.p50, floor.p99, 3) + " echo relay",
+             QStringLiteral("p99 < %1").arg(goal), real.p99 < goal});
         rows.push_back({QStringLiteral("%1 stages: memory a stage, PSS MiB").arg(stages),
                         QString::number(real.pssMiB, 'f', 2), QString(), QStringLiteral("<= 1.58"),
                         real.pssMiB <= 1.58});
@@ -362,16 +369,22 @@ int main(int argc, char *argv[])
             {QStringLiteral("%1 stages: CPU of the host %, stages' CPU % of a core").arg(stages),
              pair(real.hostCpu, real.stagesCpu, 1),
              pair(floor.hostCpu, floor.stagesCpu, 1) + " echo relay", QString(), true});
-        if (options.scrape) {
-            rows.push_back(
-                {QStringLiteral("%1 stages: one stage's scrape ms p50/p99, all in turn ms")
-                     .arg(stages),
-                 pair(real.scrapeP50, real.scrapeP99, 2) + " " +
-                     QString::number(real.scrapeRound, 'f', 0),
-                 QString(), QStringLiteral("p99 < 50"), real.scrapeP99 < 50});
-        }
-        std::fprintf(stderr, "%d stages: %zu samples (echo relay %zu)\n", stages, real.samples,
-                     floor.samples);
+    }
+    for (const int stages : options.scrape) {
+        const Result scraped = servers(stages, true);
+        report(stages, scraped, "servers scraped every second");
+        const auto quiet = unscraped.find(stages);
+        const bool compared = quiet != unscraped.end();
+        rows.push_back(
+            {QStringLiteral("%1 stages, each scraped every second: relay ms p50/p99").arg(stages),
+             pair(scraped.p50, scraped.p99, 3),
+             compared ? pair(quiet->second.p50, quiet->second.p99, 3) + " not scraped" : QString(),
+             QStringLiteral("p99 unchanged"), compared && scraped.p99 <= 1.1 * quiet->second.p99});
+        rows.push_back(
+            {QStringLiteral("%1 stages: one stage's scrape ms p50/p99, all in turn ms").arg(stages),
+             pair(scraped.scrapeP50, scraped.scrapeP99, 2) + " " +
+                 QString::number(scraped.scrapeRound, 'f', 0),
+             QString(), QStringLiteral("p99 < 50"), scraped.scrapeP99 < 50});
     }
     const int width[] = {62, 20, 28, 10};
     QJsonArray json;

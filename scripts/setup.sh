@@ -11,7 +11,7 @@ run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl
      qt6-httpserver-dev qt6-websockets-dev libssl-dev libicu-dev openssl fonts-liberation)
 package=(debhelper dpkg-dev fakeroot lintian)
 test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd reuse chromium fail2ban ssl-cert
-      "${package[@]}")
+      prometheus "${package[@]}")
 # Node from anywhere will do (a newer one may come with its own npm).
 command -v node >/dev/null || test+=(nodejs)
 command -v npm >/dev/null || test+=(npm)
@@ -31,8 +31,24 @@ if [ ${#missing[@]} -gt 0 ]; then
     sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing: ${missing[*]}"
+    # The tests run Fail2Ban's and Prometheus's programs themselves; their
+    # daemons are not to start (Prometheus's would listen on every
+    # interface). Where no policy says otherwise already, one says so for
+    # the length of the installation.
+    policy=/usr/sbin/policy-rc.d
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+        "${sudo[@]}" chmod 755 "$policy"
+        trap '"${sudo[@]}" rm -f "$policy"' EXIT
+    fi
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    for daemon in prometheus fail2ban; do
+        if [[ " ${missing[*]} " == *" $daemon "* ]]; then
+            "${sudo[@]}" deb-systemd-helper disable "$daemon.service" >/dev/null 2>&1 || true
+            "${sudo[@]}" update-rc.d "$daemon" disable >/dev/null 2>&1 || true
+        fi
+    done
 fi
 
 # The browser tests' driver, at the version the lock file pins; Chromium is

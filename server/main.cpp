@@ -64,6 +64,7 @@ int main(int argc, char *argv[])
         withoutTlsPlugins();
     LogSink log(QStringLiteral("quandrel-server: "));
     ServerHost host(options, [&log](const QString &line) { log.write(line); });
+    host.setLogLeftOut([&log] { return qint64(log.droppedInAll()); });
     QString why;
     if (const auto failed = host.start(&why)) {
         std::fprintf(stderr, "quandrel-server: %s\n", qPrintable(why));

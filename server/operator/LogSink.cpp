@@ -60,12 +60,22 @@ void LogSink::write(const QString &line)
         const QString note =
             header() +
             QStringLiteral("%1 log lines dropped: standard error was not read\n").arg(m_dropped);
-        if (!enqueue(note.toStdString()))
+        if (!enqueue(note.toStdString())) {
+            ++m_droppedInAll;
             return void(++m_dropped);
+        }
         m_dropped = 0;
     }
-    if (!enqueue(text.toStdString()))
+    if (!enqueue(text.toStdString())) {
         ++m_dropped;
+        ++m_droppedInAll;
+    }
+}
+
+quint64 LogSink::droppedInAll()
+{
+    const std::lock_guard lock(m_mutex);
+    return m_droppedInAll;
 }
 
 bool LogSink::enqueue(std::string line)

@@ -27,6 +27,8 @@ public:
     LogSink &operator=(const LogSink &) = delete;
 
     void write(const QString &line);
+    // Lines dropped since the start.
+    quint64 droppedInAll();
 
 private:
     void run();
@@ -42,7 +44,8 @@ private:
     std::condition_variable m_drained;
     std::deque<std::string> m_queue;
     std::size_t m_queuedBytes = 0;
-    quint64 m_dropped = 0;
+    quint64 m_dropped = 0; // since the last line that said so
+    quint64 m_droppedInAll = 0;
     bool m_stopping = false;
     bool m_writing = false;
     std::thread m_thread;

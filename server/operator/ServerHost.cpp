@@ -4,6 +4,7 @@
 #include "server/carriers/PeerAddress.h"
 #include "server/operator/BanFile.h"
 #include "server/operator/Descriptors.h"
+#include "server/operator/ProcessFigures.h"
 #include "server/operator/TlsFiles.h"
 
 #include <QHostInfo>
@@ -17,6 +18,13 @@ QString cannotListen(const QHostAddress &address, quint16 port, const QString &e
         .arg(address.toString())
         .arg(port)
         .arg(error);
+}
+
+// As an address appears in a URL.
+QString urlHost(const QHostAddress &address)
+{
+    return address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + address.toString() + u']'
+                                                               : address.toString();
 }
 
 } // namespace
@@ -66,6 +74,10 @@ std::optional<int> ServerHost::start(QString *why)
         if (const auto failed = serveThePage(tls ? &*tls : nullptr, why))
             return failed;
     }
+    if (m_options.metricsAddress) {
+        if (const auto failed = serveTheFigures(why))
+            return failed;
+    }
     m_log(QStringLiteral("up to %1 descriptors: %2 waiting places, %3 connections to the page")
               .arg(m_descriptors)
               .arg(m_settings.waitingPlaces)
@@ -94,13 +106,41 @@ std::optional<int> ServerHost::serveThePage(const QSslConfiguration *tls, QStrin
                    .arg(m_web->errorString());
         return 1;
     }
-    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? u'[' + address.toString() + u']'
-                             : address.toString();
     m_log(QStringLiteral("the page is at %1://%2:%3/")
-              .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), host)
+              .arg(tls ? QStringLiteral("https") : QStringLiteral("http"), urlHost(address))
               .arg(m_web->port()));
     return std::nullopt;
+}
+
+std::optional<int> ServerHost::serveTheFigures(QString *why)
+{
+    const QHostAddress &address = *m_options.metricsAddress;
+    m_metrics.emplace([this] { return figures(); });
+    if (!m_metrics->listen(address, m_options.metricsPort)) {
+        *why = QStringLiteral("cannot serve the figures on %1 port %2: %3")
+                   .arg(address.toString())
+                   .arg(m_options.metricsPort)
+                   .arg(m_metrics->errorString());
+        return 1;
+    }
+    m_log(QStringLiteral("metrics at http://%1:%2/metrics")
+              .arg(urlHost(address))
+              .arg(m_metrics->port()));
+    if (!address.isLoopback())
+        m_log(QStringLiteral("warning: metrics on %1, which other machines can reach")
+                  .arg(address.toString()));
+    return std::nullopt;
+}
+
+QByteArray ServerHost::figures() const
+{
+    StageFigures figures = m_stage.figures();
+    figures.connections[std::size_t(StageFigures::Carrier::Page)] =
+        m_web ? m_web->connectionCount() : 0;
+    if (m_logLeftOut)
+        figures.logLinesLeftOut += m_logLeftOut();
+    figures.process = ProcessFigures::read();
+    return figures.exposition();
 }
 
 QStringList ServerHost::pageNames() const

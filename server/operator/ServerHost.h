@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/operator/MetricsEndpoint.h"
 #include "server/operator/Reloader.h"
 #include "server/operator/ServerOptions.h"
 #include "server/page/WebFront.h"
@@ -24,6 +25,8 @@ public:
     std::optional<int> start(QString *why);
     // Reads the certificate and the bans again.
     void reload();
+    // Log lines the log itself left out, for the figures.
+    void setLogLeftOut(std::function<qint64()> leftOut) { m_logLeftOut = std::move(leftOut); }
 
 private:
     std::optional<int> serveThePage(const QSslConfiguration *tls, QString *why);
@@ -31,6 +34,8 @@ private:
     // machine for a wildcard), localhost on loopback, the machine's name,
     // and the names the options give.
     QStringList pageNames() const;
+    std::optional<int> serveTheFigures(QString *why);
+    QByteArray figures() const;
 
     const ServerOptions m_options;
     Log m_log;
@@ -39,4 +44,6 @@ private:
     StageServer m_stage;
     std::optional<WebFront> m_web;
     std::optional<Reloader> m_reloader;
+    std::optional<MetricsEndpoint> m_metrics;
+    std::function<qint64()> m_logLeftOut;
 };

@@ -142,6 +142,12 @@ QList<QCommandLineOption> optionList(const ServerOptions &d)
                                           "encrypt may join.")),
         QCommandLineOption(QStringLiteral("no-notices"),
                            QStringLiteral("Do not tell the stage when someone joins or leaves.")),
+        valued("metrics-listen",
+               QStringLiteral("Serve the stage's figures for Prometheus at /metrics on this "
+                              "address and port (127.0.0.1:9580, [::1]:9580; port 0 picks a "
+                              "free one). Off unless given; keep it on loopback or a private "
+                              "network."),
+               "ADDRESS:PORT", {}),
     };
 }
 
@@ -211,6 +217,31 @@ void readSettings(Reader &r, ServerSettings &s)
     s.notices = !r.isSet("no-notices");
 }
 
+// "host:port" or "[v6]:port", the port required.
+void readMetrics(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
+{
+    const QString text = r.value("metrics-listen");
+    const qsizetype colon = text.lastIndexOf(u':');
+    QString host = colon > 0 ? text.left(colon) : QString();
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(u':'))
+        host.clear(); // an IPv6 address without brackets: which colon ends it?
+    const auto port = OptionValues::count(text.mid(colon + 1), 0, 65535);
+    const std::optional<QHostAddress> address = host.isEmpty() ? std::nullopt
+                                                : QHostAddress(host).isNull()
+                                                    ? resolve(host)
+                                                    : std::optional(QHostAddress(host));
+    if (!address || !port) {
+        r.fail(QStringLiteral("--metrics-listen takes ADDRESS:PORT (127.0.0.1:9580, "
+                              "[::1]:9580), not \"%1\"")
+                   .arg(text.left(100)));
+        return;
+    }
+    o.metricsAddress = *address;
+    o.metricsPort = quint16(*port);
+}
+
 void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
 {
     // Only this machine unless told otherwise: opening a server to a network is a choice.
@@ -242,6 +273,8 @@ void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
     if (o.tlsOnly && !o.tls())
         r.fail(QStringLiteral("--tls-only needs --tls-cert and --tls-key"));
     o.banFile = r.value("ban-file");
+    if (r.isSet("metrics-listen"))
+        readMetrics(r, o, resolve);
     readSettings(r, o.settings);
 }
 

@@ -48,6 +48,9 @@ struct ServerOptions
     quint16 tlsPort = DefaultTlsPort;
     bool tlsOnly = false;
     QString banFile;
+    // Where the figures for a monitor are served; none unless asked.
+    std::optional<QHostAddress> metricsAddress;
+    quint16 metricsPort = 0;
     ServerSettings settings;
 
     bool tls() const { return !certificateFile.isEmpty(); }

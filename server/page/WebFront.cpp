@@ -103,7 +103,11 @@ WebFront::WebFront(StageServer &stage, QObject *parent)
     auto *listener = new AdmittingServer(this);
     // A group at its bound is turned away before Qt makes a socket of it.
     listener->setAdmit([this](const QHostAddress &peer) {
-        return hasRoomFor(peer) && m_stage.admit(peer) && makeRoomFor(peer);
+        if (!hasRoomFor(peer)) {
+            m_stage.counters().refused(StageCounters::Refusal::Budget);
+            return false;
+        }
+        return m_stage.admit(peer) && makeRoomFor(peer);
     });
     listener->setNotice([this](const QString &line) { m_stage.log(line); });
     listener->setPrepare([this](QTcpSocket *socket) { prepare(socket); });
@@ -361,6 +365,10 @@ void WebFront::answer(const QHttpServerRequest &request, QTcpSocket *socket, int
 
 void WebFront::refuse(const QHttpServerRequest &request, QTcpSocket *socket, int status)
 {
+    using Refusal = StageCounters::Refusal;
+    m_stage.counters().refused(status == 429   ? Refusal::Budget
+                               : status == 403 ? Refusal::CrossSite
+                                               : Refusal::Shape);
     answer(request, socket, status);
     // The connection ends here: nothing more of it is read or upgraded.
     socket->flush();
@@ -386,6 +394,7 @@ void WebFront::upgraded()
                 break;
             }
         }
-        m_stage.adopt(new WebSocketLink(std::move(socket), transport));
+        m_stage.adopt(new WebSocketLink(std::move(socket), transport),
+                      StageFigures::Carrier::WebSocket);
     }
 }

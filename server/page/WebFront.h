@@ -45,6 +45,8 @@ public:
     // HTTP connections at once, from every group together; past it, a
     // newcomer takes the place of the oldest of the group that holds the most.
     void setMaxConnections(int count) { m_maxConnections = count; }
+    // HTTP connections open now, upgrades under way among them.
+    int connectionCount() const { return int(m_connections.size()); }
     // How long a connection may take to send a whole request, and an upgrade
     // to become a WebSocket.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/rules/StageFigures.h"
+
 #include "net/PacketFramer.h"
 #include "server/carriers/Link.h"
 #include "server/rules/AddressGroup.h"
@@ -64,6 +66,7 @@ public:
     quint64 serial = 0; // its place in the waiting pool
     const std::shared_ptr<AddressGroup> group;
     const QString peer; // as the log names it
+    StageFigures::Carrier carrier = StageFigures::Carrier::Tcp;
     PacketFramer framer;
     std::optional<PacketFramer::Frame> waiting; // framed, waiting for its budget
     QTimer resume;                              // reads on when the budget has refilled

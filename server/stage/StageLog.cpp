@@ -18,8 +18,10 @@ void StageLog::budgeted(const QString &line)
 {
     if (m_budget.tryTake(m_groups.nowNs()))
         m_sink(line);
-    else
+    else {
         ++m_leftOut;
+        ++m_leftOutInAll;
+    }
 }
 
 void StageLog::notRelayed(StageClient &client, QByteArrayView body, qint64 nowMs)

@@ -43,13 +43,17 @@ public:
     // A client that never joined went; failed TLS handshakes sparingly.
     void dropped(const StageClient &client, const QString &why, qint64 nowMs);
 
+    // Lines left out since the stage started.
+    qint64 leftOutInAll() const { return m_leftOutInAll; }
+
 private:
     void summarize();
 
     AddressGroups &m_groups;
     const int m_intervalMs;
     TokenBucket m_budget;
-    qint64 m_leftOut = 0;
+    qint64 m_leftOut = 0; // since the last summary
+    qint64 m_leftOutInAll = 0;
     QTimer m_summary;
     Sink m_sink;
 };

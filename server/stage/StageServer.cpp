@@ -51,6 +51,7 @@ bool StageServer::admit(const QHostAddress &peer)
 {
     const IpAddress address = PeerAddress::from(peer);
     if (m_bans.bansAddress(address)) {
+        m_counters.refused(StageCounters::Refusal::Ban);
         log(QStringLiteral("refused %1: banned").arg(PeerAddress::hostText(peer)));
         return false;
     }
@@ -59,18 +60,20 @@ bool StageServer::admit(const QHostAddress &peer)
     AddressGroup &group = *m_groups.groupFor(address);
     if (group.connects.tryTake(m_groups.nowNs()))
         return true;
-    // A flood: closed at once, nothing kept but the count for the summary.
+    // A flood: closed at once, nothing kept but the counts.
     m_groups.refused(group);
+    m_counters.refused(StageCounters::Refusal::Flood);
     return false;
 }
 
 void StageServer::takeConnections(AdmittingServer &server)
 {
     while (QTcpSocket *socket = server.nextPendingConnection())
-        adopt(new TcpLink(socket));
+        adopt(new TcpLink(socket),
+              server.isTls() ? StageFigures::Carrier::Tls : StageFigures::Carrier::Tcp);
 }
 
-void StageServer::adopt(Link *link)
+void StageServer::adopt(Link *link, StageFigures::Carrier carrier)
 {
     link->setParent(this);
     const IpAddress address = PeerAddress::from(link->peerAddress());
@@ -82,14 +85,16 @@ void StageServer::adopt(Link *link)
         peer.prepend(link->kind() + u' ');
     if (!exempt && m_settings.maxPerAddress > 0 && group->connections >= m_settings.maxPerAddress) {
         refuse(link, *group, peer,
-               QStringLiteral("%1 connections from %2 already").arg(group->connections).arg(key));
+               QStringLiteral("%1 connections from %2 already").arg(group->connections).arg(key),
+               StageCounters::Refusal::Budget);
         return;
     }
     if (!exempt && group->unjoined >= MaxUnjoinedPerGroup) {
         refuse(link, *group, peer,
                QStringLiteral("%1 connections from %2 waiting to join already")
                    .arg(group->unjoined)
-                   .arg(key));
+                   .arg(key),
+               StageCounters::Refusal::Budget);
         return;
     }
     // The machine's own users share one group in the waiting pool, where the
@@ -98,12 +103,13 @@ void StageServer::adopt(Link *link)
     const QString waitingWide = exempt ? QStringLiteral("local") : m_groups.wideKeyOf(address);
     if (!makeRoomToWait(waitingWide, waitingGroup)) {
         refuse(link, *group, peer, QStringLiteral("the waiting places are full"),
-               "The stage is busy: try again in a moment");
+               StageCounters::Refusal::WaitingPool, "The stage is busy: try again in a moment");
         return;
     }
 
     auto client = std::make_unique<Client>(link, group, peer, MaxPacket);
     Client *raw = client.get();
+    raw->carrier = carrier;
     raw->output.setWrite([this, raw](const QByteArray &packet) { write(raw, packet); });
     m_groups.opened(*group, false);
     ++group->unjoined;
@@ -114,8 +120,10 @@ void StageServer::adopt(Link *link)
     });
     connect(&raw->resume, &QTimer::timeout, this, [this, raw] { readFrom(raw); });
     connect(&raw->deadline, &QTimer::timeout, this, [this, raw] {
-        if (raw->phase() == Phase::Waiting)
+        if (raw->phase() == Phase::Waiting) {
+            m_counters.refused(StageCounters::Refusal::WaitingPool);
             drop(raw, QStringLiteral("no join within %1 s").arg(m_settings.joinTimeoutMs / 1000.0));
+        }
     });
     connect(&raw->newUserDue, &QTimer::timeout, this, [this, raw] { raw->sendNewUser(nowMs()); });
     connect(link, &Link::readyRead, this, [this, raw] { readFrom(raw); });
@@ -141,6 +149,7 @@ bool StageServer::makeRoomToWait(const QString &wide, const QString &group)
         return false;
     for (const auto &client : m_clients) {
         if (client->serial == *victim && !client->isGone() && !client->hasJoined()) {
+            m_counters.refused(StageCounters::Refusal::WaitingPool);
             drop(client.get(), QStringLiteral("the waiting places are full; its group holds "
                                               "the most of them"));
             return true;
@@ -150,9 +159,10 @@ bool StageServer::makeRoomToWait(const QString &wide, const QString &group)
 }
 
 void StageServer::refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why,
-                         const QByteArray &notice)
+                         StageCounters::Refusal reason, const QByteArray &notice)
 {
     m_groups.refused(group);
+    m_counters.refused(reason);
     log(QStringLiteral("refused %1: %2").arg(peer, why));
     m_farewells.closeAfter(link, RelayRules::notice(notice));
 }
@@ -166,14 +176,16 @@ void StageServer::readFrom(Client *client)
             if (!withinBudget(client, *client->waiting))
                 return;
             const PacketFramer::Frame frame = *std::exchange(client->waiting, std::nullopt);
-            if (frame.overlong > 0)
+            if (frame.overlong > 0) {
+                m_counters.refused(StageCounters::Refusal::Shape);
                 send(client, RelayRules::notice("Not sent: a packet holds at most " +
                                                 QByteArray::number(MaxPacket) + " bytes"));
-            else
+            } else
                 handlePacket(client, frame.packet);
             continue;
         }
         if (client->framer.overflowed()) {
+            m_counters.refused(StageCounters::Refusal::Shape);
             drop(client, QStringLiteral("more than %1 bytes without a terminator")
                              .arg(PacketFramer::DefaultMaxRun));
             return;
@@ -228,31 +240,35 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
         if (!body.startsWith("Action")) {
             for (const QByteArray &line :
                  RelayRules::relayedLines(body, client->name, client->shownName))
-                relay(line);
+                relayOwn(line);
         } else if (m_numbers[client->number] == client || !m_numbers[client->number]) {
             client->wireCode = RelayRules::wireCodeOf(body);
-            relay(body + '\0');
+            relayOwn(body + '\0');
         }
         break;
     case RelayRules::Verdict::Refused:
+        m_counters.refused(StageCounters::Refusal::Shape);
         send(client, RelayRules::notice(verdict.reason));
         break;
     case RelayRules::Verdict::NotOwn:
+        m_counters.refused(StageCounters::Refusal::Shape);
         m_log.notRelayed(*client, body, nowMs());
         break;
     }
 }
 
-std::optional<QByteArray> StageServer::joinRefusal(const QByteArray &name,
-                                                   const QString &look) const
+std::optional<std::pair<StageCounters::Refusal, QByteArray>>
+StageServer::joinRefusal(const QByteArray &name, const QString &look) const
 {
+    using Refusal = StageCounters::Refusal;
     if (auto refusal = NameRules::refusal(name, m_lookAlike))
-        return refusal;
+        return std::pair(Refusal::Name, *refusal);
     if (m_bans.bansName(look))
-        return QByteArray("You cannot join this stage");
+        return std::pair(Refusal::Ban, QByteArray("You cannot join this stage"));
     if (joinedCount() >= MaxClients)
-        return "The stage is full: " + QByteArray::number(MaxClients) + " of " +
-               QByteArray::number(MaxClients) + " places are taken";
+        return std::pair(Refusal::Full, "The stage is full: " + QByteArray::number(MaxClients) +
+                                            " of " + QByteArray::number(MaxClients) +
+                                            " places are taken");
     return std::nullopt;
 }
 
@@ -260,10 +276,11 @@ void StageServer::join(Client *client, const QByteArray &name)
 {
     const QString look = m_lookAlike.of(name);
     if (const auto refusal = joinRefusal(name, look)) {
+        m_counters.refused(refusal->first);
         drop(client,
              QStringLiteral("refused name %1: %2")
-                 .arg(LogText::quoted(name), LogText::escaped(*refusal, 200)),
-             RelayRules::notice(*refusal));
+                 .arg(LogText::quoted(name), LogText::escaped(refusal->second, 200)),
+             RelayRules::notice(refusal->second));
         return;
     }
     int number = 0;
@@ -281,6 +298,7 @@ void StageServer::join(Client *client, const QByteArray &name)
     client->shownName = shown;
     client->lookAlike = shown == name ? look : m_lookAlike.of(shown);
     m_numbers[number] = client;
+    ++m_counters.joins;
     for (Client *other : m_numbers) {
         if (other && other != client)
             other->announceNewcomer(nowMs());
@@ -307,6 +325,7 @@ void StageServer::setBans(BanList bans)
             continue;
         const bool byAddress = m_bans.bansAddress(PeerAddress::from(client->link->peerAddress()));
         if (byAddress || (client->hasJoined() && m_bans.bansName(m_lookAlike.of(client->name)))) {
+            m_counters.refused(StageCounters::Refusal::Ban);
             drop(client,
                  byAddress ? QStringLiteral("removed: its address is banned")
                            : QStringLiteral("removed: its name is banned"),
@@ -323,6 +342,13 @@ void StageServer::relay(const QByteArray &packet)
     }
 }
 
+void StageServer::relayOwn(const QByteArray &packet)
+{
+    ++m_counters.relayedPackets;
+    m_counters.relayedBytes += packet.size();
+    relay(packet);
+}
+
 void StageServer::send(Client *client, const QByteArray &packet)
 {
     if (client->isListening())
@@ -332,6 +358,7 @@ void StageServer::send(Client *client, const QByteArray &packet)
 void StageServer::write(Client *client, const QByteArray &packet)
 {
     // What is held for a client counts against its own bound there, not here.
+    m_counters.sentBytes += packet.size();
     client->link->write(packet);
     if (client->link->bytesToWrite() > MaxPendingOutput)
         leaveLater(client,
@@ -377,6 +404,7 @@ void StageServer::vacate(Client *client, const QString &why, bool removed)
     if (!client->hasJoined() || m_numbers[client->number] != client)
         return;
     m_numbers[client->number] = nullptr;
+    ++m_counters.leaves;
     client->newUserDue.stop();
     m_log.left(*client, why);
     if (!removed)
@@ -422,4 +450,22 @@ void StageServer::purge()
 {
     m_purgeQueued = false;
     std::erase_if(m_clients, [](const auto &client) { return client->isGone(); });
+}
+
+StageFigures StageServer::figures() const
+{
+    StageFigures figures;
+    figures.stage = port() != 0 ? port() : tlsPort();
+    figures.placesTaken = joinedCount();
+    figures.places = MaxClients;
+    figures.counters = m_counters;
+    for (const auto &client : m_clients) {
+        if (client->isGone())
+            continue;
+        ++figures.connections[std::size_t(client->carrier)];
+        figures.heldBytes += client->output.heldBytes();
+    }
+    figures.addressGroups = qint64(m_groups.size());
+    figures.logLinesLeftOut = m_log.leftOutInAll();
+    return figures;
 }

@@ -7,6 +7,7 @@
 #include "server/rules/BanList.h"
 #include "server/rules/LookAlike.h"
 #include "server/rules/ServerSettings.h"
+#include "server/rules/StageFigures.h"
 #include "server/rules/WaitingPool.h"
 #include "server/stage/Farewells.h"
 #include "server/stage/StageClient.h"
@@ -69,7 +70,7 @@ public:
     bool admit(const QHostAddress &peer);
     // Takes a new connection in, whatever carries it, under the same rules
     // as every other.
-    void adopt(Link *link);
+    void adopt(Link *link, StageFigures::Carrier carrier);
     quint16 port() const { return m_server.serverPort(); }
     QString errorString() const { return m_server.errorString(); }
     int connectionCount() const
@@ -89,6 +90,11 @@ public:
         return int(std::count_if(m_numbers.begin(), m_numbers.end(),
                                  [](const Client *client) { return client != nullptr; }));
     }
+    // What the stage has done since it started; the doors to it count there too.
+    StageCounters &counters() { return m_counters; }
+    // The stage's figures now; the page's connections and the process's own
+    // are the caller's to fill in.
+    StageFigures figures() const;
     // The form in which names count as the same, for every list of names.
     const LookAlike &lookAlike() const { return m_lookAlike; }
     // The address groups of the stage and of every door to it.
@@ -108,14 +114,18 @@ private:
 
     void takeConnections(AdmittingServer &server);
     void refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why,
+                StageCounters::Refusal reason,
                 const QByteArray &notice = "Too many connections from your address");
     // Handles the client's packets as far as its budgets allow.
     void readFrom(Client *client);
     bool withinBudget(Client *client, const PacketFramer::Frame &frame);
     void handlePacket(Client *client, const QByteArray &packet);
     void join(Client *client, const QByteArray &name);
-    std::optional<QByteArray> joinRefusal(const QByteArray &name, const QString &look) const;
+    std::optional<std::pair<StageCounters::Refusal, QByteArray>>
+    joinRefusal(const QByteArray &name, const QString &look) const;
     void relay(const QByteArray &packet);
+    // A participant's own packet, counted as relayed.
+    void relayOwn(const QByteArray &packet);
     void send(Client *client, const QByteArray &packet);
     void write(Client *client, const QByteArray &packet);
     // Drops a client once every packet it sent before it went is relayed; it
@@ -145,6 +155,7 @@ private:
     QElapsedTimer m_clock = startedClock();
     AddressGroups m_groups;
     StageLog m_log;
+    StageCounters m_counters;
     Farewells m_farewells;
     WaitingPool m_waiting;
     StageNotices m_notices;

@@ -46,8 +46,10 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
     static const QRegularExpression listening(QStringLiteral("listening on \\S+ port (\\d+)"));
     static const QRegularExpression page(QStringLiteral("the page is at https?://\\S+:(\\d+)/"));
     static const QRegularExpression tls(QStringLiteral("port (\\d+) for TLS"));
+    static const QRegularExpression metrics(QStringLiteral("metrics at http://\\S+:(\\d+)/"));
     const bool web = !options.contains(QStringLiteral("--no-web"));
     const bool encrypted = options.contains(QStringLiteral("--tls-cert"));
+    const bool figures = options.contains(QStringLiteral("--metrics-listen"));
     QTest::qWaitFor(
         [&] {
             if (m_process.state() == QProcess::NotRunning)
@@ -59,11 +61,15 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
             m_webPort = pageMatch.hasMatch() ? quint16(pageMatch.captured(1).toUInt()) : 0;
             const auto tlsMatch = tls.match(text);
             m_tlsPort = tlsMatch.hasMatch() ? quint16(tlsMatch.captured(1).toUInt()) : 0;
-            return m_port != 0 && (m_webPort != 0 || !web) && (m_tlsPort != 0 || !encrypted);
+            const auto metricsMatch = metrics.match(text);
+            m_metricsPort =
+                metricsMatch.hasMatch() ? quint16(metricsMatch.captured(1).toUInt()) : 0;
+            return m_port != 0 && (m_webPort != 0 || !web) && (m_tlsPort != 0 || !encrypted) &&
+                   (m_metricsPort != 0 || !figures);
         },
         5000);
     return m_port != 0 && (m_webPort != 0 || !web) && (m_tlsPort != 0 || !encrypted) &&
-           m_process.state() == QProcess::Running;
+           (m_metricsPort != 0 || !figures) && m_process.state() == QProcess::Running;
 }
 
 QString ServerProcess::log() const

@@ -26,6 +26,8 @@ public:
     quint16 webPort() const { return m_webPort; }
     // The stage inside TLS; 0 without it.
     quint16 tlsPort() const { return m_tlsPort; }
+    // Where the figures are served; 0 unless --metrics-listen asked.
+    quint16 metricsPort() const { return m_metricsPort; }
     qint64 pid() const { return m_process.processId(); }
     // Resident memory of the server process, in KiB.
     qint64 residentKiB() const;
@@ -38,5 +40,6 @@ private:
     quint16 m_port = 0;
     quint16 m_webPort = 0;
     quint16 m_tlsPort = 0;
+    quint16 m_metricsPort = 0;
     int m_descriptorLimit = 0;
 };

@@ -47,6 +47,9 @@ class TestServerOptions : public QObject
             {"tls-port", QString::number(o.tlsPort)},
             {"tls-only", o.tlsOnly ? "tls only" : "plain too"},
             {"no-notices", s.notices ? "notices" : "no notices"},
+            {"metrics-listen",
+             o.metricsAddress ? o.metricsAddress->toString() + u' ' + QString::number(o.metricsPort)
+                              : QStringLiteral("off")},
         };
         return fields.at(name);
     }
@@ -85,6 +88,15 @@ private slots:
         row("tls-only", {"--tls-only", "--tls-cert", "c", "--tls-key", "k"}, "plain too",
             "tls only");
         row("no-notices", {"--no-notices"}, "notices", "no notices");
+        row("metrics-listen", {"--metrics-listen", "127.0.0.1:9580"}, "off", "127.0.0.1 9580");
+        QTest::newRow("metrics-listen v6")
+            << QStringList{"--metrics-listen", "[::1]:0"} << "metrics-listen"
+            << "off"
+            << "::1 0";
+        QTest::newRow("metrics-listen name")
+            << QStringList{"--metrics-listen", "stage.test:9100"} << "metrics-listen"
+            << "off"
+            << "192.0.2.20 9100";
     }
     void eachOption()
     {
@@ -121,6 +133,8 @@ private slots:
             rows(rate, {"nan", "inf", "-1", "1e3", "5/s"});
         for (const char *burst : {"burst", "byte-burst", "join-burst", "connect-burst"})
             rows(burst, {"0", "nan", "inf", "-3", "2.5", "1."});
+        rows("metrics-listen", {"9580", ":9580", "127.0.0.1", "127.0.0.1:", "127.0.0.1:65536",
+                                "::1:9580", "[::1]", "nowhere.test:9580", "127.0.0.1:x"});
         QTest::newRow("unknown host")
             << QStringList{"--listen", "nowhere.test"} << QStringLiteral("nowhere.test");
         QTest::newRow("cert alone")

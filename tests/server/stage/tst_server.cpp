@@ -109,6 +109,39 @@ private slots:
         QVERIFY(log.join(u'\n').contains(QStringLiteral("as 1 \"Nubo \"")));
     }
 
+    // What the operator's figures count: joins, leaves, relayed packets
+    // once each however many they reach, and refusals by their reason.
+    void figuresCountWhatHappened()
+    {
+        auto a = joined("A", '0');
+        auto b = joined("B", '1');
+        QVERIFY(a && b);
+        const QByteArray step("Action0GoLeftGimboX1800Y480Z\0", 29);
+        a->write('\x02' + step);
+        QCOMPARE(receive(*b, 29), step);
+        b->write(QByteArray("\x02"
+                            "Action0StLeftGimboX1\0",
+                            22)); // A's number: not B's own
+        auto c = connectClient();
+        c->write(QByteArray("\x0A[C]\0", 5));
+        QTRY_COMPARE(server->figures().counters.refusals[std::size_t(StageCounters::Refusal::Name)],
+                     1);
+        QTRY_COMPARE(
+            server->figures().counters.refusals[std::size_t(StageCounters::Refusal::Shape)], 1);
+        b->disconnectFromHost();
+        QTRY_COMPARE(server->figures().counters.leaves, 1);
+        const StageFigures figures = server->figures();
+        QCOMPARE(figures.stage, server->port());
+        QCOMPARE(figures.placesTaken, 1);
+        QCOMPARE(figures.counters.joins, 2);
+        QCOMPARE(figures.counters.relayedPackets, 1);
+        QCOMPARE(figures.counters.relayedBytes, 29);
+        QCOMPARE(figures.connections[std::size_t(StageFigures::Carrier::Tcp)], 1);
+        QCOMPARE(figures.connections[std::size_t(StageFigures::Carrier::WebSocket)], 0);
+        // The step to A and B, B's leaving step to A, and at least A's NewUser.
+        QVERIFY(figures.counters.sentBytes >= 3 * 29 + 8);
+    }
+
     void relaysToEveryoneWithoutTheMarker()
     {
         auto a = joined("A", '0');
