@@ -5,6 +5,9 @@
 #include "ProcStats.h"
 #include "Stats.h"
 
+#include "server/stage/StageServer.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -92,7 +95,54 @@ Fleet Fleet::servers(const QString &path, int count, const QStringList &options,
     return fleet;
 }
 
+namespace {
+
+// In a child: runs `count` stages until ended, after writing their ports.
+[[noreturn]] void runStages(int count, int out)
+{
+    int argc = 1;
+    char name[] = "quandrel-stages";
+    char *argv[] = {name, nullptr};
+    qputenv("QT_NO_GLIB", "1"); // as the server runs
+    QCoreApplication app(argc, argv);
+    ServerSettings settings;
+    settings.notices = false;
+    std::vector<std::unique_ptr<StageServer>> stages;
+    std::vector<std::uint16_t> ports;
+    for (int i = 0; i < count; ++i) {
+        stages.push_back(std::make_unique<StageServer>(settings));
+        stages.back()->listen(QHostAddress::LocalHost, 0);
+        ports.push_back(stages.back()->port());
+    }
+    const int n = int(ports.size());
+    ::write(out, &n, sizeof n);
+    ::write(out, ports.data(), ports.size() * sizeof ports[0]);
+    ::close(out);
+    app.exec();
+    ::_exit(0);
+}
+
+} // namespace
+
+Fleet Fleet::sharedProcesses(int stages, int processes)
+{
+    return forked(stages, processes, runStages);
+}
+
 Fleet Fleet::echoRelays(int stages, int processes)
+{
+    return forked(stages, processes, [](int count, int out) {
+        EchoRelay relay(count);
+        const auto &ports = relay.ports();
+        const int n = int(ports.size());
+        ::write(out, &n, sizeof n);
+        ::write(out, ports.data(), ports.size() * sizeof ports[0]);
+        ::close(out);
+        relay.serve();
+    });
+}
+
+Fleet Fleet::forked(int stages, int processes, void (*run)(int count, int out))
 {
     Fleet fleet;
     for (int p = 0; p < processes; ++p) {
@@ -103,13 +153,8 @@ Fleet Fleet::echoRelays(int stages, int processes)
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::close(pipe[0]);
-            EchoRelay relay(share);
-            const auto &ports = relay.ports();
-            const int n = int(ports.size());
-            ::write(pipe[1], &n, sizeof n);
-            ::write(pipe[1], ports.data(), ports.size() * sizeof ports[0]);
-            ::close(pipe[1]);
-            relay.serve();
+            run(share, pipe[1]);
+            ::_exit(0);
         }
         ::close(pipe[1]);
         int n = 0;

@@ -25,6 +25,10 @@ public:
                          QString *error);
     // `stages` stages relayed by `processes` echo relays.
     static Fleet echoRelays(int stages, int processes);
+    // `stages` stages of the server's own code, `processes` processes of
+    // them, each process one event loop for its share: the other shape a
+    // host of many stages could take.
+    static Fleet sharedProcesses(int stages, int processes);
 
     const std::vector<std::uint16_t> &ports() const { return m_ports; }
     // Each server's metrics port, when its options asked for one.
@@ -35,6 +39,10 @@ public:
     double pssMiB() const;
 
 private:
+    // `stages` stages over `processes` children, each running `run` for its
+    // share, which writes the ports to `out` before it serves them.
+    static Fleet forked(int stages, int processes, void (*run)(int count, int out));
+
     std::vector<pid_t> m_pids;
     std::vector<std::uint16_t> m_ports;
     std::vector<std::uint16_t> m_metricsPorts;

@@ -2,7 +2,7 @@
 #include "ProcStats.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace ProcStats {
@@ -11,43 +11,43 @@ namespace {
 
 const double Tick = double(::sysconf(_SC_CLK_TCK));
 
+// The start of /proc/PID/NAME; empty when the process is gone.
+std::string readProc(pid_t pid, const char *name)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/%s", int(pid), name);
+    FILE *file = std::fopen(path, "r");
+    if (!file)
+        return {};
+    char text[4096];
+    const size_t n = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    return std::string(text, n);
+}
+
 } // namespace
 
 double cpuSeconds(pid_t pid)
 {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-    FILE *file = std::fopen(path, "r");
-    if (!file)
-        return 0;
-    char text[1024] = {};
-    const size_t n = std::fread(text, 1, sizeof text - 1, file);
-    std::fclose(file);
-    text[n] = '\0';
+    const std::string text = readProc(pid, "stat");
     // The command name may hold blanks; the fields after it are counted from its ')'.
-    const char *rest = std::strrchr(text, ')');
+    const auto close = text.rfind(')');
     unsigned long user = 0;
     unsigned long system = 0;
-    if (!rest || std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
-                             &system) != 2)
+    if (close == std::string::npos ||
+        std::sscanf(text.c_str() + close + 1,
+                    " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) != 2)
         return 0;
     return double(user + system) / Tick;
 }
 
 double pssKiB(pid_t pid)
 {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/smaps_rollup", int(pid));
-    FILE *file = std::fopen(path, "r");
-    if (!file)
-        return 0;
-    char line[256];
+    const std::string text = readProc(pid, "smaps_rollup");
+    const auto at = text.find("\nPss:");
     double kib = 0;
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::sscanf(line, "Pss: %lf kB", &kib) == 1)
-            break;
-    }
-    std::fclose(file);
+    if (at != std::string::npos)
+        std::sscanf(text.c_str() + at + 5, " %lf", &kib);
     return kib;
 }
 

@@ -6,7 +6,7 @@
 // echo relay that does nothing but relay.
 //   quandrel-stages [--server PATH] [--stages N,N...] [--seconds S]
 //                   [--loaders K] [--relays R] [--only floor|servers]
-//                   [--scrape N,N...] [--json FILE]
+//                   [--shared N] [--scrape N,N...] [--json FILE]
 #include "EchoRelay.h"
 #include "Fleet.h"
 #include "ProcStats.h"
@@ -44,6 +44,7 @@ struct Options
     QString json;
     bool floor = true;
     bool servers = true;
+    int shared = 0; // stages measured again, run by `relays` processes of many stages each
 };
 
 struct Result
@@ -52,8 +53,9 @@ struct Result
     double p50 = 0;
     double p99 = 0;
     std::size_t samples = 0;
-    double hostCpu = 0;   // % of all cores
-    double stagesCpu = 0; // % of one core, all stage processes together
+    std::size_t expected = 0; // every step at every client of its stage
+    double hostCpu = 0;       // % of all cores
+    double stagesCpu = 0;     // % of one core, all stage processes together
     double pssMiB = 0;
     double scrapeP50 = 0; // one stage's /metrics, ms
     double scrapeP99 = 0;
@@ -239,6 +241,7 @@ Result measure(const Fleet &fleet, const Options &options, bool scrape)
         result.pssMiB = fleet.pssMiB();
         const std::vector<double> latencies = wider(all);
         result.samples = latencies.size();
+        result.expected = ports.size() * 10 * std::size_t(options.seconds * 2) * 10;
         result.p50 = Stats::percentile(latencies, 50);
         result.p99 = Stats::percentile(latencies, 99);
         if (scraper > 0) {
@@ -288,6 +291,8 @@ Options parse(int argc, char *argv[])
             options.floor = value == "floor";
             options.servers = value == "servers";
             ++i;
+        } else if (a == "--shared") {
+            options.shared = value.toInt(), ++i;
         } else if (a == "--scrape") {
             for (const QByteArray &n : value.split(','))
                 options.scrape.push_back(n.toInt());
@@ -295,9 +300,11 @@ Options parse(int argc, char *argv[])
         } else if (a == "--json") {
             options.json = QString::fromLocal8Bit(value), ++i;
         } else {
-            std::fprintf(stderr, "usage: quandrel-stages [--server PATH] [--stages N,N...] "
-                                 "[--seconds S] [--loaders K] [--relays R] [--only floor|servers] "
-                                 "[--scrape N,N...] [--json FILE]\n");
+            std::fprintf(
+                stderr,
+                "usage: quandrel-stages [--server PATH] [--stages N,N...] "
+                "[--seconds S] [--loaders K] [--relays R] [--only floor|servers] [--shared N] "
+                "[--scrape N,N...] [--json FILE]\n");
             std::exit(2);
         }
     }
@@ -362,6 +369,15 @@ int main(int argc, char *argv[])
             {QStringLiteral("%1 stages x 10 clients x 2 steps/s: relay ms p50/p99").arg(stages),
              pair(real.p50, real.p99, 3), pair(floor.p50, floor.p99, 3) + " echo relay",
              QStringLiteral("p99 < %1").arg(goal), real.p99 < goal});
+        auto delivered = [](const Result &r) {
+            return r.expected ? 100.0 * double(r.samples) / double(r.expected) : 0.0;
+        };
+        rows.push_back({QStringLiteral("%1 stages: steps delivered by half a second after the "
+                                       "last, %")
+                            .arg(stages),
+                        QString::number(delivered(real), 'f', 1),
+                        QString::number(delivered(floor), 'f', 1) + " echo relay",
+                        QStringLiteral("100"), delivered(real) >= 99.99});
         rows.push_back({QStringLiteral("%1 stages: memory a stage, PSS MiB").arg(stages),
                         QString::number(real.pssMiB, 'f', 2), QString(), QStringLiteral("<= 1.58"),
                         real.pssMiB <= 1.58});
@@ -369,6 +385,33 @@ int main(int argc, char *argv[])
             {QStringLiteral("%1 stages: CPU of the host %, stages' CPU % of a core").arg(stages),
              pair(real.hostCpu, real.stagesCpu, 1),
              pair(floor.hostCpu, floor.stagesCpu, 1) + " echo relay", QString(), true});
+    }
+    if (options.shared > 0) {
+        const int stages = options.shared;
+        const Fleet fleet = Fleet::sharedProcesses(stages, options.relays);
+        const Result shared = measure(fleet, options, false);
+        report(stages, shared, "stages in shared processes");
+        const auto apart = unscraped.find(stages);
+        const Result separate = apart != unscraped.end() ? apart->second : Result{};
+        rows.push_back({QStringLiteral("%1 stages in %2 processes: relay ms p50/p99")
+                            .arg(stages)
+                            .arg(options.relays),
+                        pair(shared.p50, shared.p99, 3),
+                        pair(separate.p50, separate.p99, 3) + " a process a stage", QString(),
+                        true});
+        rows.push_back({QStringLiteral("%1 stages in %2 processes: memory a stage, PSS MiB")
+                            .arg(stages)
+                            .arg(options.relays),
+                        QString::number(shared.pssMiB * options.relays / stages, 'f', 2),
+                        QString::number(separate.pssMiB, 'f', 2) + " a process a stage", QString(),
+                        true});
+        rows.push_back(
+            {QStringLiteral("%1 stages in %2 processes: CPU of the host %, stages' CPU % of a core")
+                 .arg(stages)
+                 .arg(options.relays),
+             pair(shared.hostCpu, shared.stagesCpu, 1),
+             pair(separate.hostCpu, separate.stagesCpu, 1) + " a process a stage", QString(),
+             true});
     }
     for (const int stages : options.scrape) {
         const Result scraped = servers(stages, true);
