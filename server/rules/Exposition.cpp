@@ -25,36 +25,35 @@ void Exposition::sample(const Labels &labels, double value)
     m_text += ' ' + number(value) + '\n';
 }
 
-QByteArray Exposition::escapedHelp(QByteArrayView help)
+namespace {
+
+// Backslash and line feed always; the double quote where a value is quoted.
+QByteArray escaped(QByteArrayView text, bool quoted)
 {
     QByteArray out;
-    out.reserve(help.size());
-    for (const char c : help) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\n') {
             out += "\\n";
-        else
-            out += c;
+            continue;
+        }
+        if (c == '\\' || (quoted && c == '"'))
+            out += '\\';
+        out += c;
     }
     return out;
 }
 
+} // namespace
+
+QByteArray Exposition::escapedHelp(QByteArrayView help)
+{
+    return escaped(help, false);
+}
+
 QByteArray Exposition::escapedLabel(QByteArrayView value)
 {
-    QByteArray out;
-    out.reserve(value.size());
-    for (const char c : value) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '"')
-            out += "\\\"";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
-    }
-    return out;
+    return escaped(value, true);
 }
 
 QByteArray Exposition::number(double value)
