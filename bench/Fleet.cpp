@@ -74,8 +74,9 @@ Fleet Fleet::servers(const QString &path, int count, const QStringList &options,
     for (int i = 0; i < count; ++i) {
         QFile log(fleet.m_logs + QStringLiteral("/%1.log").arg(i));
         for (;;) {
-            log.open(QIODevice::ReadOnly);
-            const QString text = QString::fromUtf8(log.readAll());
+            // The server makes the file once it runs.
+            const QString text =
+                log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
             log.close();
             const auto port = stage.match(text);
             const auto metricsPort = metrics.match(text);

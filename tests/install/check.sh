@@ -22,7 +22,7 @@ files=(bin/quandrel-server lib/systemd/system/quandrel-server.service
        share/systemd/user/quandrel-server.service
        etc/default/quandrel-server share/man/man1/quandrel-server.1
        etc/quandrel-server/bans etc/fail2ban/filter.d/quandrel-server.conf
-       etc/fail2ban/jail.d/quandrel-server.conf)
+       etc/fail2ban/jail.d/quandrel-server.conf share/doc/quandrel-server/examples/prometheus.yml)
 if [ -n "$client" ]; then
     files+=(bin/quandrel share/applications/quandrel.desktop share/man/man1/quandrel.1
             share/metainfo/org.quandrel.quandrel.metainfo.xml)
@@ -140,6 +140,12 @@ grep -q '^HTTP/1.1 200 OK' <<<"$page" || fail "the page: $(head -1 <<<"$page")"
 grep -qi "^Content-Security-Policy: default-src 'none'; script-src 'self'" <<<"$page" ||
     fail "the page has no content security policy"
 grep -q 'src="/page.js"' <<<"$page" || fail "the page is not the stage's"
+
+# The example scrape configuration is one Prometheus takes.
+if command -v promtool >/dev/null; then
+    promtool check config "$prefix/share/doc/quandrel-server/examples/prometheus.yml" \
+        >"$prefix/promtool.log" 2>&1 || { cat "$prefix/promtool.log"; fail "promtool check config"; }
+fi
 
 # The Fail2Ban filter, beside Debian's own Fail2Ban configuration as on an
 # installed host, finds the troublemakers in the log this server writes:
