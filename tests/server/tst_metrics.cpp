@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "ServerProcess.h"
 #include "StagePeer.h"
+#include "TestCertificates.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebSocket>
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -42,6 +47,16 @@ QByteArray get(quint16 port, const QByteArray &path)
 QByteArray body(const QByteArray &answer)
 {
     return answer.mid(answer.indexOf("\r\n\r\n") + 4);
+}
+
+// The value of one sample, named with its labels; -1 when there is none.
+double figure(const QByteArray &text, const QByteArray &sample)
+{
+    const qsizetype at = text.indexOf('\n' + sample + ' ');
+    if (at < 0)
+        return -1;
+    const qsizetype start = at + 1 + sample.size() + 1;
+    return text.mid(start, text.indexOf('\n', start) - start).toDouble();
 }
 
 quint16 freePort()
@@ -95,6 +110,111 @@ private slots:
         QVERIFY(check.waitForFinished(30'000));
         const QByteArray said = check.readAllStandardOutput() + check.readAllStandardError();
         QVERIFY2(check.exitCode() == 0 && said.trimmed().isEmpty(), said);
+    }
+
+    // Each carrier and each reason a door to the stage can refuse for, as
+    // the operator sees them.
+    void everyCarrierAndReasonIsCounted()
+    {
+        TestCertificates certificates;
+        QVERIFY(certificates.ok());
+        QTemporaryDir dir;
+        QFile bans(dir.filePath(QStringLiteral("bans")));
+        QVERIFY(bans.open(QIODevice::WriteOnly));
+        bans.write("127.0.0.9\nname:Mallory\n");
+        bans.close();
+        // The stage inside TLS on a server of its own: with a certificate,
+        // the page is served over HTTPS too.
+        ServerProcess encrypted;
+        QVERIFY(encrypted.start({"--metrics-listen", "127.0.0.1:0", "--no-web", "--tls-cert",
+                                 certificates.pem("good"), "--tls-key", certificates.key("good")}));
+        QSslSocket tls;
+        QSslConfiguration trust = tls.sslConfiguration();
+        trust.addCaCertificate(certificates.authority());
+        tls.setSslConfiguration(trust);
+        tls.connectToHostEncrypted(QStringLiteral("127.0.0.1"), encrypted.tlsPort());
+        QVERIFY(tls.waitForEncrypted(5000));
+        const QByteArray tlsStage = "{stage=\"" + QByteArray::number(encrypted.port()) + '"';
+        QTRY_COMPARE(figure(body(get(encrypted.metricsPort(), "/metrics")),
+                            "quandrel_connections" + tlsStage + ",kind=\"tls\"}"),
+                     1.0);
+
+        ServerProcess server;
+        QVERIFY(server.start({"--metrics-listen", "127.0.0.1:0", "--ban-file", bans.fileName(),
+                              "--max-per-address", "1", "--connect-rate", "0.01", "--connect-burst",
+                              "2"}));
+        const QByteArray stage = "{stage=\"" + QByteArray::number(server.port()) + '"';
+        // What the figures should say: every reason and kind, step by step,
+        // so that a refusal counted under another reason shows.
+        std::map<QByteArray, double> want;
+        for (const char *reason :
+             {"name", "full", "shape", "budget", "waiting_pool", "ban", "cross_site", "flood"})
+            want["quandrel_refusals_total" + stage + ",reason=\"" + reason + "\"}"] = 0;
+        for (const char *kind : {"tcp", "tls", "websocket", "page"})
+            want["quandrel_connections" + stage + ",kind=\"" + kind + "\"}"] = 0;
+        QByteArray text;
+        auto as = [&](const char *family, const char *label, const char *value, double now) {
+            want[QByteArray(family) + stage + ',' + label + "=\"" + value + "\"}"] = now;
+            return QTest::qWaitFor(
+                [&] {
+                    text = body(get(server.metricsPort(), "/metrics"));
+                    return std::all_of(want.begin(), want.end(), [&](const auto &w) {
+                        return figure(text, w.first) == w.second;
+                    });
+                },
+                5000);
+        };
+        auto refused = [&](const char *reason, double now) {
+            return as("quandrel_refusals_total", "reason", reason, now);
+        };
+        auto open = [&](const char *kind, double now) {
+            return as("quandrel_connections", "kind", kind, now);
+        };
+        const auto shown = [&text] {
+            return text.sliced(text.indexOf("# HELP quandrel_refusals"));
+        };
+
+        StagePeer plain(server.port());
+        QCOMPARE(plain.join("Plain"), 0);
+        QVERIFY2(open("tcp", 1), shown());
+        QWebSocket web;
+        web.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/stage").arg(server.webPort())));
+        QTRY_COMPARE_WITH_TIMEOUT(web.state(), QAbstractSocket::ConnectedState, 5000);
+        QVERIFY2(open("websocket", 1), shown());
+        QTcpSocket page;
+        page.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(page.waitForConnected(5000));
+        QVERIFY2(open("page", 1), shown());
+
+        // From one address: the first stays, the second is over the group's
+        // connections, the third over its connects.
+        const QHostAddress crowd(QStringLiteral("127.0.0.3"));
+        StagePeer first(server.port(), crowd);
+        QVERIFY(first.isConnected());
+        QVERIFY2(open("tcp", 2), shown());
+        StagePeer second(server.port(), crowd);
+        QVERIFY(second.waitForClose());
+        QVERIFY2(refused("budget", 1), shown());
+        StagePeer third(server.port(), crowd);
+        QVERIFY(third.waitForClose());
+        QVERIFY2(refused("flood", 1), shown());
+        StagePeer banned(server.port(), QHostAddress(QStringLiteral("127.0.0.9")));
+        QVERIFY(banned.waitForClose());
+        QVERIFY2(refused("ban", 1), shown());
+        StagePeer mallory(server.port());
+        mallory.write(QByteArray("\x0AMallory\0", 9));
+        QVERIFY(mallory.waitForClose());
+        QVERIFY2(refused("ban", 2), shown());
+        const QByteArray upgrade = "GET /stage HTTP/1.1\r\nConnection: Upgrade\r\n"
+                                   "Upgrade: websocket\r\nSec-WebSocket-Version: 13\r\n"
+                                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(server.webPort()) + "\r\n";
+        QVERIFY(fetch(server.webPort(), upgrade + host + "Origin: http://evil.example\r\n\r\n")
+                    .startsWith("HTTP/1.1 403"));
+        QVERIFY2(refused("cross_site", 1), shown());
+        QVERIFY(fetch(server.webPort(), "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n")
+                    .startsWith("HTTP/1.1 421"));
+        QVERIFY2(refused("shape", 1), shown());
     }
 
     void answersOnlyWhatItServes()

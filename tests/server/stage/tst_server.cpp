@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
+#include <numeric>
 #include <sys/socket.h>
 
 // The stage server against raw sockets on loopback.
@@ -386,6 +387,9 @@ private slots:
         QTRY_COMPARE(eleventh->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(server->connectionCount(), StageServer::MaxClients);
         QVERIFY(log.join(u'\n').contains(QStringLiteral("full")));
+        const auto &refusals = server->figures().counters.refusals;
+        QCOMPARE(refusals[std::size_t(StageCounters::Refusal::Full)], 1);
+        QCOMPARE(std::accumulate(refusals.begin(), refusals.end(), qint64(0)), 1);
         // One leaves: the next one gets in, with the freed number.
         clients[4]->abort();
         QTRY_COMPARE(server->connectionCount(), StageServer::MaxClients - 1);
@@ -404,6 +408,9 @@ private slots:
         QVERIFY(newest);
         QTRY_COMPARE(waiting.front()->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(waiting.back()->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(
+            server->figures().counters.refusals[std::size_t(StageCounters::Refusal::WaitingPool)],
+            1);
         // The newest still joins, and takes a place the waiting ones never held.
         newest->write(QByteArray("\x0An\0", 3));
         QCOMPARE(receive(*newest, 13), QByteArray("ClientNumber0"));
