@@ -41,7 +41,7 @@ QByteArray fetch(quint16 port, const QByteArray &request)
 
 QByteArray get(quint16 port, const QByteArray &path)
 {
-    return fetch(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return fetch(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }
 
 QByteArray body(const QByteArray &answer)
