@@ -6,8 +6,8 @@
 #include <QObject>
 #include <QSslCertificate>
 #include <QSslSocket>
-#include <QTcpSocket>
 #include <QString>
+#include <QTcpSocket>
 #include <QTimer>
 
 // The client's one TCP connection, with the state numbers and events the

@@ -180,8 +180,9 @@ void StageServer::readFrom(Client *client)
                 m_counters.refused(StageCounters::Refusal::Shape);
                 send(client, RelayRules::notice("Not sent: a packet holds at most " +
                                                 QByteArray::number(MaxPacket) + " bytes"));
-            } else
+            } else {
                 handlePacket(client, frame.packet);
+            }
             continue;
         }
         if (client->framer.overflowed()) {
