@@ -6,7 +6,7 @@
 // echo relay that does nothing but relay.
 //   quandrel-stages [--server PATH] [--stages N,N...] [--seconds S]
 //                   [--loaders K] [--relays R] [--only floor|servers]
-//                   [--shared N] [--scrape N,N...] [--json FILE]
+//                   [--shared N] [--flood N] [--scrape N,N...] [--json FILE]
 #include "EchoRelay.h"
 #include "Fleet.h"
 #include "ProcStats.h"
@@ -33,6 +33,8 @@
 
 namespace {
 
+constexpr int FloodConnectsPerSecond = 5000;
+
 struct Options
 {
     QString server = QStringLiteral("build/release/server/quandrel-server");
@@ -45,6 +47,7 @@ struct Options
     bool floor = true;
     bool servers = true;
     int shared = 0; // stages measured again, run by `relays` processes of many stages each
+    int flood = 0;  // stages measured again, the first under a connect flood
 };
 
 struct Result
@@ -158,7 +161,32 @@ std::vector<double> wider(const std::vector<float> &v)
 
 // The fleet's stages, split into `loaders` processes of whole stages (a step
 // is timed by the process that sent it).
-Result measure(const Fleet &fleet, const Options &options, bool scrape)
+// Opens and closes connections to `port` from 127.0.0.2, `perSecond` a
+// second, until ended: a connect flood on one stage.
+[[noreturn]] void floodConnects(std::uint16_t port, int perSecond)
+{
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7F000002);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::int64_t start = Stats::nowNs();
+    for (std::int64_t n = 0;; ++n) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        ::close(fd);
+        const std::int64_t due = start + n * 1'000'000'000 / perSecond;
+        const std::int64_t ahead = due - Stats::nowNs();
+        if (ahead > 0)
+            ::usleep(useconds_t(ahead / 1000));
+    }
+}
+
+// With `flood`, the first stage is under a connect flood while measured.
+Result measure(const Fleet &fleet, const Options &options, bool scrape, bool flood = false)
 {
     Result result;
     const auto &ports = fleet.ports();
@@ -220,6 +248,12 @@ Result measure(const Fleet &fleet, const Options &options, bool scrape)
         const ProcStats::Host hostBefore = ProcStats::host();
         const double stagesBefore = fleet.cpuSeconds();
         const std::int64_t start = Stats::nowNs();
+        pid_t flooder = -1;
+        if (flood) {
+            flooder = ::fork();
+            if (flooder == 0)
+                floodConnects(ports.front(), FloodConnectsPerSecond);
+        }
         for (const Loader &l : loaders)
             writeAll(l.go, "g", 1);
         std::vector<float> all;
@@ -234,6 +268,10 @@ Result measure(const Fleet &fleet, const Options &options, bool scrape)
             readAll(l.status, all.data() + at, n * sizeof(float));
         }
         const double wall = double(Stats::nowNs() - start) / 1e9;
+        if (flooder > 0) {
+            ::kill(flooder, SIGKILL);
+            ::waitpid(flooder, nullptr, 0);
+        }
         const ProcStats::Host hostAfter = ProcStats::host();
         result.stagesCpu = 100 * (fleet.cpuSeconds() - stagesBefore) / wall;
         result.hostCpu =
@@ -291,6 +329,8 @@ Options parse(int argc, char *argv[])
             options.floor = value == "floor";
             options.servers = value == "servers";
             ++i;
+        } else if (a == "--flood") {
+            options.flood = value.toInt(), ++i;
         } else if (a == "--shared") {
             options.shared = value.toInt(), ++i;
         } else if (a == "--scrape") {
@@ -300,11 +340,10 @@ Options parse(int argc, char *argv[])
         } else if (a == "--json") {
             options.json = QString::fromLocal8Bit(value), ++i;
         } else {
-            std::fprintf(
-                stderr,
-                "usage: quandrel-stages [--server PATH] [--stages N,N...] "
-                "[--seconds S] [--loaders K] [--relays R] [--only floor|servers] [--shared N] "
-                "[--scrape N,N...] [--json FILE]\n");
+            std::fprintf(stderr, "usage: quandrel-stages [--server PATH] [--stages N,N...] "
+                                 "[--seconds S] [--loaders K] [--relays R] [--only floor|servers] "
+                                 "[--shared N] [--flood N] "
+                                 "[--scrape N,N...] [--json FILE]\n");
             std::exit(2);
         }
     }
@@ -412,6 +451,31 @@ int main(int argc, char *argv[])
              pair(shared.hostCpu, shared.stagesCpu, 1),
              pair(separate.hostCpu, separate.stagesCpu, 1) + " a process a stage", QString(),
              true});
+    }
+    if (options.flood > 0) {
+        const int stages = options.flood;
+        QString error;
+        const Fleet fleet =
+            Fleet::servers(options.server, stages, {QStringLiteral("--no-notices")}, &error);
+        const Result flooded =
+            fleet.pids().empty() ? Result{error} : measure(fleet, options, false, true);
+        report(stages, flooded, "servers, one under a connect flood");
+        const auto quiet = unscraped.find(stages);
+        const bool compared = quiet != unscraped.end();
+        rows.push_back(
+            {QStringLiteral("%1 stages, one under a connect flood (%2/s): relay ms p50/p99")
+                 .arg(stages)
+                 .arg(FloodConnectsPerSecond),
+             pair(flooded.p50, flooded.p99, 3),
+             compared ? pair(quiet->second.p50, quiet->second.p99, 3) + " no flood" : QString(),
+             QString(), true});
+        rows.push_back(
+            {QStringLiteral("%1 stages, one flooded: CPU of the host %, the stages' % of a core")
+                 .arg(stages),
+             pair(flooded.hostCpu, flooded.stagesCpu, 1),
+             compared ? pair(quiet->second.hostCpu, quiet->second.stagesCpu, 1) + " no flood"
+                      : QString(),
+             QString(), true});
     }
     for (const int stages : options.scrape) {
         const Result scraped = servers(stages, true);

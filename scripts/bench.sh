@@ -18,4 +18,4 @@ node --experimental-websocket -e 0 2>/dev/null && websocket=(--experimental-webs
 node "${websocket[@]}" bench/web.mjs --server build/release/server/quandrel-server --json build/bench-web.json
 # Many stages: a process each, as systemd runs them, beside an echo relay.
 build/release/bench/quandrel-stages --server build/release/server/quandrel-server \
-    --stages 300,1000,2000 --scrape 300,1000 --json build/bench-stages.json
+    --stages 300,1000,2000 --scrape 300,1000 --shared 300 --flood 300 --json build/bench-stages.json
