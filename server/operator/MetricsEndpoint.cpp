@@ -7,8 +7,8 @@
 #include <QTimer>
 #include <algorithm>
 
-MetricsEndpoint::MetricsEndpoint(Figures figures, QObject *parent)
-    : QObject(parent), m_figures(std::move(figures))
+MetricsEndpoint::MetricsEndpoint(Figures figures, int timeoutMs, QObject *parent)
+    : QObject(parent), m_figures(std::move(figures)), m_timeoutMs(timeoutMs)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &MetricsEndpoint::accept);
 }
@@ -20,28 +20,27 @@ void MetricsEndpoint::accept()
         // A crowd of idle connections cannot lock the monitor out: the
         // oldest gives way.
         if (std::ssize(m_open) >= MaxConnections)
-            m_open.front()->abort();
+            close(m_open.front());
         m_open.push_back(socket);
         socket->setReadBufferSize(MaxRequest);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
-        QTimer::singleShot(TimeoutMs, socket, &QTcpSocket::abort);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { close(socket); });
+        QTimer::singleShot(m_timeoutMs, socket, [this, socket] { close(socket); });
     }
 }
 
-void MetricsEndpoint::forget(QTcpSocket *socket)
+void MetricsEndpoint::close(QTcpSocket *socket)
 {
     const auto found = std::find(m_open.begin(), m_open.end(), socket);
     if (found == m_open.end())
         return;
     m_open.erase(found);
+    socket->abort();
     socket->deleteLater();
 }
 
 void MetricsEndpoint::readFrom(QTcpSocket *socket)
 {
-    if (socket->property("answered").toBool())
-        return;
     const QByteArray request = socket->peek(MaxRequest);
     const bool whole = request.contains("\r\n\r\n") || request.contains("\n\n");
     if (!whole) {
@@ -73,7 +72,6 @@ void MetricsEndpoint::readFrom(QTcpSocket *socket)
 void MetricsEndpoint::answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &body,
                              const QByteArray &headers)
 {
-    socket->setProperty("answered", true);
     QByteArray head = "HTTP/1.1 " + status + "\r\n";
     head += headers.contains("Content-Type")
                 ? headers
@@ -82,5 +80,6 @@ void MetricsEndpoint::answer(QTcpSocket *socket, const QByteArray &status, const
                       QByteArray::number(body.size()) + "\r\n" + headers;
     head += "Cache-Control: no-store\r\nConnection: close\r\n\r\n";
     socket->write(head + body);
+    // One answer a connection: from here on nothing more is read from it.
     socket->disconnectFromHost();
 }

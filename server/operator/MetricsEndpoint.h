@@ -20,12 +20,15 @@ class MetricsEndpoint : public QObject
 public:
     static constexpr int MaxConnections = 8;
     static constexpr qint64 MaxRequest = 8 * 1024;
-    static constexpr int TimeoutMs = 5'000;
+    static constexpr int DefaultTimeoutMs = 5'000;
 
     // The figures as they are when a request comes, in the exposition format.
     using Figures = std::function<QByteArray()>;
 
-    explicit MetricsEndpoint(Figures figures, QObject *parent = nullptr);
+    // A connection is closed `timeoutMs` after it opened, answered or not.
+    explicit MetricsEndpoint(Figures figures, int timeoutMs = DefaultTimeoutMs,
+                             QObject *parent = nullptr);
+    int openConnections() const { return int(m_open.size()); }
     bool listen(const QHostAddress &address, quint16 port)
     {
         return m_server.listen(address, port);
@@ -38,9 +41,11 @@ private:
     void readFrom(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &status, const QByteArray &body,
                 const QByteArray &headers = {});
-    void forget(QTcpSocket *socket);
+    // Closes it at once, if it is still open, and lets it go.
+    void close(QTcpSocket *socket);
 
     QTcpServer m_server;
     Figures m_figures;
+    const int m_timeoutMs;
     std::deque<QTcpSocket *> m_open; // oldest first
 };
