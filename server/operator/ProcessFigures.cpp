@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/operator/ProcessFigures.h"
 
-#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QList>
 
@@ -47,9 +47,13 @@ StageFigures::Process read()
             figures.residentBytes = fields[21].toDouble() * double(::sysconf(_SC_PAGESIZE));
         }
     }
-    // Counted from /proc/self/fd, less the descriptor that reads it.
-    const qsizetype open =
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size();
+    // Counted from /proc/self/fd, less the descriptor that reads it; a
+    // crowd's thousands are counted without listing them.
+    qsizetype open = 0;
+    for (QDirIterator it(QStringLiteral("/proc/self/fd"),
+                         QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+         it.hasNext(); it.next())
+        ++open;
     figures.openDescriptors = double(std::max<qsizetype>(0, open - 1));
     rlimit files{};
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0)
