@@ -217,6 +217,13 @@ void readSettings(Reader &r, ServerSettings &s)
     s.notices = !r.isSet("no-notices");
 }
 
+// An address as written, or what a host name stands for.
+std::optional<QHostAddress> addressOf(const QString &text, const ServerOptions::Resolve &resolve)
+{
+    const QHostAddress address(text);
+    return address.isNull() ? resolve(text) : std::optional(address);
+}
+
 // "host:port" or "[v6]:port", the port required.
 void readMetrics(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
 {
@@ -228,10 +235,8 @@ void readMetrics(Reader &r, ServerOptions &o, const ServerOptions::Resolve &reso
     else if (host.contains(u':'))
         host.clear(); // an IPv6 address without brackets: which colon ends it?
     const auto port = OptionValues::count(text.mid(colon + 1), 0, 65535);
-    const std::optional<QHostAddress> address = host.isEmpty() ? std::nullopt
-                                                : QHostAddress(host).isNull()
-                                                    ? resolve(host)
-                                                    : std::optional(QHostAddress(host));
+    const std::optional<QHostAddress> address =
+        host.isEmpty() ? std::nullopt : addressOf(host, resolve);
     if (!address || !port) {
         r.fail(QStringLiteral("--metrics-listen takes ADDRESS:PORT (127.0.0.1:9580, "
                               "[::1]:9580), not \"%1\"")
@@ -246,8 +251,7 @@ void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
 {
     // Only this machine unless told otherwise: opening a server to a network is a choice.
     const QString listen = r.value("listen");
-    const std::optional<QHostAddress> address =
-        QHostAddress(listen).isNull() ? resolve(listen) : std::optional(QHostAddress(listen));
+    const std::optional<QHostAddress> address = addressOf(listen, resolve);
     if (!address)
         r.fail(QStringLiteral("not an address or known host name: %1").arg(listen));
     else if (*address == QHostAddress(QHostAddress::AnyIPv6))
