@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/page/PageFiles.h"
 #include "server/rules/AddressGroup.h"
+#include "server/rules/HostPolicy.h"
+#include "server/rules/HttpRequest.h"
+#include "server/rules/WaitingPool.h"
 
-#include <QAbstractHttpServer>
-#include <QHash>
 #include <QHostAddress>
+#include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <memory>
@@ -16,15 +18,20 @@
 class AdmittingServer;
 class QSslConfiguration;
 class QTcpSocket;
+class QWebSocketServer;
 class StageServer;
 
-// The stage in a browser: serves the page from the resources compiled into
-// the server, and hands "/stage" WebSocket upgrades to the stage as clients
-// like any other. Only its own files, only GET and HEAD; every answer
-// forbids other origins, inline script and sniffing. Bounded: a connection
-// must send a whole request within the request time and within the read
-// buffer, and every address group has a request budget.
-class WebFront : public QAbstractHttpServer
+// The stage in a browser: serves the page's files and hands "/stage"
+// WebSocket upgrades to the stage as clients like any other. It reads HTTP
+// itself, on sockets of its own listener, and gives an upgrade's socket to
+// the WebSocket handshake only once the request has passed every check: the
+// socket stays ours until it is a WebSocket, on every Qt. Only its own
+// files, only GET and HEAD; every answer forbids other origins, inline
+// script and sniffing. Bounded: a connection must send a whole request
+// within the request time and MaxRequest bytes, an upgrade must become a
+// WebSocket within the same time, every address group has a request budget
+// and a bound on its connections, and all of them share fair places.
+class WebFront : public QObject
 {
     Q_OBJECT
 public:
@@ -43,37 +50,17 @@ public:
     quint16 port() const;
     QString errorString() const;
     // HTTP connections at once, from every group together; past it, a
-    // newcomer takes the place of the oldest of the group that holds the most.
-    void setMaxConnections(int count) { m_maxConnections = count; }
+    // newcomer takes the place of one from the groups that hold the most.
+    void setMaxConnections(int count) { m_places.setCapacity(count); }
     // HTTP connections open now, upgrades under way among them.
     int connectionCount() const { return int(m_connections.size()); }
     // How long a connection may take to send a whole request, and an upgrade
     // to become a WebSocket.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
-    // The names the page answers to (addresses too); a request that names
-    // another host in its Host header is answered 421 and never upgraded,
-    // so that a hostile name pointed at this server serves nobody's page.
-    // Empty: any name.
-    void setHostNames(const QStringList &names);
-    // Whether a Host header names this server.
-    bool isOwnHost(const QByteArray &host) const;
-
-    // Whether an upgrade from a browser page comes from this server's own
-    // page: its Origin names the same host and port as its Host. A request
-    // without Origin comes from a program, not a page, and is let in.
-    static bool sameOrigin(const QByteArray &origin, const QByteArray &host);
-
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    // The names the page answers to; see HostPolicy.
+    void setHostNames(const QStringList &names) { m_hosts.setHostNames(names); }
 
 private:
-    struct File
-    {
-        QByteArray body;
-        QByteArray type;
-        QByteArray etag;
-    };
     // What the front keeps of one HTTP connection while it holds one of its
     // group's page connections: until its socket goes, or it becomes a
     // WebSocket and counts on the stage instead.
@@ -82,27 +69,35 @@ private:
         QPointer<QTcpSocket> socket;
         std::shared_ptr<AddressGroup> group;
         std::unique_ptr<QTimer> deadline; // a whole request, or a whole upgrade, in time
-        qint64 requestBytes = 0;          // of the request being read
-        bool upgrading = false;           // let through to the WebSocket handshake
-        quint64 serial = 0;               // the order they came in
+        HttpRequestReader reader{MaxRequest};
+        bool upgrading = false; // handed to the WebSocket handshake
+        quint64 serial = 0;     // its place among the page's connections
     };
 
+    void accept();
     void prepare(QTcpSocket *socket);
+    void readFrom(QTcpSocket *socket);
+    // Answers one request; false when the connection has ended or is no
+    // longer read here.
+    bool serve(QTcpSocket *socket, Connection &connection, const HttpRequest &request,
+               qsizetype headLength);
     bool hasRoomFor(const QHostAddress &peer) const;
     bool makeRoomFor(const QHostAddress &peer);
     void forget(QTcpSocket *socket);
     void expire(QTcpSocket *socket);
-    void answer(const QHttpServerRequest &request, QTcpSocket *socket, int status,
-                const File *file = nullptr);
-    void refuse(const QHttpServerRequest &request, QTcpSocket *socket, int status);
+    void answer(QTcpSocket *socket, const HttpRequest *request, int status,
+                const PageFiles::File *file = nullptr, bool closing = false);
+    void refuse(QTcpSocket *socket, const HttpRequest *request, int status);
     void upgraded();
 
     StageServer &m_stage;
     AdmittingServer *m_listener;
-    QHash<QString, File> m_files;
+    QWebSocketServer *m_webSockets;
+    PageFiles m_files;
+    HostPolicy m_hosts;
+    WaitingPool m_places{4096};
     std::unordered_map<QTcpSocket *, Connection> m_connections;
-    QSet<QString> m_hostNames;
-    int m_maxConnections = 4096;
+    std::unordered_map<quint64, QTcpSocket *> m_bySerial;
     quint64 m_serial = 0;
     int m_requestTimeoutMs = DefaultRequestTimeoutMs;
 };

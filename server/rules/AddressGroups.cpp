@@ -56,6 +56,13 @@ QString AddressGroups::wideKeyOf(const IpAddress &peer) const
     return hex(peer, 6) + QStringLiteral("::/48");
 }
 
+std::pair<QString, QString> AddressGroups::placeKeysOf(const IpAddress &peer) const
+{
+    if (peer.isLocalHost())
+        return {QStringLiteral("local"), QStringLiteral("local")};
+    return {wideKeyOf(peer), keyOf(peer)};
+}
+
 std::shared_ptr<AddressGroup> AddressGroups::groupFor(const IpAddress &peer)
 {
     const qint64 nowNs = m_clock();

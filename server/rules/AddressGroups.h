@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 
 // Every address group the stage and its page know, under one set of budgets.
 // A group is one IPv4 address or one IPv6 /64; a link-local IPv6 address, or
@@ -45,6 +46,10 @@ public:
     // /48 (the peer's own group where that counts per address); empty for
     // the machine's own users.
     QString wideKeyOf(const IpAddress &peer) const;
+    // The wide group and the group by which the peer shares fair places
+    // (WaitingPool); the machine's own users share one, "local", where the
+    // oldest gives way.
+    std::pair<QString, QString> placeKeysOf(const IpAddress &peer) const;
     // The peer's group, made when it is not remembered.
     std::shared_ptr<AddressGroup> groupFor(const IpAddress &peer);
     // The peer's group when it is remembered; nothing for the machine's own.

@@ -97,10 +97,7 @@ void StageServer::adopt(Link *link, StageFigures::Carrier carrier)
                StageCounters::Refusal::Budget);
         return;
     }
-    // The machine's own users share one group in the waiting pool, where the
-    // oldest gives way.
-    const QString waitingGroup = exempt ? QStringLiteral("local") : key;
-    const QString waitingWide = exempt ? QStringLiteral("local") : m_groups.wideKeyOf(address);
+    const auto [waitingWide, waitingGroup] = m_groups.placeKeysOf(address);
     if (!makeRoomToWait(waitingWide, waitingGroup)) {
         refuse(link, *group, peer, QStringLiteral("the waiting places are full"),
                StageCounters::Refusal::WaitingPool, "The stage is busy: try again in a moment");
