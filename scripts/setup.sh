@@ -1,27 +1,61 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs what Quandrel needs on Debian 12, for one purpose:
+# Installs what Quandrel needs on Debian 12 (bookworm) or Debian 13 (trixie),
+# for one purpose:
 #   setup.sh run       build and run the programs (the default)
 #   setup.sh test      also every test: sanitizers, fuzzers, the package checks
 #   setup.sh package   also the Debian package tools
+#   setup.sh list PURPOSE [CODENAME]
+#                      prints the packages of PURPOSE for a release (this
+#                      machine's when none is named) and installs nothing
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 
-run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-     qt6-httpserver-dev qt6-websockets-dev libssl-dev libicu-dev openssl fonts-liberation)
-package=(debhelper dpkg-dev fakeroot lintian)
-test=(clang libclang-rt-14-dev appstream desktop-file-utils systemd reuse chromium fail2ban ssl-cert
-      prometheus "${package[@]}")
-# Node from anywhere will do (a newer one may come with its own npm).
-command -v node >/dev/null || test+=(nodejs)
-command -v npm >/dev/null || test+=(npm)
+release_of_this_machine() {
+    local VERSION_CODENAME=
+    # shellcheck disable=SC1091
+    [ -r /etc/os-release ] && . /etc/os-release
+    echo "$VERSION_CODENAME"
+}
 
-case "${1:-run}" in
-    run) packages=("${run[@]}") ;;
-    test) packages=("${run[@]}" "${test[@]}") ;;
-    package) packages=("${run[@]}" "${package[@]}") ;;
-    *) echo "usage: $0 [run|test|package]" >&2; exit 2 ;;
-esac
+# The names that differ between the releases.
+packages_for() { # purpose codename
+    local clang_runtime
+    case "$2" in
+        bookworm) clang_runtime=libclang-rt-14-dev ;;
+        trixie) clang_runtime=libclang-rt-19-dev ;;
+        *)
+            echo "setup.sh: Debian 12 (bookworm) and Debian 13 (trixie) are known;" \
+                 "this machine is '${2:-unknown}'. Install the packages of scripts/setup.sh by hand." >&2
+            return 1 ;;
+    esac
+    local run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+               qt6-websockets-dev libssl-dev libicu-dev openssl fonts-liberation)
+    local package=(debhelper dpkg-dev fakeroot lintian git)
+    local test=(clang "$clang_runtime" appstream desktop-file-utils systemd reuse chromium fail2ban
+                ssl-cert prometheus "${package[@]}")
+    # Node from anywhere will do on this machine (a newer one may come with
+    # its own npm); a release named by `list` gets Debian's.
+    [ -z "${3:-}" ] && command -v node >/dev/null || test+=(nodejs)
+    [ -z "${3:-}" ] && command -v npm >/dev/null || test+=(npm)
+    case "$1" in
+        run) echo "${run[*]}" ;;
+        test) echo "${run[*]} ${test[*]}" ;;
+        package) echo "${run[*]} ${package[*]}" ;;
+        *) echo "usage: $0 [run|test|package|list PURPOSE [CODENAME]]" >&2; return 2 ;;
+    esac
+}
+
+purpose=${1:-run}
+if [ "$purpose" = list ]; then
+    if [ -n "${3:-}" ]; then
+        packages_for "${2:-run}" "$3" other
+    else
+        packages_for "${2:-run}" "$(release_of_this_machine)"
+    fi
+    exit
+fi
+read -r -a packages <<<"$(packages_for "$purpose" "$(release_of_this_machine)")"
 
 missing=()
 for p in "${packages[@]}"; do
@@ -53,7 +87,7 @@ fi
 
 # The browser tests' driver, at the version the lock file pins; Chromium is
 # Debian's, so nothing else is downloaded.
-if [ "${1:-run}" = test ]; then
+if [ "$purpose" = test ]; then
     web="$(dirname "$0")/../tests/web"
     if ! [ "$web/node_modules/.package-lock.json" -nt "$web/package-lock.json" ]; then
         npm ci --prefix "$web" --no-audit --no-fund --loglevel=error
