@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 
 scripts/setup.sh test
-cmake --preset fuzz >/dev/null
+cmake --preset fuzz -DQUANDREL_WERROR=ON >/dev/null
 cmake --build build/fuzz --target fuzz_received fuzz_framer
 mkdir -p build/fuzz/artifacts
 for target in received framer; do

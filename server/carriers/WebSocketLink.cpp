@@ -35,11 +35,15 @@ WebSocketLink::WebSocketLink(std::unique_ptr<QWebSocket> socket, QTcpSocket *tra
         m_pinger.stop();
         emit closed();
     });
-    connect(m_socket.get(), qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-            [this] {
-                if (m_socket->error() != QAbstractSocket::RemoteHostClosedError)
-                    emit failed(Failure::Broken, m_socket->errorString());
-            });
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    const auto errorSignal = &QWebSocket::errorOccurred;
+#else
+    const auto errorSignal = qOverload<QAbstractSocket::SocketError>(&QWebSocket::error);
+#endif
+    connect(m_socket.get(), errorSignal, this, [this] {
+        if (m_socket->error() != QAbstractSocket::RemoteHostClosedError)
+            emit failed(Failure::Broken, m_socket->errorString());
+    });
     connect(m_socket.get(), &QWebSocket::pong, this, &WebSocketLink::pongCame);
     m_sincePong.start();
     m_pinger.setInterval(PingIntervalMs);

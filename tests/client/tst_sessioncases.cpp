@@ -75,7 +75,8 @@ class TestSessionCases : public QObject
             QCOMPARE(session->image(session->clientNumber().toInt()).Left(),
                      float(step[u"own"].toDouble()));
         if (step.contains(u"facing"))
-            QCOMPARE(session->facing() == Direction::Left ? u"left"_qs : u"right"_qs,
+            QCOMPARE(session->facing() == Direction::Left ? QStringLiteral("left")
+                                                          : QStringLiteral("right"),
                      step[u"facing"].toString());
         if (step.contains(u"transcriptEnds"))
             QVERIFY2(session->transcript().text().endsWith(step[u"transcriptEnds"].toString()),

@@ -1,0 +1,36 @@
+# SPDX-License-Identifier: MIT
+# Every target that `target` links, however indirectly, itself included: the
+# names of plain targets only, generator expressions and Qt's markers left out.
+function(quandrel_linked target out)
+    set(pending ${target})
+    set(seen)
+    list(LENGTH pending left)
+    # A `while` on the list itself would stop at the first entry that reads
+    # as false, and `if` takes an entry with parentheses apart: count, and
+    # look only at plain names.
+    while(left GREATER 0)
+        list(POP_FRONT pending current)
+        list(LENGTH pending left)
+        string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" current "${current}")
+        if(NOT current MATCHES "^[A-Za-z0-9_.+-]+(::[A-Za-z0-9_]+)?$")
+            continue()
+        endif()
+        if(current IN_LIST seen OR NOT TARGET "${current}")
+            continue()
+        endif()
+        list(APPEND seen ${current})
+        get_target_property(links ${current} INTERFACE_LINK_LIBRARIES)
+        get_target_property(type ${current} TYPE)
+        if(NOT type STREQUAL "INTERFACE_LIBRARY")
+            get_target_property(direct ${current} LINK_LIBRARIES)
+            if(direct)
+                list(APPEND links ${direct})
+            endif()
+        endif()
+        if(links)
+            list(APPEND pending ${links})
+            list(LENGTH pending left)
+        endif()
+    endwhile()
+    set(${out} ${seen} PARENT_SCOPE)
+endfunction()
