@@ -175,6 +175,51 @@ private slots:
         QCOMPARE(request(server.webPort(), get("/stage")).status, 426);
     }
 
+    // One connection, several requests: answered in turn; it ends when the
+    // client says so, or when a request is not one to answer.
+    void whereAConnectionEnds()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(socket.waitForConnected(3000));
+        // Two requests in one write: two answers, the second the second file's.
+        socket.write(get("/style.css") + get("/page.js"));
+        QByteArray both;
+        QTRY_VERIFY_WITH_TIMEOUT((both += socket.readAll()).count("HTTP/1.1 200 OK") == 2 &&
+                                     both.contains("text/javascript"),
+                                 5000);
+        QVERIFY(both.indexOf("text/css") < both.indexOf("text/javascript"));
+        socket.write(get("/", "Connection: close\r\n"));
+        const Reply last = readReply(socket);
+        QCOMPARE(last.status, 200);
+        QCOMPARE(last.header("Connection"), QByteArray("close"));
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 3000);
+
+        // Each of these is answered and closed at once, not held to its deadline.
+        const QByteArray self = "127.0.0.1:" + QByteArray::number(server.webPort());
+        const std::pair<QByteArray, int> refused[] = {
+            {"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n\r\nhello", 400},
+            {"DELETE / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 405},
+            {"GET / HTTP/2.0\r\n\r\n", 400},
+            {"hello\r\n\r\n", 400},
+            {upgrade("/stage", self, "http://" + self, "\n"), 400},
+        };
+        for (const auto &[text, status] : refused) {
+            QElapsedTimer clock;
+            clock.start();
+            QTcpSocket one;
+            one.connectToHost(QHostAddress::LocalHost, server.webPort());
+            QVERIFY(one.waitForConnected(3000));
+            one.write(text);
+            QVERIFY2(readReply(one).status == status, text);
+            QTRY_COMPARE_WITH_TIMEOUT(one.state(), QAbstractSocket::UnconnectedState, 3000);
+            QVERIFY2(clock.elapsed() < 2000, text);
+        }
+        QCOMPARE(request(server.webPort(), get("/")).status, 200);
+    }
+
     void slowAndOversizedRequestsAreClosed()
     {
         ServerProcess server;
