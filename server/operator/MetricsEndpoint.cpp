@@ -2,6 +2,7 @@
 #include "server/operator/MetricsEndpoint.h"
 
 #include "server/rules/Exposition.h"
+#include "server/rules/HttpRequest.h"
 
 #include <QTcpSocket>
 #include <QTimer>
@@ -22,6 +23,7 @@ void MetricsEndpoint::accept()
         if (std::ssize(m_open) >= MaxConnections)
             close(m_open.front());
         m_open.push_back(socket);
+        m_readers.emplace(socket, HttpRequestReader(MaxRequest));
         socket->setReadBufferSize(MaxRequest);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { close(socket); });
@@ -35,36 +37,36 @@ void MetricsEndpoint::close(QTcpSocket *socket)
     if (found == m_open.end())
         return;
     m_open.erase(found);
+    m_readers.erase(socket);
     socket->abort();
     socket->deleteLater();
 }
 
 void MetricsEndpoint::readFrom(QTcpSocket *socket)
 {
-    const QByteArray request = socket->peek(MaxRequest);
-    const bool whole = request.contains("\r\n\r\n") || request.contains("\n\n");
-    if (!whole) {
-        if (request.size() >= MaxRequest)
-            answer(socket, "431 Request Header Fields Too Large", "The request is too large.\n");
+    const auto reader = m_readers.find(socket);
+    if (reader == m_readers.end())
+        return; // answered already
+    const auto state = reader->second.append(socket->readAll());
+    if (state == HttpRequestReader::State::Reading)
+        return;
+    if (state == HttpRequestReader::State::TooLarge) {
+        answer(socket, "431 Request Header Fields Too Large", "The request is too large.\n");
         return;
     }
-    const QByteArray line = request.left(request.indexOf('\n')).trimmed();
-    const QList<QByteArray> words = line.split(' ');
-    if (words.size() != 3 || !words[2].startsWith("HTTP/1.")) {
+    const auto request = HttpRequest::parse(reader->second.head());
+    if (!request) {
         answer(socket, "400 Bad Request", "Not an HTTP/1 request.\n");
         return;
     }
-    const QByteArray &method = words[0];
-    const QByteArray path =
-        words[1].left(words[1].indexOf('?') < 0 ? words[1].size() : words[1].indexOf('?'));
-    if (path != "/metrics") {
+    if (request->path() != "/metrics") {
         answer(socket, "404 Not Found", "The figures are at /metrics.\n");
-    } else if (method != "GET" && method != "HEAD") {
+    } else if (request->method != "GET" && request->method != "HEAD") {
         answer(socket, "405 Method Not Allowed", "Only GET and HEAD.\n", "Allow: GET, HEAD\r\n");
     } else {
         const QByteArray body = m_figures();
         const QByteArray type = QByteArray("Content-Type: ") + Exposition::ContentType + "\r\n";
-        answer(socket, "200 OK", method == "HEAD" ? QByteArray() : body,
+        answer(socket, "200 OK", request->method == "HEAD" ? QByteArray() : body,
                type + "Content-Length: " + QByteArray::number(body.size()) + "\r\n");
     }
 }
@@ -80,6 +82,7 @@ void MetricsEndpoint::answer(QTcpSocket *socket, const QByteArray &status, const
                       QByteArray::number(body.size()) + "\r\n" + headers;
     head += "Cache-Control: no-store\r\nConnection: close\r\n\r\n";
     socket->write(head + body);
+    m_readers.erase(socket);
     // One answer a connection: from here on nothing more is read from it.
     socket->disconnectFromHost();
 }

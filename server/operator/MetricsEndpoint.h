@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/rules/HttpRequest.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QTcpServer>
 #include <deque>
 #include <functional>
+#include <unordered_map>
 
 class QTcpSocket;
 
@@ -48,4 +51,6 @@ private:
     Figures m_figures;
     const int m_timeoutMs;
     std::deque<QTcpSocket *> m_open; // oldest first
+    // The request of each connection not answered yet.
+    std::unordered_map<QTcpSocket *, HttpRequestReader> m_readers;
 };
