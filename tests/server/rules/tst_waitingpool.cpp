@@ -133,6 +133,34 @@ private slots:
         QCOMPARE(p.pool.size(), Capacity);
     }
 
+    // The counts follow every place given and taken back: a group that has
+    // left, or moved, holds nothing more, however many times it came.
+    void countsFollowEveryChange()
+    {
+        WaitingPool pool(3);
+        const QString a = QStringLiteral("a"), b = QStringLiteral("b"), c = QStringLiteral("c");
+        pool.add(1, a, a);
+        pool.add(1, b, b); // the same place again, now another group's
+        pool.add(2, b, b);
+        pool.add(3, c, c);
+        QCOMPARE(pool.size(), 3);
+        // b holds two: its oldest gives way to anyone else, a holds nothing.
+        QCOMPARE(pool.victimFor(a, a), std::optional<quint64>(1));
+        pool.remove(1);
+        pool.remove(1); // gone already: nothing changes
+        pool.add(4, a, a);
+        // Now each holds one: nobody new takes a place, and within a group
+        // its own oldest gives way.
+        QCOMPARE(pool.victimFor(QStringLiteral("d"), QStringLiteral("d")), std::nullopt);
+        QCOMPARE(pool.victimFor(c, c), std::optional<quint64>(3));
+        for (quint64 id : {2, 3, 4})
+            pool.remove(id);
+        QCOMPARE(pool.size(), 0);
+        pool.setCapacity(1);
+        pool.add(5, c, c);
+        QCOMPARE(pool.victimFor(b, b), std::nullopt);
+    }
+
     void roomMeansNoVictim()
     {
         Pool p;
