@@ -110,7 +110,10 @@ if [ -n "$client" ]; then
         appstreamcli validate --pedantic --no-net --explain \
             "$prefix/share/metainfo/org.quandrel.quandrel.metainfo.xml" >"$prefix/as.log" 2>&1 ||
             { cat "$prefix/as.log"; fail "appstreamcli validate"; }
-        grep -q '^✔ Validation was successful.$' "$prefix/as.log" || { cat "$prefix/as.log"; fail "appstreamcli hints"; }
+        # No hint at all, but for the one an AppStream older than 1.0 (Debian 12's)
+        # gives on the developer block, which its successors ask for.
+        hints=$(grep -E '^[EWIP]: ' "$prefix/as.log" | grep -v -E '^I: [^ ]+: unknown-tag developer$' || true)
+        [ -z "$hints" ] || { cat "$prefix/as.log"; fail "appstreamcli hints"; }
     fi
 fi
 

@@ -131,6 +131,8 @@ private slots:
             server->figures().counters.refusals[std::size_t(StageCounters::Refusal::Shape)], 1);
         b->disconnectFromHost();
         QTRY_COMPARE(server->figures().counters.leaves, 1);
+        // C was refused with a word: its connection counts until it is closed.
+        QTRY_COMPARE(server->figures().connections[std::size_t(StageFigures::Carrier::Tcp)], 1);
         const StageFigures figures = server->figures();
         QCOMPARE(figures.stage, server->port());
         QCOMPARE(figures.placesTaken, 1);
