@@ -31,7 +31,7 @@ packages_for() { # purpose codename
     esac
     local run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
                qt6-websockets-dev libssl-dev libicu-dev openssl fonts-liberation)
-    local package=(debhelper dpkg-dev fakeroot lintian git)
+    local package=(build-essential debhelper dpkg-dev fakeroot lintian git)
     local test=(clang "$clang_runtime" appstream desktop-file-utils systemd reuse chromium fail2ban
                 ssl-cert prometheus "${package[@]}")
     # Node from anywhere will do on this machine (a newer one may come with

@@ -12,16 +12,17 @@ struct StageCounters
     // Why someone or something was turned away.
     enum class Refusal
     {
-        Name,        // a join under a name the rules refuse
-        Full,        // a join when every place is taken
-        Shape,       // a packet or request not in the shape the stage takes
-        Budget,      // more connections, or more requests, than a group may have
-        WaitingPool, // no waiting place left, given way, or no join in time
-        Ban,         // a banned address or name
-        CrossSite,   // a page of another site opening the stage's WebSocket
-        Flood,       // connects over the group's connect budget, closed unseen
+        Name,          // a join under a name the rules refuse
+        Full,          // a join when every place is taken
+        Shape,         // a packet or request not in the shape the stage takes
+        Budget,        // more connections, or more requests, than a group may have
+        WaitingPool,   // no waiting place left, given way, or no join in time
+        Ban,           // a banned address or name
+        CrossSite,     // a page of another site opening the stage's WebSocket
+        Flood,         // connects over the group's connect budget, closed unseen
+        CrossProtocol, // HTTP or TLS on the stage's plain port: a browser or a lost client
     };
-    static constexpr std::size_t RefusalCount = std::size_t(Refusal::Flood) + 1;
+    static constexpr std::size_t RefusalCount = std::size_t(Refusal::CrossProtocol) + 1;
 
     void refused(Refusal why) { ++refusals[std::size_t(why)]; }
 

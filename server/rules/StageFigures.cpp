@@ -6,7 +6,8 @@
 namespace {
 
 constexpr std::array<const char *, StageCounters::RefusalCount> RefusalNames = {
-    "name", "full", "shape", "budget", "waiting_pool", "ban", "cross_site", "flood"};
+    "name", "full",       "shape", "budget",        "waiting_pool",
+    "ban",  "cross_site", "flood", "cross_protocol"};
 constexpr std::array<const char *, StageFigures::CarrierCount> CarrierNames = {"tcp", "tls",
                                                                                "websocket", "page"};
 

@@ -67,6 +67,10 @@ public:
     const std::shared_ptr<AddressGroup> group;
     const QString peer; // as the log names it
     StageFigures::Carrier carrier = StageFigures::Carrier::Tcp;
+    // Its first bytes until they tell what it speaks; nothing of them is
+    // framed before.
+    QByteArray opening;
+    bool speaksStage = false;
     PacketFramer framer;
     std::optional<PacketFramer::Frame> waiting; // framed, waiting for its budget
     QTimer resume;                              // reads on when the budget has refilled

@@ -4,6 +4,7 @@
 #include "net/Protocol.h"
 #include "server/carriers/PeerAddress.h"
 #include "server/carriers/TcpLink.h"
+#include "server/rules/FirstBytes.h"
 #include "server/rules/LogText.h"
 #include "server/rules/NameRules.h"
 #include "server/rules/RelayRules.h"
@@ -190,7 +191,25 @@ void StageServer::readFrom(Client *client)
         }
         if (client->link->bytesAvailable() <= 0)
             break;
-        client->framer.append(client->link->read(ReadChunk));
+        QByteArray bytes = client->link->read(ReadChunk);
+        if (!client->speaksStage) {
+            client->opening += bytes;
+            const FirstBytes::Kind kind = FirstBytes::of(client->opening);
+            if (kind == FirstBytes::Kind::Undecided)
+                continue;
+            if (kind != FirstBytes::Kind::Stage) {
+                // Nothing of it counts: a request's body or a handshake's
+                // bytes are no packets of anyone's. Whoever sent it may have
+                // been made to by a page elsewhere, so it is no ban's business.
+                m_counters.refused(StageCounters::Refusal::CrossProtocol);
+                drop(client, QStringLiteral("not a stage client: it sent %1")
+                                 .arg(QLatin1String(FirstBytes::describe(kind))));
+                return;
+            }
+            client->speaksStage = true;
+            bytes = std::exchange(client->opening, {});
+        }
+        client->framer.append(bytes);
     }
     if (client->phase() == Phase::Leaving || client->phase() == Phase::Draining)
         drop(client, client->why);

@@ -166,6 +166,15 @@ if command -v fail2ban-regex >/dev/null && [ -d /etc/fail2ban ]; then
     printf 'GET /stage HTTP/1.1\r\nHost: 127.0.0.1:%s\r\nOrigin: http://evil.example\r\nConnection: Upgrade\r\nUpgrade: websocket\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n' "$web_port" >&4
     timeout 3 cat <&4 >/dev/null || true
     exec 4>&- 3>&-
+    # A page of another site makes a visitor's browser POST packets to the
+    # stage port, and a TLS client knocks on it: neither is held against them.
+    exec 5<>"/dev/tcp/127.0.0.1/$port"
+    printf 'POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nx\0\nVisitor\0\002[Visitor] - hi\r\n\0' >&5
+    timeout 3 cat <&5 >/dev/null || true
+    exec 5<>"/dev/tcp/127.0.0.1/$port"
+    printf '\026\003\001\000\010\001\000\000\004\000\012\000\026' >&5
+    timeout 3 cat <&5 >/dev/null || true
+    exec 5>&-
     for _ in $(seq 50); do
         grep -q 'not relayed from' "$prefix/server.log" && break
         sleep 0.1
@@ -175,9 +184,11 @@ if command -v fail2ban-regex >/dev/null && [ -d /etc/fail2ban ]; then
     cp "$prefix/etc/fail2ban/filter.d/quandrel-server.conf" "$f2b/filter.d/"
     fail2ban-regex --config "$f2b" "$prefix/server.log" quandrel-server >"$prefix/f2b.log" 2>&1 ||
         { cat "$prefix/f2b.log"; fail "fail2ban-regex"; }
-    # The refused name and the forged line count; the cross-site refusal is
-    # logged but held against nobody.
+    # The refused name and the forged line count; the cross-site and
+    # cross-protocol refusals are logged but held against nobody.
     grep -q 'the page of another site' "$prefix/server.log" || { cat "$prefix/server.log"; fail "no cross-site refusal logged"; }
+    [ "$(grep -c 'not a stage client' "$prefix/server.log")" -eq 2 ] || { cat "$prefix/server.log"; fail "the cross-protocol connections were not both logged"; }
+    ! grep -q 'Visitor' "$prefix/server.log" || { cat "$prefix/server.log"; fail "the visitor joined"; }
     grep -q '^Failregex: 2 total' "$prefix/f2b.log" || { cat "$prefix/server.log" "$prefix/f2b.log"; fail "the filter did not find exactly the two"; }
     grep -q '127.0.0.1' "$prefix/f2b.log" || { cat "$prefix/f2b.log"; fail "the filter found no host"; }
 fi

@@ -90,6 +90,47 @@ private slots:
         }
     }
 
+    // A page of any site can make its visitors' browsers POST to the stage
+    // port, and a TLS client may knock on it by mistake: neither joins nor
+    // says anything, whatever packets its bytes hold, and the log says what
+    // it was without a word a ban could hang on.
+    void onlyStageClientsSpeakOnTheStagePort()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        StagePeer observer(server.port());
+        QCOMPARE(observer.join("Observer"), 0);
+        const QByteArray body("x\0\nVisitor\0\x02[Visitor] - sent by another site\r\n\0", 45);
+        const QByteArray post =
+            "POST / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server.port()) +
+            "\r\nContent-Type: text/plain\r\nContent-Length: " + QByteArray::number(body.size()) +
+            "\r\n\r\n" + body;
+        // A ClientHello whose supported groups hold 00 0a 00 16: a
+        // terminator, a join with no name, another terminator.
+        const QByteArray hello("\x16\x03\x01\x00\x2e\x01\x00\x00\x2a\x03\x03"
+                               "0123456789abcdef0123456789abcdef"
+                               "\x00\x0a\x00\x16\x00\x0a\x00\x16\x00",
+                               52);
+        for (const QByteArray &bytes : {post, post.toLower(), hello}) {
+            StagePeer visitor(server.port(), from(7));
+            // Cut anywhere, as a network may.
+            visitor.write(bytes.left(3));
+            QTest::qWait(20);
+            visitor.write(bytes.mid(3));
+            QVERIFY(visitor.waitForClose());
+        }
+        QTRY_COMPARE(server.log().count(u"not a stage client"), 3);
+        QVERIFY(server.log().contains(u"not a stage client: it sent an HTTP request"));
+        QVERIFY(server.log().contains(u"not a stage client: it sent a TLS handshake"));
+        QVERIFY2(!server.log().contains(u"join 127.0.0.7"), qPrintable(server.log()));
+        // Nobody joined and nothing was said: the observer's next packet is
+        // a newcomer's own.
+        StagePeer next(server.port());
+        QCOMPARE(next.join("Next"), 1);
+        QVERIFY(observer.waitForPackets(1));
+        QCOMPARE(observer.packets().first(), QByteArray("NewUser"));
+    }
+
     void unjoinedConnectionsCannotLockTheStage()
     {
         ServerProcess server;

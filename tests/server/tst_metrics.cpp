@@ -147,8 +147,8 @@ private slots:
         // What the figures should say: every reason and kind, step by step,
         // so that a refusal counted under another reason shows.
         std::map<QByteArray, double> want;
-        for (const char *reason :
-             {"name", "full", "shape", "budget", "waiting_pool", "ban", "cross_site", "flood"})
+        for (const char *reason : {"name", "full", "shape", "budget", "waiting_pool", "ban",
+                                   "cross_site", "flood", "cross_protocol"})
             want["quandrel_refusals_total" + stage + ",reason=\"" + reason + "\"}"] = 0;
         for (const char *kind : {"tcp", "tls", "websocket", "page"})
             want["quandrel_connections" + stage + ",kind=\"" + kind + "\"}"] = 0;
@@ -215,6 +215,10 @@ private slots:
         QVERIFY(fetch(server.webPort(), "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n")
                     .startsWith("HTTP/1.1 421"));
         QVERIFY2(refused("shape", 1), shown());
+        StagePeer browser(server.port());
+        browser.write("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QVERIFY(browser.waitForClose());
+        QVERIFY2(refused("cross_protocol", 1), shown());
     }
 
     void answersOnlyWhatItServes()

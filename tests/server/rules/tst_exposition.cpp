@@ -156,7 +156,7 @@ private slots:
              })
             QVERIFY2(text.contains(line), line);
         // Every reason and every kind, even at zero, so that a rate exists from the start.
-        QCOMPARE(text.count("quandrel_refusals_total{"), 8);
+        QCOMPARE(text.count("quandrel_refusals_total{"), 9);
         QCOMPARE(text.count("quandrel_connections{"), 4);
     }
 };
