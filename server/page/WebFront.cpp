@@ -124,7 +124,7 @@ void WebFront::prepare(QTcpSocket *socket)
     connection.group = groups.groupFor(peer);
     groups.opened(*connection.group, true);
     const auto [wide, group] = groups.placeKeysOf(peer);
-    m_places.add(connection.serial, wide, group);
+    m_places.add(connection.serial, wide, group, groups.nowNs() / 1'000'000);
     m_bySerial[connection.serial] = socket;
     connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
     // Until it is a WebSocket the socket is ours to end: once it has, or
@@ -276,7 +276,7 @@ bool WebFront::makeRoomFor(const QHostAddress &peer)
     if (!m_places.isFull())
         return true;
     const auto [wide, group] = m_stage.groups().placeKeysOf(PeerAddress::from(peer));
-    const auto victim = m_places.victimFor(wide, group);
+    const auto victim = m_places.victimFor(wide, group, m_stage.groups().nowNs() / 1'000'000);
     if (!victim)
         return false;
     if (const auto found = m_bySerial.find(*victim); found != m_bySerial.end())

@@ -112,7 +112,7 @@ void StageServer::adopt(Link *link, StageFigures::Carrier carrier)
     m_groups.opened(*group, false);
     ++group->unjoined;
     raw->serial = ++m_serial;
-    m_waiting.add(raw->serial, waitingWide, waitingGroup);
+    m_waiting.add(raw->serial, waitingWide, waitingGroup, nowMs());
     link->setSpend([this, group](int packets, qint64 bytes) {
         return group->spendNow(m_groups.nowNs(), packets, bytes);
     });
@@ -142,14 +142,13 @@ bool StageServer::makeRoomToWait(const QString &wide, const QString &group)
 {
     if (!m_waiting.isFull())
         return true;
-    const auto victim = m_waiting.victimFor(wide, group);
+    const auto victim = m_waiting.victimFor(wide, group, nowMs());
     if (!victim)
         return false;
     for (const auto &client : m_clients) {
         if (client->serial == *victim && !client->isGone() && !client->hasJoined()) {
             m_counters.refused(StageCounters::Refusal::WaitingPool);
-            drop(client.get(), QStringLiteral("the waiting places are full; its group holds "
-                                              "the most of them"));
+            drop(client.get(), QStringLiteral("gave its waiting place to a newcomer"));
             return true;
         }
     }

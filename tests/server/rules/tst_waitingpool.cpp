@@ -4,7 +4,10 @@
 #include "server/rules/WaitingPool.h"
 
 #include <QTest>
+#include <map>
 #include <random>
+#include <set>
+#include <vector>
 
 // Who gives way when the waiting places are full.
 class TestWaitingPool : public QObject
@@ -26,7 +29,7 @@ class TestWaitingPool : public QObject
 
         // A newcomer from `address`: its id, or nothing when turned away;
         // whoever gave way is gone from `who`.
-        std::optional<quint64> arrive(const QString &address)
+        std::optional<quint64> arrive(const QString &address, qint64 nowMs = 0)
         {
             auto known = keys.find(address);
             if (known == keys.end()) {
@@ -36,13 +39,13 @@ class TestWaitingPool : public QObject
             }
             const auto &[wide, group] = known->second;
             if (pool.isFull()) {
-                const auto victim = pool.victimFor(wide, group);
+                const auto victim = pool.victimFor(wide, group, nowMs);
                 if (!victim)
                     return std::nullopt;
                 pool.remove(*victim);
                 who.erase(*victim);
             }
-            pool.add(++next, wide, group);
+            pool.add(++next, wide, group, nowMs);
             who[next] = address;
             return next;
         }
@@ -85,7 +88,90 @@ class TestWaitingPool : public QObject
         return joined;
     }
 
+    // A crowd of `addresses` addresses, each in a /24 of its own, that holds
+    // two waiting places an address and renews them at the limit of its
+    // connect budget (ten at once, ten a second); every 20 ms a newcomer
+    // from a /24 of its own connects and joins one round trip later. Returns how
+    // many of `newcomers` still held their place when they joined.
+    static int joinedAgainstASpreadCrowd(int addresses, int newcomers, qint64 roundTripMs)
+    {
+        WaitingPool pool(Capacity);
+        std::vector<double> tokens(addresses, 10.0);
+        std::vector<qint64> refilled(addresses, 0);
+        std::vector<int> held(addresses, 0);
+        std::set<int> hungry; // holding fewer than two places
+        for (int a = 0; a < addresses; ++a)
+            hungry.insert(a);
+        std::vector<QString> keys;
+        for (int a = 0; a < addresses; ++a)
+            keys.push_back(QStringLiteral("10.%1.%2").arg(a / 250).arg(a % 250));
+        std::map<quint64, int> owner; // a place's address, -1 for a newcomer
+        quint64 next = 0;
+        const auto arrive = [&](int who, qint64 now) {
+            const QString key =
+                who < 0 ? QStringLiteral("newcomer %1").arg(next) : keys[std::size_t(who)];
+            if (pool.isFull()) {
+                const quint64 victim = *pool.victimFor(key, key, now);
+                pool.remove(victim);
+                if (const int lost = owner[victim]; lost >= 0) {
+                    --held[std::size_t(lost)];
+                    hungry.insert(lost);
+                }
+                owner.erase(victim);
+            }
+            pool.add(++next, key, key, now);
+            owner[next] = who;
+            if (who >= 0)
+                ++held[std::size_t(who)];
+            return next;
+        };
+        std::vector<std::pair<quint64, qint64>> pending; // a newcomer's place, when it joins
+        int joined = 0;
+        const qint64 end = qint64(newcomers) * 20 + roundTripMs + 1;
+        for (qint64 now = 0; now < end; ++now) {
+            // Places given way are taken back as fast as the budget lets.
+            for (const int a : std::vector<int>(hungry.begin(), hungry.end())) {
+                const auto i = std::size_t(a);
+                tokens[i] = std::min(10.0, tokens[i] + 0.01 * double(now - refilled[i]));
+                refilled[i] = now;
+                while (tokens[i] >= 1 && held[i] < 2) {
+                    tokens[i] -= 1;
+                    arrive(a, now);
+                }
+                if (held[i] >= 2)
+                    hungry.erase(a);
+            }
+            if (now % 20 == 0 && now / 20 < newcomers)
+                pending.emplace_back(arrive(-1, now), now + roundTripMs);
+            std::erase_if(pending, [&](const auto &newcomer) {
+                if (newcomer.second > now)
+                    return false;
+                if (owner.count(newcomer.first)) {
+                    ++joined;
+                    pool.remove(newcomer.first);
+                    owner.erase(newcomer.first);
+                }
+                return true;
+            });
+        }
+        return joined;
+    }
+
 private slots:
+    void aSpreadCrowdGivesWayToNewcomers_data()
+    {
+        QTest::addColumn<int>("addresses");
+        QTest::newRow("40 /24s") << 40;
+        QTest::newRow("200 /24s") << 200;
+        QTest::newRow("1000 /24s") << 1000;
+    }
+    void aSpreadCrowdGivesWayToNewcomers()
+    {
+        QFETCH(int, addresses);
+        const int joined = joinedAgainstASpreadCrowd(addresses, 100, 50);
+        QVERIFY2(joined >= 99, QByteArray::number(joined));
+    }
+
     void aChurningCrowdTakesPlacesOnlyFromItself_data()
     {
         QTest::addColumn<QString>("crowd");
@@ -123,14 +209,43 @@ private slots:
             QCOMPARE(p.held(QLatin1String(alone)), 1);
     }
 
-    void aNewcomerTakesNoPlaceFromItsEquals()
+    // Among equals, the one that came most often of late gives way, and
+    // between those the oldest: nobody is turned away from a full pool.
+    void aNewcomerTakesAnEqualsPlace()
     {
         Pool p;
         for (int i = 0; i < Capacity; ++i)
-            p.arrive(QStringLiteral("10.0.%1.1").arg(i)); // 32 /24s, one each
-        QVERIFY(!p.arrive(QStringLiteral("10.1.0.1")));   // a 33rd: nobody holds more
-        QVERIFY(p.arrive(QStringLiteral("10.0.0.1")));    // one of them: its own oldest goes
+            p.arrive(QStringLiteral("10.0.%1.1").arg(i), 0);             // 32 /24s, one each
+        const auto newcomer = p.arrive(QStringLiteral("10.1.0.1"), 100); // a 33rd
+        QVERIFY(newcomer);
+        QCOMPARE(p.held(QStringLiteral("10.0.0.1")), 0); // the oldest gave way
+        // One of them came back and again: it came most often, so it gives
+        // way before any other, the newcomer too.
+        p.arrive(QStringLiteral("10.0.0.1"), 200);
+        QCOMPARE(p.held(QStringLiteral("10.0.1.1")), 0);
+        p.arrive(QStringLiteral("10.0.1.1"), 300);
+        QCOMPARE(p.held(QStringLiteral("10.0.0.1")), 0);
+        QVERIFY(p.who.count(*newcomer));
+        // Its own place it takes back from itself, not from others.
+        p.arrive(QStringLiteral("10.0.1.1"), 400);
+        QCOMPARE(p.held(QStringLiteral("10.0.1.1")), 1);
         QCOMPARE(p.pool.size(), Capacity);
+        // Twenty seconds on, coming often no longer counts: the oldest goes.
+        p.arrive(QStringLiteral("10.2.0.1"), 30'000);
+        QCOMPARE(p.held(QStringLiteral("10.0.2.1")), 0);
+    }
+
+    // What is remembered of wide groups without a place stays bounded,
+    // however many come and go.
+    void arrivalsAreRememberedWithinABound()
+    {
+        WaitingPool pool(4);
+        for (int i = 0; i < 3 * WaitingPool::MaxRemembered; ++i) {
+            const QString wide = QString::number(i);
+            pool.add(quint64(i), wide, wide, i);
+            pool.remove(quint64(i));
+        }
+        QVERIFY(pool.remembered() <= WaitingPool::MaxRemembered);
     }
 
     // The counts follow every place given and taken back: a group that has
@@ -149,16 +264,19 @@ private slots:
         pool.remove(1);
         pool.remove(1); // gone already: nothing changes
         pool.add(4, a, a);
-        // Now each holds one: nobody new takes a place, and within a group
-        // its own oldest gives way.
-        QCOMPARE(pool.victimFor(QStringLiteral("d"), QStringLiteral("d")), std::nullopt);
+        // Now each holds one: a newcomer takes the place of b, which came
+        // most often, and within a group its own oldest gives way.
+        QCOMPARE(pool.victimFor(QStringLiteral("d"), QStringLiteral("d")),
+                 std::optional<quint64>(2));
         QCOMPARE(pool.victimFor(c, c), std::optional<quint64>(3));
         for (quint64 id : {2, 3, 4})
             pool.remove(id);
         QCOMPARE(pool.size(), 0);
         pool.setCapacity(1);
         pool.add(5, c, c);
-        QCOMPARE(pool.victimFor(b, b), std::nullopt);
+        QCOMPARE(pool.victimFor(b, b), std::optional<quint64>(5));
+        pool.setCapacity(2);
+        QCOMPARE(pool.victimFor(b, b), std::nullopt); // room: nobody gives way
     }
 
     void roomMeansNoVictim()
