@@ -36,12 +36,27 @@ if [ ! -e "$root/.quandrel-ready" ]; then
 fi
 
 # The tree as git knows it, less what was deleted and not yet committed,
-# copied over the last run's copy so that its builds are reused.
+# over the last run's copy so that its builds are reused: a file is written
+# only where it changed, and then with the time of now, so that the build
+# sees it as newer than what was built from its old text.
 work=$root/work/quandrel
 "${sudo[@]}" mkdir -p "$work"
+listed=$(mktemp)
+trap 'rm -f "$listed"' EXIT
 git ls-files -z --cached --others --exclude-standard |
-    while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
-    tar --null -T - -cf - | "${sudo[@]}" tar -xf - -C "$work"
+    while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done >"$listed"
+while IFS= read -r -d '' f; do
+    if ! "${sudo[@]}" cmp -s "$f" "$work/$f"; then
+        "${sudo[@]}" mkdir -p "$work/$(dirname "$f")"
+        "${sudo[@]}" cp --no-preserve=timestamps "$f" "$work/$f"
+    fi
+done <"$listed"
+# What the tree no longer has goes from the copy too, its builds aside.
+(cd "$work" && "${sudo[@]}" find . -path ./build -prune -o -path ./.git -prune -o \
+    -path ./tests/web/node_modules -prune -o -type f -printf '%P\0') |
+    while IFS= read -r -d '' f; do
+        grep -qzxF -- "$f" "$listed" || "${sudo[@]}" rm -f "$work/$f"
+    done
 # A copy of the repository's history too: the package build lists the files
 # git knows.
 "${sudo[@]}" rm -rf "$work/.git"
@@ -56,7 +71,7 @@ unmount() {
         "${sudo[@]}" umount -l "${mounts[i]}" 2>/dev/null || true
     done
 }
-trap unmount EXIT
+trap 'unmount; rm -f "$listed"' EXIT
 bind() { # what where [options]
     "${sudo[@]}" mkdir -p "$root$2"
     "${sudo[@]}" mount "${@:3}" "$1" "$root$2"
