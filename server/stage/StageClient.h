@@ -23,9 +23,10 @@
 //      ├── closed by the peer ─────> Draining ─> Gone   (its last packets relayed first)
 //      └── dropped at once ───────────────────> Gone
 //
-// Only Waiting and OnStage are sent anything. A joined client's place and
-// number are free again once it is Draining or Gone; a Draining client may
-// still join with a join it sent before it closed, and leaves at once after.
+// Only Waiting and OnStage are sent anything. A joined client keeps its place,
+// number and name while Draining, for at most a second and a bound of bytes,
+// and frees them once Gone; a Draining client may still join with a join it
+// sent before it closed, and leaves once what it sent is relayed.
 class StageClient
 {
 public:
@@ -85,8 +86,9 @@ public:
     QString why;          // why it leaves, once it does
     Link::Failure failure = Link::Failure::Broken;
     qint64 lastNewUserMs;
-    int freeAnswers = 0; // presence answers owed for "NewUser" packets it got
-    int notRelayed = 0;  // since the last log line about them
+    int freeAnswers = 0;  // presence answers owed for "NewUser" packets it got
+    int notRelayed = 0;   // since the last log line about them
+    qint64 drainLeft = 0; // bytes it may still have relayed once Draining
     qint64 notRelayedLoggedMs = -1;
 
 private:

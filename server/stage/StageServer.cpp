@@ -121,6 +121,9 @@ void StageServer::adopt(Link *link, StageFigures::Carrier carrier)
         if (raw->phase() == Phase::Waiting) {
             m_counters.refused(StageCounters::Refusal::WaitingPool);
             drop(raw, QStringLiteral("no join within %1 s").arg(m_settings.joinTimeoutMs / 1000.0));
+        } else if (raw->phase() == Phase::Draining) {
+            drop(raw, raw->why + QStringLiteral(" (what it sent after %1 s not relayed)")
+                                     .arg(MaxDrainMs / 1000.0));
         }
     });
     connect(&raw->newUserDue, &QTimer::timeout, this, [this, raw] { raw->sendNewUser(nowMs()); });
@@ -173,6 +176,15 @@ void StageServer::readFrom(Client *client)
             if (!withinBudget(client, *client->waiting))
                 return;
             const PacketFramer::Frame frame = *std::exchange(client->waiting, std::nullopt);
+            if (client->phase() == Phase::Draining) {
+                client->drainLeft -= frame.size() + 1;
+                if (client->drainLeft < 0) {
+                    drop(client, client->why + QStringLiteral(" (what it sent past %1 bytes "
+                                                              "not relayed)")
+                                                   .arg(MaxDrainBytes));
+                    return;
+                }
+            }
             if (frame.overlong > 0) {
                 m_counters.refused(StageCounters::Refusal::Shape);
                 send(client, RelayRules::notice("Not sent: a packet holds at most " +
@@ -308,9 +320,11 @@ void StageServer::join(Client *client, const QByteArray &name)
         ++number;
     --client->group->unjoined;
     m_waiting.remove(client->serial);
-    client->deadline.stop();
-    if (client->phase() == Phase::Waiting)
+    // A Draining client's deadline is its drain's: it still holds.
+    if (client->phase() == Phase::Waiting) {
+        client->deadline.stop();
         client->moveTo(Phase::OnStage);
+    }
     const QByteArray shown = NameRules::shownName(
         name, [this](QByteArrayView candidate) { return isOnStage(m_lookAlike.of(candidate)); });
     client->number = number;
@@ -394,9 +408,12 @@ void StageServer::leaveLater(Client *client, const QString &why, Link::Failure f
     if (client->link->isOpen()) {
         client->moveTo(Phase::Leaving);
     } else {
-        // Gone from the stage at the close; what it sent before is still relayed.
+        // What it sent before its close is still relayed, within a bound,
+        // under its own name, which nobody else takes meanwhile; then it
+        // leaves the stage, its leave notice after its last line.
         client->moveTo(Phase::Draining);
-        vacate(client, why);
+        client->drainLeft = MaxDrainBytes;
+        client->deadline.start(MaxDrainMs);
     }
     if (!m_leaveQueued) {
         m_leaveQueued = true;

@@ -45,6 +45,10 @@ public:
     static constexpr int MaxUnjoinedPerGroup = 2;
     static constexpr qsizetype MaxPacket = 4096;
     static constexpr qint64 MaxPendingOutput = 1 << 20;
+    // What a client that has closed may still have relayed of what it sent
+    // before, and for how long: then it leaves, whatever is left.
+    static constexpr qint64 MaxDrainBytes = 64 * 1024;
+    static constexpr int MaxDrainMs = 1000;
     static constexpr qint64 NewUserGapMs = StageClient::NewUserGapMs;
 
     explicit StageServer(const ServerSettings &settings = {}, QObject *parent = nullptr);
