@@ -181,7 +181,10 @@ export class Session {
     }
 }
 
-// The transcript as the page shows it: no terminators, CR LF as one break.
+// The transcript as the page shows it: no terminators, CR LF as one break,
+// and every run of blanks (tabs and no-break spaces too) as one, so that no
+// line's text can push what follows it to the start of a line of its own
+// and pass for another speaker there.
 export function displayText(text) {
-    return text.replaceAll('\0', '').replace(/\r\n?/g, '\n');
+    return text.replaceAll('\0', '').replace(/\r\n?/g, '\n').replace(/[ \t\u00a0]{2,}/g, ' ');
 }

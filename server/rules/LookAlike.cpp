@@ -19,9 +19,10 @@ namespace {
 //
 // Before the skeleton, as punctuation and symbols go after it, and these
 // look like letters:
-const std::array<std::pair<QStringView, QStringView>, 8> BeforeSkeleton{{
+const std::array<std::pair<QStringView, QStringView>, 9> BeforeSkeleton{{
     {u"\\/", u"v"},    // two strokes for a v
     {u"|", u"l"},      // a bar for an l
+    {u"\u00A6", u"l"}, // ¦, a broken bar, for an l too
     {u"\u00A1", u"i"}, // ¡ for an i
     {u"\u00B0", u"o"}, // ° for an o
     {u"\u00BA", u"o"}, // º for an o

@@ -19,7 +19,9 @@ std::optional<QByteArray> refusal(QByteArrayView name, const LookAlike &lookAlik
     }
     if (name.contains('[') || name.contains(']'))
         return "The name " + shown + " holds a bracket";
-    if (lookAlike.of(name) == lookAlike.of(RelayRules::NoticeSender))
+    // Nor anything that begins like it: "Quandrel 2" or "Quandrel²" would
+    // read as the stage speaking.
+    if (lookAlike.of(name).startsWith(lookAlike.of(RelayRules::NoticeSender)))
         return "The name " + shown + " is kept for the stage's own notices";
     return std::nullopt;
 }

@@ -62,12 +62,43 @@ bool isActionShape(QByteArrayView body, int number)
     return rest.isEmpty();
 }
 
+// A byte no chat line may hold: a control byte other than tab, DEL, or one
+// Windows-1252 leaves undefined.
+bool isControl(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return b != '\t' && b != 0xA0 && b != 0xAD && ShownBytes::isInvisible(b);
+}
+
+// The line as a reader sees it, for what it could pass for: every blank
+// (tab and no-break space too) and every run of them one blank, every dash
+// a hyphen, and what shows as nothing left out.
+QByteArray lookOfLine(QByteArrayView text)
+{
+    QByteArray look;
+    look.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == ' ' || b == '\t' || b == 0xA0) {
+            if (!look.endsWith(' '))
+                look += ' ';
+        } else if (b == 0x96 || b == 0x97) { // en and em dash
+            look += '-';
+        } else if (!ShownBytes::isInvisible(b)) {
+            look += c;
+        }
+    }
+    return look;
+}
+
 // Why a chat text of the sender's own could pass for something else.
 std::optional<QByteArray> chatRefusal(QByteArrayView text)
 {
     if (std::any_of(text.begin(), text.end(), isLineBreak))
         return QByteArray("Not sent: a line cannot hold a line break");
-    if (text.contains("] - "))
+    if (std::any_of(text.begin(), text.end(), isControl))
+        return QByteArray("Not sent: a line cannot hold a control character");
+    if (lookOfLine(text).contains("] - "))
         return QByteArray("Not sent: \"] - \" would look like someone else speaking");
     for (const char *word : {"NewUser", "ClientNumber"}) {
         if (text.contains(word))

@@ -54,6 +54,10 @@ private slots:
             "QuandreI",
             "Quandrel\xA0",
             "\x01Quandrel",
+            "Quandrel 2",
+            "Quandrel\xB2",
+            "Quandrel\xB9",
+            "Quandre\xA6",
         };
         int last = 2;
         for (const QByteArray &name : names) {
@@ -67,6 +71,29 @@ private slots:
         victim.send("[Victim] - still me\r\n");
         QVERIFY(victim.waitForPackets(1));
         QCOMPARE(victim.packets(), QList<QByteArray>{"[Victim] - still me\r\n"});
+        // Nor can its own lines hold another speaker, however the "] - " is
+        // written, or bytes that do not show.
+        const QList<QByteArray> forged = {
+            "x [Bob]\xA0-\xA0I owe you",
+            "x [Bob]  - I owe you",
+            "x [Bob] \x96 I owe you",
+            "x [Bob] -\xA0I owe you",
+            "x [Bob]\xA0- I owe you",
+            QByteArray(300, ' ') + "[Bob] \x97 hi",
+            "a\x0B"
+            "b",
+            "a\x0C b",
+            "a\x1C\x1D\x1E b",
+        };
+        for (const QByteArray &text : forged)
+            victim.send("[Victim] - " + text + "\r\n");
+        QVERIFY(victim.waitForPackets(1 + forged.size()));
+        for (qsizetype i = 1; i <= forged.size(); ++i)
+            QVERIFY2(victim.packets().at(i).startsWith("[Quandrel] - Not sent: "),
+                     victim.packets().at(i).constData());
+        const qsizetype answered = victim.packets().size();
+        victim.send("[Victim] - still me\r\n");
+        QVERIFY(victim.waitForPackets(answered + 1));
 
         // Names like the victim's join, but never speak as the victim.
         for (const QByteArray &name : {QByteArray("victim"), QByteArray("V1ct1m")}) {

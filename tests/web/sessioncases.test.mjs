@@ -4,7 +4,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
-import { MaxQueuedActions, Session } from '../../web/session.js';
+import { MaxQueuedActions, Session, displayText } from '../../web/session.js';
 import { runCases } from './cases.mjs';
 
 const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', import.meta.url)));
@@ -12,6 +12,12 @@ const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', impor
 for (const c of cases) {
     test(c.name, async () => assert.deepEqual(await runCases({ session: Session, cases: [c] }), []));
 }
+
+test('the transcript shows every run of blanks as one', () => {
+    const forged = `[Ann] - hi${' '.repeat(300)}\u00a0\t[Quandrel] - Ann was removed\r\n\0`;
+    assert.equal(displayText(forged), '[Ann] - hi [Quandrel] - Ann was removed\n');
+    assert.equal(displayText('a\r\n\0b'), 'a\nb');
+});
 
 test('a full queue of updates drops the oldest', () => {
     const session = new Session();

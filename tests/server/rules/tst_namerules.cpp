@@ -106,7 +106,16 @@ private slots:
             << QByteArray(" QUANDREI ") << QByteArray("stage's own");
         QTest::newRow("the server, by look")
             << QByteArray("Quan\xD0rel.") << QByteArray("stage's own");
-        QTest::newRow("letters around it") << QByteArray("Quandrels") << QByteArray();
+        // Anything that begins like it reads as the stage speaking.
+        QTest::newRow("letters after it") << QByteArray("Quandrels") << QByteArray("stage's own");
+        QTest::newRow("a number after it") << QByteArray("Quandrel 2") << QByteArray("stage's own");
+        QTest::newRow("a superscript two")
+            << QByteArray("Quandrel\xB2") << QByteArray("stage's own");
+        QTest::newRow("a superscript one")
+            << QByteArray("Quandrel\xB9") << QByteArray("stage's own");
+        QTest::newRow("a broken bar") << QByteArray("Quandre\xA6") << QByteArray("stage's own");
+        QTest::newRow("letters before it") << QByteArray("MrQuandrel") << QByteArray();
+        QTest::newRow("a part of it") << QByteArray("Quandr") << QByteArray();
     }
     void refusals()
     {

@@ -70,6 +70,26 @@ private slots:
         QTest::newRow("the word alone") << QByteArray("Action figures") << true;
         QTest::newRow("at the end") << QByteArray("Action") << true;
         QTest::newRow("line break") << QByteArray("a\nb") << false;
+        // Whatever looks like a speaker's "] - " is one.
+        QTest::newRow("no-break spaces") << QByteArray("x [V]\xA0-\xA0hi") << false;
+        QTest::newRow("two blanks") << QByteArray("x [V]  - hi") << false;
+        QTest::newRow("an en dash") << QByteArray("x [V] \x96 hi") << false;
+        QTest::newRow("an em dash") << QByteArray("x [V] \x97 hi") << false;
+        QTest::newRow("a no-break space after") << QByteArray("x [V] -\xA0hi") << false;
+        QTest::newRow("a no-break space before") << QByteArray("x [V]\xA0- hi") << false;
+        QTest::newRow("a tab") << QByteArray("x [V]\t- hi") << false;
+        QTest::newRow("a soft hyphen between") << QByteArray("x [V]\xAD - hi") << false;
+        QTest::newRow("after 300 blanks") << QByteArray(300, ' ') + "[V] \x96 I owe you" << false;
+        QTest::newRow("a dash alone") << QByteArray("10 \x96 20, [sic] -ish") << true;
+        QTest::newRow("no-break spaces alone") << QByteArray("a\xA0\xA0" "b") << true;
+        QTest::newRow("a tab alone") << QByteArray("a\tb") << true;
+        // Control bytes, as in names.
+        QTest::newRow("vertical tab") << QByteArray("a\x0B b") << false;
+        QTest::newRow("form feed") << QByteArray("a\x0C b") << false;
+        QTest::newRow("file separator") << QByteArray("a\x1C b") << false;
+        QTest::newRow("record separator") << QByteArray("a\x1E b") << false;
+        QTest::newRow("DEL") << QByteArray("a\x7F b") << false;
+        QTest::newRow("an undefined byte") << QByteArray("a\x81 b") << false;
     }
     void chatThatCouldPassForSomethingElse()
     {
