@@ -59,7 +59,9 @@ void MetricsEndpoint::readFrom(QTcpSocket *socket)
         answer(socket, "400 Bad Request", "Not an HTTP/1 request.\n");
         return;
     }
-    if (request->path() != "/metrics") {
+    if (!m_hosts.isOwnHost(request->field("host"))) {
+        answer(socket, "421 Misdirected Request", "Not a name of this server.\n");
+    } else if (request->path() != "/metrics") {
         answer(socket, "404 Not Found", "The figures are at /metrics.\n");
     } else if (request->method != "GET" && request->method != "HEAD") {
         answer(socket, "405 Method Not Allowed", "Only GET and HEAD.\n", "Allow: GET, HEAD\r\n");

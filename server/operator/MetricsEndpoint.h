@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/rules/HostPolicy.h"
 #include "server/rules/HttpRequest.h"
 
 #include <QByteArray>
@@ -37,6 +38,9 @@ public:
         return m_server.listen(address, port);
     }
     quint16 port() const { return m_server.serverPort(); }
+    // The names it answers to; a request naming another host in its Host
+    // header is answered 421. Empty: any name.
+    void setHostNames(const QStringList &names) { m_hosts.setHostNames(names); }
     QString errorString() const { return m_server.errorString(); }
 
 private:
@@ -53,4 +57,5 @@ private:
     std::deque<QTcpSocket *> m_open; // oldest first
     // The request of each connection not answered yet.
     std::unordered_map<QTcpSocket *, HttpRequestReader> m_readers;
+    HostPolicy m_hosts;
 };

@@ -96,7 +96,7 @@ std::optional<int> ServerHost::serveThePage(const QSslConfiguration *tls, QStrin
     m_web.emplace(m_stage);
     m_web->setRequestTimeout(m_options.requestTimeoutMs);
     m_web->setMaxConnections(m_settings.pageConnections);
-    m_web->setHostNames(pageNames());
+    m_web->setHostNames(ownNames(m_options.address));
     if (tls)
         m_web->setTls(*tls);
     if (!m_web->listen(address, m_options.webPort)) {
@@ -116,6 +116,9 @@ std::optional<int> ServerHost::serveTheFigures(QString *why)
 {
     const QHostAddress &address = *m_options.metricsAddress;
     m_metrics.emplace([this] { return figures(); });
+    // Like the page, the figures answer only to names of this host, so that a
+    // hostile name pointed at it reads nothing through a browser.
+    m_metrics->setHostNames(ownNames(address));
     if (!m_metrics->listen(address, m_options.metricsPort)) {
         *why = QStringLiteral("cannot serve the figures on %1 port %2: %3")
                    .arg(address.toString())
@@ -143,10 +146,9 @@ QByteArray ServerHost::figures() const
     return figures.exposition();
 }
 
-QStringList ServerHost::pageNames() const
+QStringList ServerHost::ownNames(const QHostAddress &address) const
 {
     QStringList names = m_options.webHosts;
-    const QHostAddress &address = m_options.address;
     const bool any = address == QHostAddress(QHostAddress::Any) ||
                      address == QHostAddress(QHostAddress::AnyIPv4) ||
                      address == QHostAddress(QHostAddress::AnyIPv6);

@@ -30,10 +30,10 @@ public:
 
 private:
     std::optional<int> serveThePage(const QSslConfiguration *tls, QString *why);
-    // What the page answers to: the listen address (every address of the
-    // machine for a wildcard), localhost on loopback, the machine's name,
-    // and the names the options give.
-    QStringList pageNames() const;
+    // What a listener on `address` answers to: that address (every address
+    // of the machine for a wildcard), localhost on loopback, the machine's
+    // name, and the names --web-host gives.
+    QStringList ownNames(const QHostAddress &address) const;
     std::optional<int> serveTheFigures(QString *why);
     QByteArray figures() const;
 

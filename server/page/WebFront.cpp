@@ -36,6 +36,8 @@ QByteArray reasonOf(int status)
         return "Not Found";
     case 405:
         return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
     case 421:
         return "Misdirected Request";
     case 426:
@@ -161,8 +163,10 @@ void WebFront::readFrom(QTcpSocket *socket)
         // Read within a transaction: the bytes stay in the socket, so that
         // an upgrade's request is there again for the WebSocket handshake.
         // Each byte is read once, as it comes.
-        if (!socket->isTransactionStarted())
+        if (!socket->isTransactionStarted()) {
             socket->startTransaction();
+            connection.sinceFirstByte.start();
+        }
         const auto state = connection.reader.append(socket->read(socket->bytesAvailable()));
         if (state == HttpRequestReader::State::Reading)
             return;
@@ -227,6 +231,13 @@ bool WebFront::serve(QTcpSocket *socket, Connection &connection, const HttpReque
             refuse(socket, &request, 400);
             return false;
         }
+        // One deadline from its first byte to the WebSocket.
+        const qint64 spent = connection.sinceFirstByte.elapsed();
+        if (spent >= MaxUpgradeMs) {
+            refuse(socket, &request, 408);
+            return false;
+        }
+        connection.deadline->start(int(std::min<qint64>(MaxUpgradeMs - spent, m_requestTimeoutMs)));
         // Let through: the request is still unread in the socket, and the
         // deadline holds until the stage takes the WebSocket over.
         connection.upgrading = true;

@@ -7,6 +7,7 @@
 #include "server/rules/HttpRequest.h"
 #include "server/rules/WaitingPool.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
@@ -39,6 +40,8 @@ public:
     static constexpr int DefaultRequestTimeoutMs = 10'000;
     // HTTP connections open at a time from one address group.
     static constexpr int MaxConnectionsPerGroup = 16;
+    // From the first byte of an upgrade request to the WebSocket.
+    static constexpr int MaxUpgradeMs = 1000;
 
     explicit WebFront(StageServer &stage, QObject *parent = nullptr);
     ~WebFront() override;
@@ -70,8 +73,9 @@ private:
         std::shared_ptr<AddressGroup> group;
         std::unique_ptr<QTimer> deadline; // a whole request, or a whole upgrade, in time
         HttpRequestReader reader{MaxRequest};
-        bool upgrading = false; // handed to the WebSocket handshake
-        quint64 serial = 0;     // its place among the page's connections
+        QElapsedTimer sinceFirstByte; // of the request being read
+        bool upgrading = false;       // handed to the WebSocket handshake
+        quint64 serial = 0;           // its place among the page's connections
     };
 
     void accept();

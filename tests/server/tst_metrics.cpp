@@ -227,10 +227,18 @@ private slots:
         QVERIFY(server.start({QStringLiteral("--metrics-listen"), QStringLiteral("127.0.0.1:0")}));
         const quint16 port = server.metricsPort();
         QVERIFY(get(port, "/").startsWith("HTTP/1.1 404 "));
-        QVERIFY(
-            fetch(port, "POST /metrics HTTP/1.1\r\nHost: x\r\n\r\n").startsWith("HTTP/1.1 405 "));
+        QVERIFY(fetch(port, "POST /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+                    .startsWith("HTTP/1.1 405 "));
         QVERIFY(fetch(port, "nonsense\r\n\r\n").startsWith("HTTP/1.1 400 "));
-        const QByteArray head = fetch(port, "HEAD /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+        // Only its own names: a hostile name pointed at it reads nothing.
+        for (const QByteArray host : {"evil.example", "127.0.0.1.evil.example", ""})
+            QVERIFY2(fetch(port, "GET /metrics HTTP/1.1\r\nHost: " + host + "\r\n\r\n")
+                         .startsWith("HTTP/1.1 421 "),
+                     host);
+        QVERIFY(fetch(port, "GET /metrics HTTP/1.1\r\nHost: localhost:" + QByteArray::number(port) +
+                                "\r\n\r\n")
+                    .startsWith("HTTP/1.1 200 "));
+        const QByteArray head = fetch(port, "HEAD /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
         QVERIFY(head.startsWith("HTTP/1.1 200 ") && head.endsWith("\r\n\r\n"));
         QVERIFY(fetch(port, "GET /metrics HTTP/1.1\r\n" + QByteArray(9000, 'x'))
                     .startsWith("HTTP/1.1 431 "));

@@ -370,6 +370,37 @@ private slots:
         QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()));
     }
 
+    // However long a request may take, an upgrade becomes a WebSocket
+    // within a second of its first byte, or not at all.
+    void anUpgradeHasOneSecond()
+    {
+        ServerProcess server;
+        QVERIFY(server.start());
+        const QByteArray self = "127.0.0.1:" + QByteArray::number(server.webPort());
+        const QByteArray text = upgrade("/stage", self, "http://" + self);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server.webPort());
+        QVERIFY(socket.waitForConnected(3000));
+        QElapsedTimer clock;
+        clock.start();
+        // A line at a time, the whole request in 1.3 s: within the request
+        // time of 10 s, past the upgrade's second.
+        const QList<QByteArray> lines = text.split('\n');
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+            socket.write(lines[i] + '\n');
+            socket.waitForBytesWritten(100);
+            const qint64 until = (i + 1) * 1300 / (lines.size() - 1);
+            while (clock.elapsed() < until && socket.state() == QAbstractSocket::ConnectedState)
+                socket.waitForDisconnected(10);
+        }
+        const Reply reply = readReply(socket, true);
+        QVERIFY2(reply.status == 408 || reply.status == 0, QByteArray::number(reply.status));
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 3000);
+        QVERIFY2(clock.elapsed() < 2500, QByteArray::number(clock.elapsed()));
+        // The same request at once becomes a WebSocket.
+        QCOMPARE(request(server.webPort(), text).status, 101);
+    }
+
     // The page answers only to its own names, so that a hostile name pointed
     // at this server cannot open the stage from a visitor's browser.
     void onlyItsOwnNames()
