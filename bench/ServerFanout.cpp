@@ -271,6 +271,20 @@ void churn(std::uint16_t port, bool join, std::atomic<bool> &stop,
     }
 }
 
+// Connects from a new loopback address each time (127.1.0.0/16, some
+// 65,000 of them, in turn), each closed with a reset at once.
+void spreadFlood(std::uint16_t port, std::atomic<bool> &stop, std::atomic<std::int64_t> &attacks)
+{
+    for (std::uint32_t round = 0; !stop; ++round) {
+        RawClient client;
+        if (!client.connectTo(port, 0x7F010000 | (round % 65000 + 1)))
+            continue;
+        ++attacks;
+        const linger hard{1, 0};
+        ::setsockopt(client.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+}
+
 // A WebSocket that sends pings and never reads, reconnecting when closed.
 void pingFlood(std::uint16_t webPort, std::atomic<bool> &stop, std::atomic<std::int64_t> &attacks)
 {
@@ -322,11 +336,16 @@ void trickleUpgrades(std::uint16_t webPort, std::atomic<bool> &stop,
 
 } // namespace
 
-double ServerFanout::newcomersUnderChurn(std::uint16_t port, int groups, int newcomers)
+double ServerFanout::newcomersUnderChurn(std::uint16_t port, int groups, int newcomers, bool spread)
 {
     std::atomic<bool> stop = false;
+    // An address a group: 127.1.0.1 on, in one /24, or 127.1.0.1, 127.1.1.1
+    // and on, each in a /24 of its own; the newcomers come from 127.200 on.
+    const auto crowdAddress = [spread](std::size_t group) {
+        return spread ? 0x7F010001 + std::uint32_t(group << 8) : 0x7F010001 + std::uint32_t(group);
+    };
     std::thread crowd([&] {
-        // Two silent connections an address, from 127.1.0.1 on.
+        // Two silent connections an address.
         std::vector<std::unique_ptr<RawClient>> held(std::size_t(2 * groups));
         while (!stop) {
             for (std::size_t i = 0; i < held.size() && !stop; ++i) {
@@ -334,7 +353,7 @@ double ServerFanout::newcomersUnderChurn(std::uint16_t port, int groups, int new
                 if (h && !closedByServer(*h))
                     continue;
                 h = std::make_unique<RawClient>();
-                if (!h->connectTo(port, 0x7F010001 + std::uint32_t(i / 2)))
+                if (!h->connectTo(port, crowdAddress(i / 2)))
                     h.reset();
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -345,7 +364,8 @@ double ServerFanout::newcomersUnderChurn(std::uint16_t port, int groups, int new
     int joined = 0;
     for (int n = 0; n < newcomers; ++n) {
         RawClient newcomer;
-        if (!newcomer.connectTo(port, 0x7F020001 + std::uint32_t(n % 250)))
+        // Each from a /24 of its own, as people who do not know each other.
+        if (!newcomer.connectTo(port, 0x7FC80001 + (std::uint32_t(n % 250) << 8)))
             continue;
         // A round trip on a real network before the join goes out.
         std::this_thread::sleep_for(std::chrono::milliseconds(100 + (n * 37) % 200));
@@ -370,6 +390,8 @@ std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int cl
                             case Attack::JoinChurn:
                             case Attack::ConnectFlood:
                                 return churn(port, attack == Attack::JoinChurn, stop, attacks);
+                            case Attack::SpreadConnectFlood:
+                                return spreadFlood(port, stop, attacks);
                             case Attack::PingFlood:
                                 return pingFlood(webPort, stop, attacks);
                             case Attack::TricklingUpgrades:

@@ -36,10 +36,11 @@ std::optional<FanoutResult> flooded(std::uint16_t port, int clients, int stepsPe
 enum class Attack
 {
     None,
-    JoinChurn,        // one address group connects, joins and closes as fast as it can
-    ConnectFlood,     // one address group connects and closes as fast as it can
-    PingFlood,        // a WebSocket on the page's port sends pings and never reads
-    TricklingUpgrades // 32 upgrades from 4 groups whose header never ends, a trickle each
+    JoinChurn,          // one address group connects, joins and closes as fast as it can
+    ConnectFlood,       // one address group connects and closes as fast as it can
+    SpreadConnectFlood, // connects from a new address each time, closed at once
+    PingFlood,          // a WebSocket on the page's port sends pings and never reads
+    TricklingUpgrades   // 32 upgrades from 4 groups whose header never ends, a trickle each
 };
 
 // Relay latency for `clients` stepping at a steady rate while an attacker
@@ -48,10 +49,11 @@ enum class Attack
 std::optional<FanoutResult> underAttack(std::uint16_t port, int clients, int stepsPerSecond,
                                         double seconds, Attack attack, std::uint16_t webPort = 0);
 
-// The share of `newcomers` (from a /24 of their own, each joining 0.1 to 0.3 s
-// after it connected) that got a place while `groups` addresses of one /24
-// each keep two silent connections and reconnect whenever one is closed.
-double newcomersUnderChurn(std::uint16_t port, int groups, int newcomers);
+// The share of `newcomers` (each from a /24 of its own, joining 0.1 to 0.3 s
+// after it connected) that got a place while `groups` addresses, of one /24
+// or `spread` each over a /24 of its own, each keep two silent connections
+// and reconnect whenever one is closed, as fast as their budgets let them.
+double newcomersUnderChurn(std::uint16_t port, int groups, int newcomers, bool spread = false);
 
 // `rounds` newcomers, one after another, join a stage where `stayers` step
 // `stepsPerSecond` in all and say a line with every tenth step: how long

@@ -20,10 +20,11 @@ release_of_this_machine() {
 
 # The names that differ between the releases.
 packages_for() { # purpose codename
-    local clang_runtime
+    local clang_runtime units
+    # Where systemd.pc comes from, for the package build's unit folder.
     case "$2" in
-        bookworm) clang_runtime=libclang-rt-14-dev ;;
-        trixie) clang_runtime=libclang-rt-19-dev ;;
+        bookworm) clang_runtime=libclang-rt-14-dev units=systemd ;;
+        trixie) clang_runtime=libclang-rt-19-dev units=systemd-dev ;;
         *)
             echo "setup.sh: Debian 12 (bookworm) and Debian 13 (trixie) are known;" \
                  "this machine is '${2:-unknown}'. Install the packages of scripts/setup.sh by hand." >&2
@@ -31,7 +32,7 @@ packages_for() { # purpose codename
     esac
     local run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
                qt6-websockets-dev libssl-dev libicu-dev openssl fonts-liberation)
-    local package=(build-essential debhelper dpkg-dev fakeroot lintian git)
+    local package=(build-essential debhelper dpkg-dev fakeroot lintian git pkgconf "$units")
     local test=(clang "$clang_runtime" appstream desktop-file-utils systemd reuse chromium fail2ban
                 ssl-cert prometheus "${package[@]}")
     # Node from anywhere will do on this machine (a newer one may come with

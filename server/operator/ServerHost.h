@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/operator/MemoryTrim.h"
 #include "server/operator/MetricsEndpoint.h"
 #include "server/operator/Reloader.h"
 #include "server/operator/ServerOptions.h"
@@ -46,4 +47,5 @@ private:
     std::optional<Reloader> m_reloader;
     std::optional<MetricsEndpoint> m_metrics;
     std::function<qint64()> m_logLeftOut;
+    MemoryTrim m_trim;
 };
