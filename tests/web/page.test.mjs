@@ -4,6 +4,7 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
+import { createServer } from 'node:http';
 import { mkdtempSync, readFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join as joinPath } from 'node:path';
@@ -109,6 +110,39 @@ test('two with one avatar both get a place, and who leaves is gone from the stag
     assert.ok(shown.some((alt) => /^Gimbo \(client \d\)$/.test(alt)), JSON.stringify(shown));
     assert.equal(await page.locator('img.avatar[hidden]').count() >= 1, true);
     await leave(page);
+});
+
+test('a page of another site cannot make its visitor join or speak', async () => {
+    const observer = await newPeer('Olga');
+    // Another site, on another port: its page POSTs packets to the stage port
+    // as any page can, without asking anyone.
+    const body = 'x\0\nVisitor\0\x02[Visitor] - sent by another site through your browser\r\n\0';
+    const site = createServer((request, response) => {
+        response.setHeader('Content-Type', 'text/html; charset=utf-8');
+        response.end(`<!doctype html><title>elsewhere</title><script>
+            fetch('http://127.0.0.1:${server.port}/', { method: 'POST', mode: 'no-cors',
+                body: ${JSON.stringify(body)} }).catch(() => {}).finally(() => { document.title = 'sent'; });
+            </script>`);
+    });
+    await new Promise((resolve) => site.listen(0, '127.0.0.1', resolve));
+    try {
+        const visit = await browser.newPage();
+        await visit.goto(`http://127.0.0.1:${site.address().port}/`);
+        await waitFor(async () => (await visit.title()) === 'sent', 'the other site to send its request');
+        await waitFor(() => /not a stage client: it sent an HTTP request/.test(server.log()),
+            'the stage to turn the request away');
+        await visit.close();
+    } finally {
+        site.close();
+    }
+    // Nobody joined and nothing was said: the observer's next packet is a
+    // newcomer's own.
+    const next = await newPeer('Nick');
+    await observer.expect('NewUser');
+    assert.ok(!/Visitor/.test(server.log()));
+    assert.ok(!observer.packets.some((packet) => packet.includes('Visitor')));
+    next.close();
+    observer.close();
 });
 
 test('names and chat are shown as text, never as markup', async () => {
