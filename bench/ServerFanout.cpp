@@ -345,13 +345,20 @@ double ServerFanout::newcomersUnderChurn(std::uint16_t port, int groups, int new
         return spread ? 0x7F010001 + std::uint32_t(group << 8) : 0x7F010001 + std::uint32_t(group);
     };
     std::thread crowd([&] {
-        // Two silent connections an address.
+        // Two silent connections an address, each renewed at most five times
+        // a second: the group's connect budget, ten a second, and no faster.
         std::vector<std::unique_ptr<RawClient>> held(std::size_t(2 * groups));
+        std::vector<std::int64_t> renewed(held.size(), 0);
+        constexpr std::int64_t RenewNs = 200'000'000;
         while (!stop) {
             for (std::size_t i = 0; i < held.size() && !stop; ++i) {
                 auto &h = held[i];
                 if (h && !closedByServer(*h))
                     continue;
+                const std::int64_t now = Stats::nowNs();
+                if (now - renewed[i] < RenewNs)
+                    continue;
+                renewed[i] = now;
                 h = std::make_unique<RawClient>();
                 if (!h->connectTo(port, crowdAddress(i / 2)))
                     h.reset();
