@@ -79,6 +79,8 @@ void frmMain::connectSession()
     connect(s, &ClientSession::lastPieceChanged, lblGetBla, &QLabel::setText);
     connect(s, &ClientSession::readoutChanged, Label5, &QLabel::setText);
     connect(s, &ClientSession::transcriptChanged, txtOutput, &TranscriptBox::changed);
+    // Why a line stays in the box is read out with the box.
+    connect(s, &ClientSession::chatRefusalChanged, txtInput, &QLineEdit::setAccessibleDescription);
     connect(s, &ClientSession::avatarChanged, this, [this] {
         lblDisplayWhoYouAre->setText(m_session->displayName());
         WhoAreYou->setText(m_session->code());

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "client/ClientSession.h"
 
+#include "chat/ChatRules.h"
 #include "chat/TimeStamp.h"
+#include "net/Cp1252.h"
 #include "net/PositionText.h"
 #include "net/Protocol.h"
 #include "net/ReceivedText.h"
@@ -82,6 +84,7 @@ bool ClientSession::connectTo(const QString &userName, const QString &address)
     m_userName = userName;
     m_numbered = false;
     m_stream.reset();
+    m_actionQueue.clear(); // steps of the last connection's stage
     const auto server = ServerAddress::parse(address, m_defaultPort);
     if (!server) {
         appendToTranscript(
@@ -187,6 +190,9 @@ void ClientSession::takeNumber(const QString &piece)
         return;
     m_numbered = true;
     m_clientNumber = digits;
+    // A new connection is a new stage: whoever stood on the last one may
+    // have left meanwhile, and the own number may have been someone else's.
+    clearStage();
     emit clientNumberChanged(m_clientNumber);
     Constant->start();
     // Stand on every stage, the own one too, before the first step.
@@ -236,6 +242,14 @@ void ClientSession::walk(Direction dir)
     own.setLeft(target);
     emit imageChanged(*n);
     Constant->start();
+}
+
+void ClientSession::clearStage()
+{
+    for (std::size_t i = 0; i < m_images.size(); ++i) {
+        m_images[i] = AvatarImage();
+        emit imageChanged(int(i));
+    }
 }
 
 void ClientSession::placeImage(int index, float left)
@@ -302,14 +316,35 @@ ClientSession::ChatResult ClientSession::sendChat(const QString &text)
         return ChatResult::Ignored;
     if (m_sendingChat)
         return ChatResult::Ignored; // an Enter queued behind the one being sent
-    if (!Wsk->SendData(Packets::chatLine(m_userName, text))) {
-        appendToTranscript(tr("Not sent, the connection is not open: %1\r\n").arg(text));
-        return ChatResult::NotSent;
+    // Held to the server's own rules first: a line it would refuse stays
+    // with the user, and a long one goes as several lines.
+    const ChatRules::Outgoing out =
+        ChatRules::outgoing(Cp1252::encode(m_userName), Cp1252::encode(text));
+    if (!out.refusal.isEmpty()) {
+        setChatRefusal(Cp1252::decode(out.refusal));
+        appendToTranscript(m_chatRefusal + QStringLiteral("\r\n"));
+        return ChatResult::Refused;
     }
+    for (const QByteArray &piece : out.texts) {
+        // Every piece goes in one go, so the connection cannot close between them.
+        if (!Wsk->SendData(Packets::chatLine(m_userName, Cp1252::decode(piece)))) {
+            appendToTranscript(tr("Not sent, the connection is not open: %1\r\n").arg(text));
+            return ChatResult::NotSent;
+        }
+    }
+    setChatRefusal({});
     m_sendingChat = true;
     pause();
     m_sendingChat = false;
     return ChatResult::Sent;
+}
+
+void ClientSession::setChatRefusal(const QString &reason)
+{
+    if (reason == m_chatRefusal)
+        return;
+    m_chatRefusal = reason;
+    emit chatRefusalChanged(m_chatRefusal);
 }
 
 void ClientSession::stampTime()

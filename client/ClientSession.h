@@ -34,7 +34,9 @@ public:
     {
         Sent,
         Ignored, // nothing to send, not connected, or the same Enter again
-        NotSent  // the connection is not open; a transcript line says so
+        NotSent, // the connection is not open; a transcript line says so
+        Refused  // the server would refuse it: it stays with the user, and
+                 // chatRefusal() and a transcript line say why
     };
 
     explicit ClientSession(QObject *parent = nullptr);
@@ -65,6 +67,8 @@ public:
     // The own image's left edge as text; empty until the first refresh.
     const QString &readout() const { return m_readout; }
     Transcript &transcript() { return m_transcript; }
+    // Why the last line typed was not sent; empty once one is.
+    const QString &chatRefusal() const { return m_chatRefusal; }
     qsizetype queuedActions() const { return m_actionQueue.size(); }
 
     // Connects as `userName` to what the user typed as the server address,
@@ -96,6 +100,7 @@ signals:
     void imageChanged(int index);
     void readoutChanged(const QString &text);
     void transcriptChanged();
+    void chatRefusalChanged(const QString &reason);
 
 private:
     // The one test seam: tests, the fuzzer and the benchmark reach the timers,
@@ -114,6 +119,8 @@ private:
     void dispatch(const QString &piece);
     void takeNumber(const QString &piece);
     std::optional<int> ownIndex() const;
+    void clearStage();
+    void setChatRefusal(const QString &reason);
     void pause();
 
     // The window's three timers and the socket, by their names.
@@ -138,6 +145,7 @@ private:
     Transcript m_transcript;
     QStringList m_actionQueue;
     ReceivedStream m_stream;
+    QString m_chatRefusal;
     bool m_sendingChat = false;
     bool m_walking = false;
     bool m_ended = false;

@@ -9,6 +9,8 @@
 namespace Protocol {
 
 inline constexpr quint16 DefaultPort = 2579;
+// The longest packet a server takes, marker included, terminator not.
+inline constexpr qsizetype MaxPacket = 4096;
 
 inline constexpr char16_t JoinMarker = 0x0A;
 inline constexpr char16_t RelayMarker = 0x02;

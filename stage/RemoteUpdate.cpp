@@ -72,12 +72,15 @@ ActionUpdate RemoteUpdate::parse(QStringView packet)
     else if (wordAt8(Protocol::GoLeft))
         u.step = Direction::Left;
     else if (wordAt8(Protocol::StRight) || wordAt8(Protocol::StLeft)) {
-        // A presence answer: "X" and the sender's left edge run to the end.
+        // A presence answer: "X" and the sender's left edge run to the end,
+        // a whole number of up to four digits, below zero for one who stands
+        // off the stage on the left.
         const bool right = wordAt8(Protocol::StRight);
         u.stand = right ? Direction::Right : Direction::Left;
         const int xAt = right ? 20 : 19;
         const QStringView x = packet.mid(xAt);
-        if (at(packet, xAt) == u'X' && x.size() <= 4 && Digits::value(x))
+        const QStringView digits = x.mid(x.startsWith(u'-') ? 1 : 0);
+        if (at(packet, xAt) == u'X' && digits.size() <= 4 && Digits::value(digits))
             u.left = PositionText::parse(x);
     }
     return u;

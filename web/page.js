@@ -22,7 +22,7 @@ const ui = {
     status: $('status'), join: $('join'), name: $('name'), joinButton: $('joinButton'),
     leave: $('leave'), avatars: $('avatars'), stage: $('stage'), scene: $('scene'),
     walkLeft: $('walkLeft'), walkRight: $('walkRight'), transcript: $('transcript'),
-    say: $('say'), message: $('message'), send: $('send'), stamp: $('stamp'),
+    say: $('say'), message: $('message'), messageWhy: $('messageWhy'), send: $('send'), stamp: $('stamp'),
 };
 
 let socket = null;
@@ -184,6 +184,8 @@ function leave() {
 
 function sendLine() {
     if (session.sendChat(ui.message.value)) ui.message.value = '';
+    // Why a line stays in the box, read out with the box itself.
+    ui.messageWhy.textContent = session.chatRefusal;
 }
 
 watchAvatars();

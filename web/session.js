@@ -10,11 +10,15 @@ import {
     DefaultRow, GroundTop, ImageCount, Roster, applyUpdate, imageIndex, mayStep, newImage,
     parseUpdate, stepped,
 } from './stage.js';
+import { outgoing } from './chat.js';
 
 export const TranscriptMax = 10000;
 export const TranscriptKeep = 1000;
 // Bound on Action packets waiting for the next tick; the oldest go first.
 export const MaxQueuedActions = 4096;
+
+// Text as the wire's bytes, one character a byte.
+const byteString = (text) => Array.from(encode(text), (b) => String.fromCharCode(b)).join('');
 
 export class Session {
     // `send` takes the bytes of one packet; `changed` hears of every change.
@@ -33,6 +37,7 @@ export class Session {
         this.stream = new ReceivedStream();
         this.actions = [];
         this.answerDue = false;
+        this.chatRefusal = ''; // why the last line typed was not sent
     }
 
     get row() {
@@ -49,6 +54,7 @@ export class Session {
         this.userName = userName;
         this.numbered = false;
         this.stream.reset();
+        this.actions = []; // steps of the last connection's stage
         this.append(`${this.connectedLine()}\r\n`);
         this.transmit(Packets.join(userName));
     }
@@ -105,6 +111,9 @@ export class Session {
         if (this.numbered || digits === '') return;
         this.numbered = true;
         this.clientNumber = digits;
+        // A new connection is a new stage: whoever stood on the last one may
+        // have left meanwhile, and the own number may have been someone else's.
+        this.images = Array.from({ length: ImageCount }, newImage);
         // Stand on every stage, the own one too, before the first step.
         this.answerDue = true;
         this.changed();
@@ -160,10 +169,22 @@ export class Session {
         this.changed();
     }
 
-    // True when the line went out; a line that did not stays with the user.
+    // True when the line went out; a line that did not stays with the user,
+    // and `chatRefusal` says why when the server would have refused it.
     sendChat(text) {
         if (text.length === 0 || !this.open) return false;
-        this.transmit(Packets.chatLine(this.userName, text));
+        // Held to the server's own rules first: a line it would refuse stays
+        // with the user, and a long one goes as several lines.
+        const name = byteString(this.userName);
+        const out = outgoing(name, byteString(text));
+        if (out.refusal !== null) {
+            this.chatRefusal = out.refusal;
+            this.append(`${out.refusal}\r\n`);
+            return false;
+        }
+        this.chatRefusal = '';
+        for (const piece of out.texts)
+            this.send(Uint8Array.from(Packets.chatLine(name, piece), (c) => c.charCodeAt(0)));
         return true;
     }
 

@@ -78,12 +78,15 @@ export function parseUpdate(packet) {
     if (wordAt8(GoRight)) update.step = 'right';
     else if (wordAt8(GoLeft)) update.step = 'left';
     else if (wordAt8(StRight) || wordAt8(StLeft)) {
-        // A presence answer: "X" and the sender's left edge run to the end.
+        // A presence answer: "X" and the sender's left edge run to the end,
+        // a whole number of up to four digits, below zero for one who stands
+        // off the stage on the left.
         const right = wordAt8(StRight);
         update.stand = right ? 'right' : 'left';
         const xAt = right ? 20 : 19;
         const x = packet.slice(xAt);
-        if (at(packet, xAt) === 'X' && x.length <= 4 && digitsValue(x) !== null)
+        const digits = x.startsWith('-') ? x.slice(1) : x;
+        if (at(packet, xAt) === 'X' && digits.length <= 4 && digitsValue(digits) !== null)
             update.left = parsePosition(x);
     }
     return update;

@@ -4,6 +4,8 @@
 // decoded from Windows-1252.
 
 export const DefaultPort = 2579;
+// The longest packet a server takes, marker included, terminator not.
+export const MaxPacket = 4096;
 export const JoinMarker = '\x0A';
 export const RelayMarker = '\x02';
 export const Terminator = '\0';

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "server/rules/NameRules.h"
 
+#include "net/ShownBytes.h"
 #include "server/rules/LookAlike.h"
 #include "server/rules/RelayRules.h"
-#include "server/rules/ShownBytes.h"
 
 namespace NameRules {
 

@@ -1,25 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "server/rules/RelayRules.h"
 
+#include "chat/ChatRules.h"
 #include "net/Digits.h"
 #include "net/Protocol.h"
-#include "server/rules/ShownBytes.h"
+#include "net/ShownBytes.h"
 #include "stage/Roster.h"
 
 #include <optional>
-
-#include <algorithm>
 
 namespace RelayRules {
 
 namespace {
 
 constexpr qsizetype MaxNoticeName = 64;
-
-bool isLineBreak(char c)
-{
-    return c == '\r' || c == '\n';
-}
 
 // A whole number with an optional leading "-", as the client writes positions.
 bool skipNumber(QStringView &rest)
@@ -62,55 +56,6 @@ bool isActionShape(QByteArrayView body, int number)
     return rest.isEmpty();
 }
 
-// A byte no chat line may hold: a control byte other than tab, DEL, or one
-// Windows-1252 leaves undefined.
-bool isControl(char c)
-{
-    const auto b = static_cast<unsigned char>(c);
-    return b != '\t' && b != 0xA0 && b != 0xAD && ShownBytes::isInvisible(b);
-}
-
-// The line as a reader sees it, for what it could pass for: every blank
-// (tab and no-break space too) and every run of them one blank, every dash
-// a hyphen, and what shows as nothing left out.
-QByteArray lookOfLine(QByteArrayView text)
-{
-    QByteArray look;
-    look.reserve(text.size());
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b == ' ' || b == '\t' || b == 0xA0) {
-            if (!look.endsWith(' '))
-                look += ' ';
-        } else if (b == 0x96 || b == 0x97) { // en and em dash
-            look += '-';
-        } else if (!ShownBytes::isInvisible(b)) {
-            look += c;
-        }
-    }
-    return look;
-}
-
-// Why a chat text of the sender's own could pass for something else.
-std::optional<QByteArray> chatRefusal(QByteArrayView text)
-{
-    if (std::any_of(text.begin(), text.end(), isLineBreak))
-        return QByteArray("Not sent: a line cannot hold a line break");
-    if (std::any_of(text.begin(), text.end(), isControl))
-        return QByteArray("Not sent: a line cannot hold a control character");
-    if (lookOfLine(text).contains("] - "))
-        return QByteArray("Not sent: \"] - \" would look like someone else speaking");
-    for (const char *word : {"NewUser", "ClientNumber"}) {
-        if (text.contains(word))
-            return "Not sent: \"" + QByteArray(word) + "\" is a word of the stage's own";
-    }
-    for (qsizetype at = text.indexOf("Action"); at >= 0; at = text.indexOf("Action", at + 1)) {
-        if (at + 6 < text.size() && text[at + 6] >= '0' && text[at + 6] <= '9')
-            return QByteArray("Not sent: \"Action\" and a digit are a word of the stage's own");
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 Verdict judge(QByteArrayView body, int number, QByteArrayView name, QByteArrayView shownName)
@@ -122,10 +67,8 @@ Verdict judge(QByteArrayView body, int number, QByteArrayView name, QByteArrayVi
         text = chatText(body, shownName);
     if (!text)
         return {};
-    for (const QByteArrayView piece : chatPieces(*text)) {
-        if (auto why = chatRefusal(piece))
-            return {Verdict::Refused, *why};
-    }
+    if (auto why = ChatRules::refusal(*text))
+        return {Verdict::Refused, *why};
     return {Verdict::Relay, {}};
 }
 
@@ -136,21 +79,6 @@ std::optional<QByteArrayView> chatText(QByteArrayView body, QByteArrayView name)
         body.sliced(1 + name.size(), 4) != QByteArrayView("] - ") || !body.endsWith("\r\n"))
         return std::nullopt;
     return body.sliced(prefix, body.size() - prefix - 2);
-}
-
-QList<QByteArrayView> chatPieces(QByteArrayView text)
-{
-    QList<QByteArrayView> pieces;
-    while (text.size() > MaxChatText) {
-        // The blank the cut falls on goes with it; the line break stands for it.
-        const qsizetype blank = text.first(MaxChatText + 1).lastIndexOf(' ');
-        const qsizetype length = blank > 0 ? blank : MaxChatText;
-        pieces.append(text.first(length));
-        text = text.sliced(blank > 0 ? blank + 1 : length);
-    }
-    if (!text.isEmpty() || pieces.isEmpty())
-        pieces.append(text);
-    return pieces;
 }
 
 QByteArray chatLine(QByteArrayView name, QByteArrayView text)
@@ -179,7 +107,7 @@ QList<QByteArray> relayedLines(QByteArrayView body, QByteArrayView name, QByteAr
         text = chatText(body, shownName);
     QList<QByteArray> lines;
     if (text) {
-        for (const QByteArrayView piece : chatPieces(*text))
+        for (const QByteArrayView piece : ChatRules::pieces(*text))
             lines.append(chatLine(shownName, piece));
     }
     return lines;

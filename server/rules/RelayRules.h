@@ -14,7 +14,6 @@ namespace RelayRules {
 inline constexpr char NoticeSender[] = "Quandrel";
 
 inline constexpr qsizetype MaxActionPacket = 40;
-inline constexpr qsizetype MaxChatText = 400;
 
 // What becomes of a relay packet.
 struct Verdict
@@ -34,7 +33,7 @@ struct Verdict
 // and whole-number positions, or a chat line under its own name (the name it
 // joined with, or the one the stage shows) whose text is one line that
 // nothing can cut into a second packet or a second speaker. A long text
-// travels in pieces (chatPieces), and each piece is held to these rules.
+// travels in pieces (ChatRules::pieces), and each piece is held to these rules.
 Verdict judge(QByteArrayView body, int number, QByteArrayView name, QByteArrayView shownName = {});
 inline bool isOwnPacket(QByteArrayView body, int number, QByteArrayView name)
 {
@@ -43,10 +42,6 @@ inline bool isOwnPacket(QByteArrayView body, int number, QByteArrayView name)
 // The text of a chat line "[name] - text" CR LF; nothing when the body is
 // not a chat line under that name.
 std::optional<QByteArrayView> chatText(QByteArrayView body, QByteArrayView name);
-// A chat text as it travels: pieces of at most MaxChatText bytes, each cut
-// at the last blank before the bound where there is one (the blank itself
-// dropped), that together carry every word in order.
-QList<QByteArrayView> chatPieces(QByteArrayView text);
 // "[name] - text" CR LF 0x00.
 QByteArray chatLine(QByteArrayView name, QByteArrayView text);
 // A chat line that judge() let through, as it is relayed: under the shown

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "server/stage/PacedOutput.h"
 
+#include <algorithm>
+
 PacedOutput::PacedOutput()
 {
     m_next.setSingleShot(true);
@@ -30,6 +32,10 @@ void PacedOutput::sendAlone(const QByteArray &packet, int quietMs)
 void PacedOutput::sendThenGap(const QByteArray &packet)
 {
     send(packet);
+    // Held: the release must reach the packet after this one before it
+    // writes the rest at once, within its own bound.
+    if (m_paced)
+        m_maxPaced = std::clamp(int(m_released + m_held.count() + 1), m_maxPaced, MaxPaced);
     pause(GapMs, MaxPacedAfterGap);
 }
 

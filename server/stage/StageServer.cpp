@@ -27,7 +27,7 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
           [this](const QByteArray &notice, const std::optional<QByteArray> &notTo) {
               for (Client *client : m_numbers) {
                   if (client && (!notTo || RelayRules::noticeName(client->shownName) != *notTo))
-                      send(client, notice);
+                      send(client, notice, Then::Apart); // a leaver's step off may follow
               }
           })
 {
@@ -266,9 +266,11 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
     case RelayRules::Verdict::Relay:
         // A closed client's last steps go out only while nobody else has its number.
         if (!body.startsWith("Action")) {
-            for (const QByteArray &line :
-                 RelayRules::relayedLines(body, client->name, client->shownName))
-                relayOwn(line);
+            // The pieces of a long line, each read on its own.
+            const QList<QByteArray> lines =
+                RelayRules::relayedLines(body, client->name, client->shownName);
+            for (qsizetype i = 0; i < lines.size(); ++i)
+                relayOwn(lines[i], i + 1 < lines.size() ? Then::Apart : Then::Together);
         } else if (m_numbers[client->number] == client || !m_numbers[client->number]) {
             client->wireCode = RelayRules::wireCodeOf(body);
             relayOwn(body + '\0');
@@ -368,24 +370,28 @@ void StageServer::setBans(BanList bans)
     }
 }
 
-void StageServer::relay(const QByteArray &packet)
+void StageServer::relay(const QByteArray &packet, Then then)
 {
     for (Client *client : m_numbers) {
         if (client)
-            send(client, packet);
+            send(client, packet, then);
     }
 }
 
-void StageServer::relayOwn(const QByteArray &packet)
+void StageServer::relayOwn(const QByteArray &packet, Then then)
 {
     ++m_counters.relayedPackets;
     m_counters.relayedBytes += packet.size();
-    relay(packet);
+    relay(packet, then);
 }
 
-void StageServer::send(Client *client, const QByteArray &packet)
+void StageServer::send(Client *client, const QByteArray &packet, Then then)
 {
-    if (client->isListening())
+    if (!client->isListening())
+        return;
+    if (then == Then::Apart)
+        client->output.sendThenGap(packet);
+    else
         client->output.send(packet);
 }
 
@@ -448,7 +454,8 @@ void StageServer::vacate(Client *client, const QString &why, bool removed)
         m_notices.left(client->shownName);
     else
         relay(RelayRules::notice(RelayRules::noticeName(client->shownName) +
-                                 " was removed from the stage"));
+                                 " was removed from the stage"),
+              Then::Apart);
 }
 
 void StageServer::drop(Client *client, const QString &why, const QByteArray &farewell, bool removed)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "net/Protocol.h"
 #include "server/carriers/AdmittingServer.h"
 #include "server/carriers/Link.h"
 #include "server/rules/AddressGroups.h"
@@ -43,7 +44,7 @@ public:
     // groups: at most this many, fewer when the settings say so.
     static constexpr int MaxUnjoined = 32;
     static constexpr int MaxUnjoinedPerGroup = 2;
-    static constexpr qsizetype MaxPacket = 4096;
+    static constexpr qsizetype MaxPacket = Protocol::MaxPacket;
     static constexpr qint64 MaxPendingOutput = 1 << 20;
     // What a client that has closed may still have relayed of what it sent
     // before, and for how long: then it leaves, whatever is left.
@@ -127,10 +128,18 @@ private:
     void join(Client *client, const QByteArray &name);
     std::optional<std::pair<StageCounters::Refusal, QByteArray>>
     joinRefusal(const QByteArray &name, const QString &look) const;
-    void relay(const QByteArray &packet);
+    // Apart: nothing else reaches a client in the same read as this packet
+    // (PacedOutput::GapMs after it), for a client that takes each read as one
+    // packet and must see this one and the next.
+    enum class Then
+    {
+        Together,
+        Apart
+    };
+    void relay(const QByteArray &packet, Then then = Then::Together);
     // A participant's own packet, counted as relayed.
-    void relayOwn(const QByteArray &packet);
-    void send(Client *client, const QByteArray &packet);
+    void relayOwn(const QByteArray &packet, Then then = Then::Together);
+    void send(Client *client, const QByteArray &packet, Then then = Then::Together);
     void write(Client *client, const QByteArray &packet);
     // Drops a client once every packet it sent before it went is relayed; it
     // is sent nothing more meanwhile.

@@ -70,9 +70,29 @@ private slots:
         QCOMPARE(form->txtOutput->Text(),
                  QStringLiteral("Connected to the server at 14:05:09\r\n"));
 
-        form->txtInput->setText(QStringLiteral("  [x] - \u00E9\t "));
+        form->txtInput->setText(QStringLiteral("  [x] -\u00E9\t "));
         form->txtInput_KeyPress(13);
-        QCOMPARE(server->take(23), QByteArray("\x02[Ann] -   [x] - \xE9\t \r\n\0", 23));
+        QCOMPARE(server->take(22), QByteArray("\x02[Ann] -   [x] -\xE9\t \r\n\0", 22));
+        QCOMPARE(form->txtInput->text(), QString());
+    }
+
+    // What the server would refuse never leaves the box, and the box itself
+    // says why, for whoever reads it with a screen reader.
+    void aRefusedLineStaysInTheBox()
+    {
+        connectAs(QStringLiteral("Ann"));
+        form->txtInput->setText(QStringLiteral("see [1] - intro"));
+        form->txtInput_KeyPress(13);
+        QCOMPARE(form->txtInput->text(), QStringLiteral("see [1] - intro"));
+        const QString why =
+            QStringLiteral("Not sent: \"] - \" would look like someone else speaking");
+        QVERIFY(form->txtOutput->Text().endsWith(why + QStringLiteral("\r\n")));
+        QCOMPARE(form->txtInput->accessibleDescription(), why);
+        form->txtInput->setText(QStringLiteral("see [1], intro"));
+        form->txtInput_KeyPress(13);
+        QCOMPARE(server->take(23), QByteArray("\x02[Ann] - see [1], intro\r\n\0", 23));
+        QCOMPARE(form->txtInput->text(), QString());
+        QCOMPARE(form->txtInput->accessibleDescription(), QString());
     }
 
     void nothingGoesOutEmptyOrClosed()

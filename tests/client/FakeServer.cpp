@@ -14,6 +14,7 @@ FakeServer::FakeServer()
     m_server.listen(QHostAddress::LocalHost, 0);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         m_peer = m_server.nextPendingConnection();
+        ++m_connections;
         connect(m_peer, &QTcpSocket::readyRead, this, [this] { received += m_peer->readAll(); });
     });
 }

@@ -149,20 +149,22 @@ private slots:
         QCOMPARE(session->readout(), QStringLiteral("1800"));
         session->selectAvatar(u"Jaxorin");
         QCOMPARE(session->code(), QStringLiteral("Jaxo "));
-        session->placeImage(3, 900);
+        session->placeImage(0, 900); // the own image while the number is "0"
+        QTRY_COMPARE(session->readout(), QStringLiteral("900"));
         connectAs(QStringLiteral("J"));
         session->selectAvatar(u"Tavro"); // not while connected
         receive("ClientNumber3");
-        QTRY_COMPARE(session->readout(), QStringLiteral("900")); // the own image from now on
-        QCOMPARE(server->take(24), QByteArray("\x02"
-                                              "Action3StLeftJaxo X900\0",
-                                              24));
+        // The own image from now on, where a newcomer's stands.
+        QTRY_COMPARE(session->readout(), QStringLiteral("1800"));
+        QCOMPARE(server->take(25), QByteArray("\x02"
+                                              "Action3StLeftJaxo X1800\0",
+                                              25));
         session->walk(Direction::Right);
-        QCOMPARE(server->take(30), QByteArray("\x02"
-                                              "Action3GoRightJaxo X900Y480Z\0",
-                                              30));
-        QTRY_COMPARE(session->readout(), QStringLiteral("950"));
-        QCOMPARE(readouts.size(), 3);
+        QCOMPARE(server->take(31), QByteArray("\x02"
+                                              "Action3GoRightJaxo X1800Y480Z\0",
+                                              31));
+        QTRY_COMPARE(session->readout(), QStringLiteral("1850"));
+        QCOMPARE(readouts.size(), 4);
     }
 
     void theNewestQueuedActionsApply()

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
+#include "CaseFile.h"
 #include "FakeServer.h"
 #include "client/ClientSession.h"
 #include "client/SessionProbe.h"
 #include "net/Cp1252.h"
 #include "net/Wsk.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,8 +22,19 @@ class TestSessionCases : public QObject
     std::unique_ptr<FakeServer> server;
     std::unique_ptr<ClientSession> session;
 
-    // Bytes as the cases write them: one character a byte.
-    static QByteArray bytes(const QJsonValue &value) { return value.toString().toLatin1(); }
+    static QByteArray bytes(const QJsonValue &value) { return CaseFile::bytes(value); }
+
+    // Closes the connection and opens a new one to the same server.
+    void reconnect()
+    {
+        const int before = server->connections();
+        session->close();
+        QTRY_COMPARE(session->State(), int(Wsk::sckClosed));
+        QVERIFY(session->connectTo(QStringLiteral("Gimbo"), QStringLiteral("127.0.0.1")));
+        QTRY_VERIFY(server->connections() > before);
+        QTRY_COMPARE(session->State(), int(Wsk::sckConnected));
+        QCOMPARE(server->take(7), QByteArray("\x0AGimbo\0", 7));
+    }
 
     void nothingSent()
     {
@@ -46,6 +57,8 @@ class TestSessionCases : public QObject
 
     void act(const QJsonObject &step)
     {
+        if (step[u"reconnect"].toBool())
+            reconnect();
         if (step.contains(u"place")) {
             const QJsonArray place = step[u"place"].toArray();
             session->placeImage(place[0].toInt(), float(place[1].toDouble()));
@@ -57,11 +70,13 @@ class TestSessionCases : public QObject
         if (step.contains(u"walk"))
             session->walk(step[u"walk"].toString() == u"left" ? Direction::Left : Direction::Right);
         if (step.contains(u"chat"))
-            session->sendChat(step[u"chat"].toString());
+            session->sendChat(CaseFile::text(step[u"chat"]));
     }
 
     void check(const QJsonObject &step)
     {
+        if (step.contains(u"refusal")) // before a probe line clears it
+            QCOMPARE(session->chatRefusal(), step[u"refusal"].toString());
         if (step.contains(u"sent")) {
             const QByteArray sent = bytes(step[u"sent"]);
             if (sent.isEmpty())
@@ -97,9 +112,7 @@ class TestSessionCases : public QObject
 private slots:
     void cases_data()
     {
-        QFile file(QStringLiteral(QUANDREL_SESSION_CASES));
-        QVERIFY2(file.open(QIODevice::ReadOnly), QUANDREL_SESSION_CASES);
-        const QJsonArray cases = QJsonDocument::fromJson(file.readAll())[u"cases"].toArray();
+        const QJsonArray cases = CaseFile::load(QStringLiteral("session.json"))[u"cases"].toArray();
         QVERIFY(!cases.isEmpty());
         QTest::addColumn<QJsonArray>("steps");
         for (const QJsonValue &c : cases)

@@ -14,6 +14,59 @@
 #include <unistd.h>
 #include <vector>
 
+// A client that takes each read as one packet, reading as fast as it can
+// on a thread of its own: it joins and keeps every read until `expected`
+// packets have come after the number.
+class ReadByRead
+{
+public:
+    ReadByRead(quint16 port, const QByteArray &name, int expected)
+        : m_reader([this, port, name, expected] { run(port, name, expected); })
+    {}
+    ~ReadByRead() { finish(); }
+    bool waitForNumber()
+    {
+        return QTest::qWaitFor([this] { return m_numbered.load(); }, 3000);
+    }
+    // Every read, the number's first; waits up to 5 s for the rest.
+    QList<QByteArray> finish()
+    {
+        if (m_reader.joinable())
+            m_reader.join();
+        return m_reads;
+    }
+
+private:
+    void run(quint16 port, const QByteArray &name, int expected)
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0)
+            return;
+        const QByteArray join = '\x0A' + name + '\0';
+        ::send(fd, join.constData(), size_t(join.size()), 0);
+        char buffer[65536];
+        int terminators = 0;
+        pollfd wait{fd, POLLIN, 0};
+        while (terminators<expected && ::poll(&wait, 1, 5000)> 0) {
+            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            m_reads.append(QByteArray(buffer, got));
+            terminators += int(m_reads.last().count('\0'));
+            m_numbered = true;
+        }
+        ::close(fd);
+    }
+
+    QList<QByteArray> m_reads;
+    std::atomic<bool> m_numbered = false;
+    std::thread m_reader;
+};
+
 // Who is on the stage, as every client sees it: leavers gone, every name
 // with a place, every packet in a read of its own, long lines whole.
 class TestPresence : public QObject
@@ -134,34 +187,8 @@ private slots:
             QCOMPARE(stage.back()->join("P" + QByteArray::number(i)), i);
         }
         constexpr int Expected = 9 * 2; // the newest step and the line of each
-        std::atomic<bool> numbered = false;
-        QList<QByteArray> reads;
-        std::thread reader([&] {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_port = htons(server.port());
-            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0)
-                return;
-            ::send(fd,
-                   "\x0A"
-                   "new\0",
-                   5, 0);
-            char buffer[65536];
-            int terminators = 0;
-            pollfd wait{fd, POLLIN, 0};
-            while (terminators<Expected && ::poll(&wait, 1, 5000)> 0) {
-                const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-                if (got <= 0)
-                    break;
-                reads.append(QByteArray(buffer, got));
-                terminators += int(reads.last().count('\0'));
-                numbered = true;
-            }
-            ::close(fd);
-        });
-        QVERIFY(QTest::qWaitFor([&] { return numbered.load(); }, 3000));
+        ReadByRead newcomer(server.port(), "new", Expected);
+        QVERIFY(newcomer.waitForNumber());
         for (int i = 0; i < 9; ++i) {
             QByteArray burst;
             for (int step = 0; step < 5; ++step)
@@ -172,7 +199,7 @@ private slots:
             burst += "\x02[P" + QByteArray::number(i) + "] - busy\r\n" + '\0';
             stage[i]->write(burst);
         }
-        reader.join();
+        QList<QByteArray> reads = newcomer.finish();
         QVERIFY(!reads.isEmpty());
         QCOMPARE(reads.takeFirst(), QByteArray("ClientNumber9"));
         QCOMPARE(reads.size(), Expected);
@@ -181,6 +208,38 @@ private slots:
             if (read.startsWith("Action"))
                 QVERIFY2(read.contains("X1600Y"), read.constData()); // only the newest
         }
+    }
+
+    // What a client that takes each read as one packet must see apart: the
+    // pieces of a long line, and a leave notice and the leaver's step off.
+    void whatMustBeSeenApartComesInReadsOfItsOwn()
+    {
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--newcomer-quiet"), QStringLiteral("2")}));
+        auto bob = std::make_unique<StagePeer>(server.port());
+        QCOMPARE(bob->join("Bob"), 0);
+        constexpr int Expected = 3 + 2; // three pieces, the notice and the step
+        ReadByRead newcomer(server.port(), "new", Expected);
+        QVERIFY(newcomer.waitForNumber());
+        QVERIFY(waitForPacket(*bob, "NewUser"));
+        QByteArrayList words;
+        for (int i = 0; words.join(' ').size() < 1000; ++i)
+            words.append("word" + QByteArray::number(i));
+        bob->send("[Bob] - " + words.join(' ') + "\r\n");
+        QVERIFY(QTest::qWaitFor([&] {
+            return std::count_if(bob->packets().begin(), bob->packets().end(),
+                                 [](const QByteArray &p) { return p.startsWith("[Bob] - "); }) == 3;
+        }));
+        bob.reset();
+
+        QList<QByteArray> reads = newcomer.finish();
+        QVERIFY(!reads.isEmpty());
+        QCOMPARE(reads.takeFirst(), QByteArray("ClientNumber1"));
+        QCOMPARE(reads.size(), Expected);
+        for (const QByteArray &read : reads)
+            QVERIFY2(read.count('\0') == 1 && read.endsWith('\0'), read.constData());
+        QVERIFY(reads.contains(notice("Bob left the stage") + '\0'));
+        QVERIFY(reads.contains(offStage(0) + '\0'));
     }
 
     void longLinesArriveWhole()

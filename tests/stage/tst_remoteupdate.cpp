@@ -125,9 +125,14 @@ private slots:
         slot = applied(u"Action0StRightGimboX50");
         QCOMPARE(slot.Left(), 50.0f);
         QCOMPARE(slot.sprite().name.toString(), QStringLiteral("GimboRight"));
-        // What is not a clean 1 to 4 digit edge leaves the image where it stands.
+        // One who stands off the stage on the left is placed there too.
+        QCOMPARE(applied(u"Action0StLeftGimboX-50").Left(), -50.0f);
+        QCOMPARE(applied(u"Action0StLeftGimboX-1049").Left(), -1049.0f);
+        // What is not a clean edge of 1 to 4 digits, with or without a "-",
+        // leaves the image where it stands.
         for (QStringView odd :
-             {u"Action0StLeftGimboX12345", u"Action0StLeftGimboX", u"Action0StLeftGimboX-50",
+             {u"Action0StLeftGimboX12345", u"Action0StLeftGimboX", u"Action0StLeftGimboX-12345",
+              u"Action0StLeftGimboX--50", u"Action0StLeftGimboX+50", u"Action0StLeftGimboX-",
               u"Action0StLeftGimboX18 0", u"Action0StLeftGimboY1800"}) {
             QCOMPARE(applied(odd).Left(), 1800.0f);
         }

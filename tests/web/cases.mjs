@@ -9,6 +9,8 @@ export async function runCases({ session, cases }) {
     const bytes = (text) => Uint8Array.from(text, (c) => c.charCodeAt(0));
     const text = (chunks) => chunks.map((b) => String.fromCharCode(...b)).join('');
     const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+    // A text of the cases: a string, or a list of [part, times] to repeat.
+    const caseText = (t) => (typeof t === 'string' ? t : t.map(([part, n]) => part.repeat(n)).join(''));
     for (const c of cases) {
         const sent = [];
         const session = new Session({ send: (b) => sent.push(b) });
@@ -24,13 +26,21 @@ export async function runCases({ session, cases }) {
                 session.receive(bytes(step.receive));
                 session.tick();
             }
+            if (step.reconnect) {
+                session.closed();
+                session.opened('Gimbo');
+                const again = text(sent.splice(0));
+                if (again !== '\x0AGimbo\0') fail(`${where} join`, again, '\x0AGimbo\0');
+            }
             if (step.walk) session.walk(step.walk);
-            if (step.chat !== undefined) session.sendChat(step.chat);
+            if (step.chat !== undefined) session.sendChat(caseText(step.chat));
 
             const check = (key, got) => {
                 if (step[key] !== undefined && !same(got, step[key])) fail(`${where} ${key}`, got, step[key]);
             };
+            if (step.sent !== undefined) step = { ...step, sent: caseText(step.sent) };
             check('sent', text(sent.splice(0)));
+            check('refusal', session.chatRefusal);
             check('number', session.clientNumber);
             check('own', session.images[Number(session.clientNumber)].left);
             check('facing', session.facing);

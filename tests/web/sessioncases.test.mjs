@@ -5,9 +5,13 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { MaxQueuedActions, Session, displayText } from '../../web/session.js';
+import { outgoing, refusal } from '../../web/chat.js';
 import { runCases } from './cases.mjs';
 
 const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', import.meta.url)));
+const chatCases = JSON.parse(readFileSync(new URL('../cases/chatlines.json', import.meta.url)));
+// A text of the cases: a string, or a list of [part, times] to repeat.
+const caseText = (t) => (typeof t === 'string' ? t : t.map(([part, n]) => part.repeat(n)).join(''));
 
 for (const c of cases) {
     test(c.name, async () => assert.deepEqual(await runCases({ session: Session, cases: [c] }), []));
@@ -37,3 +41,14 @@ test('a broken rule fails its case', async () => {
     }
     assert.notDeepEqual(await runCases({ session: Mute, cases }), []);
 });
+
+// The chat rules the server and the desktop client hold lines to, on the page.
+for (const row of chatCases.lines) {
+    test(`a chat text: ${row.name}`, () => assert.equal(refusal(caseText(row.text)), row.refused));
+}
+for (const row of chatCases.outgoing) {
+    test(`what goes out: ${row.name}`, () =>
+        assert.deepEqual(outgoing(caseText(row.user), caseText(row.text)), {
+            texts: row.texts.map(caseText), refusal: row.refused,
+        }));
+}

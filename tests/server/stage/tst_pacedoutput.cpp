@@ -75,6 +75,39 @@ private slots:
         QCOMPARE(written.last().packet, QByteArray("[A] - after\r\n"));
     }
 
+    // The pieces of a long line and a notice followed by a step: each reaches
+    // the client in a read of its own, even past a release's few paced
+    // packets, and also while the output is paced for a newcomer; yet a
+    // release still ends within its bound.
+    void packetsThatMustBeSeenApart()
+    {
+        PacedOutput output;
+        watch(output);
+        const int pieces = PacedOutput::MaxPacedAfterGap + 4;
+        for (int i = 0; i < pieces; ++i)
+            output.sendThenGap("[A] - piece " + QByteArray::number(i) + "\r\n");
+        output.send(step(4, -999));
+        QTRY_COMPARE(written.size(), pieces + 1);
+        QCOMPARE(written.last().packet, step(4, -999));
+        for (int i = 1; i < written.size(); ++i)
+            QVERIFY2(written[i].atNs - written[i - 1].atNs >= PacedOutput::GapMs * 1'000'000,
+                     written[i].packet.constData());
+
+        output.sendAlone("NewUser", 5);
+        output.sendThenGap("[Quandrel] - Ann left the stage\r\n");
+        output.send(step(1, -999));
+        QTRY_COMPARE(written.size(), pieces + 4);
+        QVERIFY(written.last().atNs - written[written.size() - 2].atNs >=
+                PacedOutput::GapMs * 1'000'000);
+
+        written.clear();
+        for (int i = 0; i < 2 * PacedOutput::MaxPaced; ++i)
+            output.sendThenGap("[A] - flood\r\n");
+        QTRY_COMPARE(written.size(), 2 * PacedOutput::MaxPaced);
+        QVERIFY(written.last().atNs - written[PacedOutput::MaxPaced + 1].atNs <
+                PacedOutput::GapMs * 1'000'000);
+    }
+
     void nothingAfterItStops()
     {
         PacedOutput output;
