@@ -50,6 +50,48 @@ private slots:
                     a.lblGetBla->text() == QStringLiteral("Action1StLeftNubo X1800"));
     }
 
+    // B is 0 and A is 1; B leaves; A connects again and is 0 now: A's stage
+    // holds A alone, where a newcomer stands, and A walks from there.
+    void reconnectingAfterSomeoneLeftStartsACleanStage()
+    {
+        ServerSettings quiet;
+        quiet.notices = false;
+        StageServer server(quiet);
+        server.setLog([](const QString &) {});
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        auto b = std::make_unique<frmMain>();
+        frmMain a;
+        for (frmMain *form : {b.get(), &a}) {
+            form->session().setDefaultPort(server.port());
+            form->setEndProgram([] {});
+            form->Form_Load();
+            form->show();
+        }
+        b->Sorra_Click();
+        b->cmdConnection_Click();
+        QTRY_VERIFY(b->session().numbered());
+        a.cmdConnection_Click();
+        QTRY_COMPARE(a.lblClientNumber->text(), QStringLiteral("1"));
+        QTRY_VERIFY(a.imgClient[0]->isVisible() && a.imgClient[0]->pictureName() == u"SorraLeft");
+        b.reset();
+        QTRY_COMPARE(a.imgClient[0]->Left(), -1049.0f); // B stepped off the stage
+
+        a.mnuDisconnect_Click();
+        QTRY_COMPARE(server.joinedCount(), 0);
+        a.setPrompt([](const QString &prompt, const QString &, const QString &) {
+            return prompt.startsWith(u"What") ? QStringLiteral("A") : QStringLiteral("127.0.0.1");
+        });
+        a.mnuConnect_Click();
+        QTRY_VERIFY(a.session().numbered());
+        QCOMPARE(a.lblClientNumber->text(), QStringLiteral("0"));
+        QTRY_COMPARE(a.imgClient[0]->pictureName(), QStringLiteral("GimboLeft")); // its own
+        QCOMPARE(a.imgClient[0]->Left(), 1800.0f);
+        QTRY_COMPARE(a.Label5->text(), QStringLiteral("1800"));
+        QVERIFY(!a.imgClient[1]->isVisible()); // its old place is empty
+        a.cmdLeft_Click();
+        QTRY_COMPARE(a.Label5->text(), QStringLiteral("1750"));
+    }
+
     // Six users press Connect with the same avatar; each has a place, and
     // each stage shows exactly who is there, also after one has gone.
     void sixWithOneAvatarSeeExactlyWhoIsThere()

@@ -230,6 +230,52 @@ test('a line that cannot be sent stays in the box', async () => {
     assert.equal(await page.getByLabel('Message').inputValue(), 'not yet');
 });
 
+test('a line the server would refuse stays in the box, which says why; a long one goes in pieces', async () => {
+    const hal = await newPeer('Hal');
+    const page = await newPage();
+    await join(page, 'Ivy');
+    const box = page.getByRole('textbox', { name: 'Message' });
+    await box.fill('see [1] - intro');
+    await box.press('Enter');
+    assert.equal(await box.inputValue(), 'see [1] - intro');
+    const why = 'Not sent: "] - " would look like someone else speaking';
+    const transcript = page.getByRole('log', { name: 'Transcript' });
+    await waitFor(async () => (await transcript.textContent()).endsWith(`${why}\n`), 'the reason in the transcript');
+    assert.equal(await box.evaluate((input) => document.getElementById(input.getAttribute('aria-describedby')).textContent), why);
+
+    // 5,000 characters: two lines cut at a blank, every word in order.
+    const text = 'abcd '.repeat(1000);
+    await box.fill(text);
+    await box.press('Enter');
+    assert.equal(await box.inputValue(), '');
+    const lines = () => hal.packets.filter((p) => p.startsWith('[Ivy] - ')).map((p) => p.slice(8, -2));
+    await waitFor(() => lines().join(' ').split(' ').filter(Boolean).length === 1000, 'every word on the TCP client');
+    assert.equal(lines().join(' ').trimEnd(), text.trimEnd());
+    assert.equal(await box.evaluate((input) => document.getElementById(input.getAttribute('aria-describedby')).textContent), '');
+    await leave(page);
+    hal.close();
+});
+
+test('joining again after someone left: exactly who is there, and the own avatar on the stage', async () => {
+    for (const other of pages) await other.close();
+    const jo = await newPeer('Jo');
+    const page = await newPage();
+    await join(page, 'Kim');
+    jo.send(`Action${jo.number}GoLeftSorraX900Y480Z`);
+    const stage = page.getByRole('region', { name: 'Stage' });
+    const shown = () => stage.getByRole('img').evaluateAll((images) => images.map((i) => i.alt).sort());
+    await waitFor(async () => (await shown()).length === 2, 'both on the stage');
+    jo.close();
+    await waitFor(async () => (await shown()).length === 1, 'Jo gone');
+    await leave(page);
+    await page.getByRole('button', { name: 'Join' }).click();
+    await waitFor(async () => (await shown()).join() === `Gimbo (client ${jo.number})`, 'Kim alone, under Jo\'s old number');
+    assert.equal(await leftOf(page, `Gimbo (client ${jo.number})`), '1800');
+    await page.getByRole('button', { name: 'Walk left' }).click();
+    await waitFor(async () => (await leftOf(page, `Gimbo (client ${jo.number})`)) === '1750', 'the first step');
+    await leave(page);
+});
+
 test('the shared rule cases pass in the browser too', async () => {
     const page = await newPage();
     const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', import.meta.url)));
