@@ -3,6 +3,7 @@
 
 #include "stage/Twips.h"
 
+#include <QAccessible>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -70,6 +71,23 @@ void ImageControl::setClickable(bool clickable)
 {
     m_clickable = clickable;
     setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void ImageControl::press()
+{
+    if (m_clickable)
+        emit Click();
+}
+
+void ImageControl::setChosen(bool chosen)
+{
+    if (chosen == m_chosen)
+        return;
+    m_chosen = chosen;
+    QAccessible::State changed;
+    changed.selected = changed.checked = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 void ImageControl::place()

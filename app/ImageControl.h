@@ -34,6 +34,15 @@ public:
     void setStretch(bool stretch) { m_stretch = stretch; }
     void setSpriteSource(SpriteSource source) { m_spriteSource = std::move(source); }
     void setClickable(bool clickable);
+    bool clickable() const { return m_clickable; }
+    // What a click does, for the keyboard and for assistive technology.
+    void press();
+    // An item of a list a screen reader reads (see PictureBox::setItems),
+    // chosen or not.
+    void setList(QWidget *list) { m_list = list; }
+    QWidget *list() const { return m_list; }
+    void setChosen(bool chosen);
+    bool chosen() const { return m_chosen; }
 
 signals:
     void Click();
@@ -52,6 +61,8 @@ private:
     float m_height;
     bool m_stretch = false;
     bool m_clickable = false;
+    bool m_chosen = false;
+    QWidget *m_list = nullptr;
     QPixmap m_picture;
     QString m_pictureName;
     SpriteSource m_spriteSource;

@@ -36,8 +36,9 @@ void PictureBox::mouseReleaseEvent(QMouseEvent *event)
 
 void PictureBox::keyPressEvent(QKeyEvent *event)
 {
-    // A swatch with the focus is chosen with Space or Enter, like a button.
     const int key = event->key();
+    emit KeyDown(key);
+    // A swatch with the focus is chosen with Space or Enter, like a button.
     if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
         !event->isAutoRepeat()) {
         emit Click();

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "app/TranscriptBox.h"
 
+#include <QAccessible>
 #include <QScrollBar>
+#include <QTextCursor>
 
 TranscriptBox::TranscriptBox(QWidget *parent) : QPlainTextEdit(parent)
 {
@@ -10,11 +12,13 @@ TranscriptBox::TranscriptBox(QWidget *parent) : QPlainTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setUndoRedoEnabled(false); // nothing typed to undo; appends must not pile up
 }
 
 void TranscriptBox::setSource(Transcript *source)
 {
     m_source = source;
+    m_shownReplacements = ~quint64(0); // all of it to show anew
     changed();
 }
 
@@ -34,10 +38,46 @@ void TranscriptBox::changed()
     }
 }
 
+bool TranscriptBox::onlyGrew() const
+{
+    const QString &text = Text();
+    if (m_source->replacements() != m_shownReplacements || text.size() < m_shownLength)
+        return false;
+    // A CR shown as a break of its own, whose LF has just come, makes one
+    // break with it: the whole text is shown again.
+    return m_shownLength == 0 || text.size() == m_shownLength ||
+           !(text[m_shownLength - 1] == u'\r' && text[m_shownLength] == u'\n');
+}
+
+void TranscriptBox::showAppended()
+{
+    const QString more = Transcript::displayText(Text().mid(m_shownLength));
+    m_shownLength = Text().size();
+    if (more.isEmpty())
+        return;
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(more); // heard as this text inserted, and only this
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // Each new line said alone; of a burst, the newest few.
+    QStringList lines = more.split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines.mid(std::max<qsizetype>(0, lines.size() - MaxAnnounced))) {
+        QAccessibleAnnouncementEvent announcement(this, line);
+        QAccessible::updateAccessibility(&announcement);
+    }
+#endif
+}
+
 void TranscriptBox::refresh()
 {
     m_refreshQueued = false;
-    setPlainText(Transcript::displayText(Text()));
+    if (onlyGrew()) {
+        showAppended();
+    } else {
+        m_shownLength = Text().size();
+        m_shownReplacements = m_source->replacements();
+        setPlainText(Transcript::displayText(Text()));
+    }
     if (m_selStart == Text().size())
         showEnd();
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/frmMain.h"
 
+#include "app/Accessibility.h"
 #include "app/Controls.h"
 #include "app/Graphix.h"
 #include "app/ImageControl.h"
@@ -9,9 +10,11 @@
 #include "app/frmPref.h"
 #include "net/Wsk.h"
 #include "stage/Roster.h"
+#include "stage/StagePeople.h"
 #include "stage/StageRules.h"
 #include "stage/Twips.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -32,6 +35,7 @@ frmMain::frmMain(QWidget *parent)
       }),
       m_endProgram([] { QCoreApplication::exit(0); })
 {
+    Accessibility::install();
     m_session->setPause([] { QCoreApplication::processEvents(); });
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vostrel! - Quandrel Online"));
@@ -40,6 +44,7 @@ frmMain::frmMain(QWidget *parent)
     buildMenu();
     connectHandlers();
     connectSession();
+    showAvatarChoice();
     setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 }
 
@@ -70,6 +75,8 @@ void frmMain::connectHandlers()
     connect(txtInput, &QLineEdit::returnPressed, this, [this] { txtInput_KeyPress(13); });
     connect(txtOutput, &TranscriptBox::Change, this, &frmMain::txtOutput_Change);
     connect(txtOutput, &TranscriptBox::GotFocus, this, &frmMain::txtOutput_GotFocus);
+    connect(Haps, &PictureBox::KeyDown, this, &frmMain::Haps_KeyDown);
+    connect(Picture1, &PictureBox::KeyDown, this, &frmMain::Picture1_KeyDown);
 }
 
 void frmMain::connectSession()
@@ -81,16 +88,52 @@ void frmMain::connectSession()
     connect(s, &ClientSession::transcriptChanged, txtOutput, &TranscriptBox::changed);
     // Why a line stays in the box is read out with the box.
     connect(s, &ClientSession::chatRefusalChanged, txtInput, &QLineEdit::setAccessibleDescription);
-    connect(s, &ClientSession::avatarChanged, this, [this] {
-        lblDisplayWhoYouAre->setText(m_session->displayName());
-        WhoAreYou->setText(m_session->code());
-    });
+    // A label's caption is read out as its description, under a name that
+    // says what it shows.
+    connect(s, &ClientSession::clientNumberChanged, lblClientNumber,
+            &QLabel::setAccessibleDescription);
+    connect(s, &ClientSession::readoutChanged, Label5, &QLabel::setAccessibleDescription);
+    connect(s, &ClientSession::avatarChanged, this, &frmMain::showAvatarChoice);
     connect(s, &ClientSession::facingChanged, this, [this] {
         YourWay->setText(m_session->facing() == Direction::Left ? QStringLiteral("Left")
                                                                 : QStringLiteral("Right"));
     });
-    connect(s, &ClientSession::imageChanged, this,
-            [this](int index) { imgClient[std::size_t(index)]->follow(m_session->image(index)); });
+    connect(s, &ClientSession::imageChanged, this, [this](int index) {
+        imgClient[std::size_t(index)]->follow(m_session->image(index));
+        describeStage();
+    });
+}
+
+void frmMain::showAvatarChoice()
+{
+    lblDisplayWhoYouAre->setText(m_session->displayName());
+    lblDisplayWhoYouAre->setAccessibleDescription(m_session->displayName());
+    WhoAreYou->setText(m_session->code());
+    for (ImageControl *choice : Picture1->items())
+        choice->setChosen(choice->accessibleName() == m_session->displayName());
+}
+
+// Who stands on the stage, and where from the own avatar, for assistive
+// technology; it hears of each who comes and goes.
+void frmMain::describeStage()
+{
+    const auto own = StageRules::imageIndex(m_session->clientNumber());
+    const AvatarImage *ownImage = own ? &m_session->image(*own) : nullptr;
+    for (int i = 0; i < StageRules::ImageCount; ++i) {
+        ImageControl *image = imgClient[std::size_t(i)];
+        const bool present = StagePeople::onStage(m_session->image(i));
+        if (present) {
+            const QString name = StagePeople::describe(i, m_session->image(i), own, ownImage);
+            if (image->accessibleName() != name)
+                image->setAccessibleName(name);
+        }
+        if (present == m_onStage[std::size_t(i)])
+            continue;
+        m_onStage[std::size_t(i)] = present;
+        QAccessibleEvent event(image,
+                               present ? QAccessible::ObjectCreated : QAccessible::ObjectDestroyed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 // ---- lifecycle
@@ -184,6 +227,30 @@ void frmMain::txtInput_KeyPress(int keyAscii)
     // Keep anything typed during the pause; only the sent line leaves the box.
     const QString now = txtInput->text();
     txtInput->setText(now.startsWith(line) ? now.mid(line.size()) : now);
+}
+
+void frmMain::Haps_KeyDown(int keyCode)
+{
+    if (keyCode == Qt::Key_Left)
+        cmdLeft_Click();
+    else if (keyCode == Qt::Key_Right)
+        cmdRight_Click();
+}
+
+void frmMain::Picture1_KeyDown(int keyCode)
+{
+    const QList<ImageControl *> choices = Picture1->items();
+    qsizetype at = 0;
+    while (at < choices.size() && !choices[at]->chosen())
+        ++at;
+    if (keyCode == Qt::Key_Left || keyCode == Qt::Key_Up)
+        --at;
+    else if (keyCode == Qt::Key_Right || keyCode == Qt::Key_Down)
+        ++at;
+    else
+        return;
+    if (at >= 0 && at < choices.size())
+        choices[at]->press();
 }
 
 void frmMain::txtOutput_Change()

@@ -3,6 +3,7 @@
 
 #include "app/LayoutFonts.h"
 #include "client/ClientSession.h"
+#include "stage/StageRules.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -108,6 +109,8 @@ public:
     void txtOutput_GotFocus();
     void cmdTimeStamp_Click();
     void cmdPrefs_Click();
+    void Haps_KeyDown(int keyCode);
+    void Picture1_KeyDown(int keyCode);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -122,6 +125,8 @@ private:
     void switchMenusToConnected();
     void applyChatColour(QPalette::ColorRole role, const QColor &colour);
     void endProgramAtOnce();
+    void showAvatarChoice();
+    void describeStage();
     Graphix &graphix();
 
     ClientSession *m_session;
@@ -131,4 +136,6 @@ private:
     std::unique_ptr<Graphix> m_graphix;
     frmPref *m_pref = nullptr;
     bool m_ended = false;
+    // Who the stage lists for assistive technology.
+    std::array<bool, StageRules::ImageCount> m_onStage{};
 };

@@ -79,6 +79,16 @@ void frmMain::buildWindow()
     Controls::setBoxColours(txtOutput, ChatColours::Background, ChatColours::Text);
     txtInput =
         Controls::textBox(client, QStringLiteral("txtInput"), Twips::toPixels(0, 2040, 3255, 285));
+    // What the captions do not say, assistive technology reads.
+    txtOutput->setAccessibleName(tr("Transcript"));
+    txtInput->setAccessibleName(tr("Message"));
+    Label5->setAccessibleName(tr("Position"));
+    lblClientNumber->setAccessibleName(tr("Client number"));
+    lblDisplayWhoYouAre->setAccessibleName(tr("Your avatar"));
+    // The hidden ones, should anything look.
+    YourWay->setAccessibleName(tr("Facing"));
+    lblGetBla->setAccessibleName(tr("Last received"));
+    WhoAreYou->setAccessibleName(tr("Avatar code"));
     cmdTimeStamp =
         Controls::button(client, QStringLiteral("cmdTimeStamp"),
                          Twips::toPixels(0, 2280, 1095, 315), QStringLiteral("Time Stamp"));
@@ -87,6 +97,17 @@ void frmMain::buildWindow()
     Haps = new PictureBox(client, QStringLiteral("Haps"), Twips::toPixels(0, 2280, 2535, 1455));
     Haps->setBackColor(Qt::black);
     Haps->setFocusPolicy(Qt::TabFocus);
+    // Read as the list of who stands on it (a list before anything asks).
+    Haps->setItems([this] {
+        QList<ImageControl *> present;
+        for (int i = 0; i < StageRules::ImageCount; ++i) {
+            if (m_onStage[std::size_t(i)])
+                present.append(imgClient[std::size_t(i)]);
+        }
+        return present;
+    });
+    Haps->setAccessibleName(tr("Stage"));
+    Haps->setAccessibleDescription(tr("Left and Right arrows walk"));
     buildStage();
     cmdLeft = Controls::button(client, QStringLiteral("cmdLeft"),
                                Twips::toPixels(2520, 2280, 375, 1455), QStringLiteral("<"));
@@ -94,10 +115,18 @@ void frmMain::buildWindow()
     cmdRight = Controls::button(client, QStringLiteral("cmdRight"),
                                 Twips::toPixels(2880, 2280, 375, 1455), QStringLiteral(">"));
     cmdRight->setFont(m_fonts.sans(16));
+    cmdLeft->setAccessibleName(tr("Walk left"));
+    cmdRight->setAccessibleName(tr("Walk right"));
+    cmdLeft->setToolTip(tr("Walk left (Left arrow on the stage)"));
+    cmdRight->setToolTip(tr("Walk right (Right arrow on the stage)"));
     Picture1 =
         new PictureBox(client, QStringLiteral("Picture1"), Twips::toPixels(3360, 0, 1935, 1215));
     Picture1->setBackColor(Qt::black);
     Picture1->setFocusPolicy(Qt::TabFocus);
+    Picture1->setItems(
+        [this] { return QList<ImageControl *>{Tavro, Gimbo, Nubo, Sorra, Veck, Jaxorin}; });
+    Picture1->setAccessibleName(tr("Avatar"));
+    Picture1->setAccessibleDescription(tr("Arrow keys choose, before connecting"));
     buildPanel();
     cmdConnection =
         Controls::button(client, QStringLiteral("cmdConnection"),
@@ -105,6 +134,8 @@ void frmMain::buildWindow()
     txtIP =
         Controls::textBox(client, QStringLiteral("txtIP"), Twips::toPixels(3600, 1920, 1575, 285));
     txtIP->setText(QStringLiteral("127.0.0.1"));
+    txtIP->setAccessibleName(tr("Server address"));
+    Label3->setBuddy(txtIP);
 
     setTabOrder(txtOutput, txtInput);
     setTabOrder(txtInput, cmdTimeStamp);
@@ -129,12 +160,14 @@ void frmMain::buildPanel()
     Controls::setColours(Label1, QColor(), QColor(0, 255, 255));
     Label1->setFont(m_fonts.sans(15, false, true));
 
-    auto selection = [panel](const QString &name, float left, float top, float width,
-                             float height) {
+    auto selection = [this, panel](const QString &name, float left, float top, float width,
+                                   float height) {
         auto *image = new ImageControl(panel, name, left, top, width, height);
         image->setPicture(QPixmap(QStringLiteral(":/pictures/%1.bmp").arg(name), "BMP"));
         image->setClickable(true);
         image->setToolTip(Roster::bySelection(name)->displayName.toString());
+        image->setList(Picture1);
+        image->setAccessibleName(image->toolTip());
         return image;
     };
     Tavro = selection(QStringLiteral("Tavro"), 120, 600, 270, 450);
@@ -170,6 +203,7 @@ void frmMain::buildStage()
                                        AvatarImage::StartLeft, AvatarImage::StartTop,
                                        AvatarImage::StartWidth, AvatarImage::StartHeight);
         image->setSpriteSource(source);
+        image->setList(Haps);
         imgClient[index] = image;
     };
     avatar(1);

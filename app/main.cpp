@@ -78,5 +78,8 @@ int main(int argc, char *argv[])
     form.setEndProgram([] { std::_Exit(0); });
     form.Form_Load();
     form.show();
+    // Where no window manager gives the new window the keyboard (a bare X
+    // server, a kiosk), the window takes it itself.
+    form.activateWindow();
     return app.exec();
 }

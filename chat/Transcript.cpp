@@ -10,6 +10,7 @@ void Transcript::append(QStringView more)
 void Transcript::setText(const QString &text)
 {
     m_text = text;
+    ++m_replacements;
     keepBounded();
 }
 
@@ -17,8 +18,10 @@ void Transcript::keepBounded()
 {
     // A cut happens at most once per 9000 characters appended, so its cost
     // spreads thinly over the appends that led to it.
-    if (m_text.size() > MaxLength)
+    if (m_text.size() > MaxLength) {
         m_text = m_text.right(KeepLength);
+        ++m_replacements;
+    }
 }
 
 QString Transcript::displayText(const QString &text)

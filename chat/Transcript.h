@@ -14,6 +14,9 @@ public:
     static constexpr qsizetype KeepLength = 1000;
 
     const QString &text() const { return m_text; }
+    // Counts the changes that were not appends at the end: a new text, or
+    // a cut. While it stays the same, the text only grew at its end.
+    quint64 replacements() const { return m_replacements; }
     void append(QStringView more);
     void setText(const QString &text);
 
@@ -24,4 +27,5 @@ private:
     void keepBounded();
 
     QString m_text;
+    quint64 m_replacements = 0;
 };

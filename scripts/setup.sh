@@ -33,8 +33,10 @@ packages_for() { # purpose codename
     local run=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
                qt6-websockets-dev libssl-dev libicu-dev openssl fonts-liberation)
     local package=(build-essential debhelper dpkg-dev fakeroot lintian git pkgconf "$units")
+    # The accessibility test reads the window as a screen reader does: the
+    # AT-SPI bus, Debian's Python bindings for it, a bare X server, D-Bus.
     local test=(clang "$clang_runtime" appstream desktop-file-utils systemd reuse chromium fail2ban
-                ssl-cert prometheus "${package[@]}")
+                ssl-cert prometheus at-spi2-core python3-pyatspi xvfb dbus "${package[@]}")
     # Node from anywhere will do on this machine (a newer one may come with
     # its own npm); a release named by `list` gets Debian's.
     [ -z "${3:-}" ] && command -v node >/dev/null || test+=(nodejs)

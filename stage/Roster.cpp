@@ -31,3 +31,12 @@ const AvatarRow *Roster::bySelection(QStringView selection)
     }
     return nullptr;
 }
+
+const AvatarRow *Roster::bySprite(QStringView spriteName)
+{
+    for (const AvatarRow &row : rows()) {
+        if (row.right.name == spriteName || row.left.name == spriteName)
+            return &row;
+    }
+    return nullptr;
+}

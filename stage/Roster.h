@@ -31,5 +31,7 @@ const std::array<AvatarRow, 6> &rows();
 // Exact and case-sensitive, blanks included; nullptr when no row has the code.
 const AvatarRow *byCode(QStringView code);
 const AvatarRow *bySelection(QStringView selection);
+// The row whose right or left sprite has this name.
+const AvatarRow *bySprite(QStringView spriteName);
 
 } // namespace Roster

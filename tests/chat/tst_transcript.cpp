@@ -27,6 +27,21 @@ private slots:
         QCOMPARE(t.text(), QString(997, u'c') + QStringLiteral("\r\nd"));
     }
 
+    // Whoever shows the text adds what was appended, and shows it anew only
+    // after a replacement.
+    void appendsAreToldFromReplacements()
+    {
+        Transcript t;
+        const quint64 start = t.replacements();
+        t.append(u"a\r\n");
+        t.append(QString(9000, u'b'));
+        QCOMPARE(t.replacements(), start);
+        t.append(QString(1000, u'c')); // past the bound: cut
+        QCOMPARE(t.replacements(), start + 1);
+        t.setText(QStringLiteral("new"));
+        QCOMPARE(t.replacements(), start + 2);
+    }
+
     void displayForm()
     {
         QCOMPARE(Transcript::displayText(QStringLiteral("a\r\nb\r\n")), QStringLiteral("a\nb\n"));

@@ -70,7 +70,7 @@ private slots:
         ::kill(pid_t(server.pid()), SIGHUP);
         QVERIFY(pest.waitForClose());
         QVERIFY(vic.waitForClose());
-        QVERIFY(host.waitForPackets(before + 2));
+        QVERIFY(host.waitForPackets(before + 4)); // each notice, then each one's step off
         const auto told = host.packets().mid(before);
         QVERIFY(told.contains(notice("Pest was removed from the stage")));
         QVERIFY(told.contains(notice("Vic was removed from the stage")));
