@@ -33,9 +33,12 @@ frmPref::frmPref(QWidget *main)
     picTextColor->setBackColor(ChatColours::Text);
     picTextColor->setCursor(Qt::PointingHandCursor);
 
-    // The swatches are reached with Tab and chosen with Space or Enter.
+    // The swatches are reached with Tab and chosen with Space or Enter; a
+    // screen reader reads each as a button (set before anything asks).
     picBGColor->setFocusPolicy(Qt::StrongFocus);
     picTextColor->setFocusPolicy(Qt::StrongFocus);
+    picBGColor->setAccessibleName(tr("Background colour of the chat"));
+    picTextColor->setAccessibleName(tr("Text colour of the chat"));
     setTabOrder(picBGColor, picTextColor);
 
     connect(picBGColor, &PictureBox::Click, this, &frmPref::picBGColor_Click);

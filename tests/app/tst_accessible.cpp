@@ -4,6 +4,7 @@
 #include "app/ImageControl.h"
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
+#include "app/frmPref.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -87,6 +88,14 @@ private slots:
         // No caption of the layout stands for a name.
         for (const QString &caption : {QStringLiteral("Label5"), QStringLiteral("Left")})
             QVERIFY2(!find(R::StaticText, caption), qPrintable(caption));
+        // The preferences' colour swatches are buttons.
+        form->cmdPrefs_Click();
+        QAccessibleInterface *pref = QAccessible::queryAccessibleInterface(form->pref());
+        for (const QString &name : {QStringLiteral("Background colour of the chat"),
+                                    QStringLiteral("Text colour of the chat")}) {
+            QAccessibleInterface *swatch = find(pref, R::Button, name);
+            QVERIFY2(swatch && swatch->actionInterface(), qPrintable(name));
+        }
         // The readouts say what they show.
         QTRY_COMPARE(
             find(R::StaticText, QStringLiteral("Position"))->text(QAccessible::Description),
