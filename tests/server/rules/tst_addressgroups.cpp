@@ -142,6 +142,23 @@ private slots:
         QCOMPARE(groups.find(held), heldGroup);
     }
 
+    // A group handed out and still held, though no connection of it is
+    // counted yet (a connection on its way in), is not forgotten under its
+    // holder, whatever sweeps: the next connection of that address shares
+    // its budgets.
+    void aGroupStillHeldIsNotForgotten()
+    {
+        AddressGroups groups = registry();
+        const IpAddress on = address("198.51.100.7");
+        const std::shared_ptr<AddressGroup> held = groups.groupFor(on);
+        for (quint32 i = 0; i < AddressGroups::MaxRemembered + 10; ++i)
+            groups.groupFor(IpAddress::fromV4(0xCB007100 + i)); // sweeps early
+        QCOMPARE(groups.groupFor(on), held);
+        advanceMs(AddressGroups::RememberMs / 2);
+        groups.groupFor(address("192.0.2.1")); // a sweep on time
+        QCOMPARE(groups.groupFor(on), held);
+    }
+
     void refusalsAreSummedByGroup()
     {
         AddressGroups groups = registry();

@@ -49,6 +49,11 @@ private slots:
             << QByteArrayList{p1, a1} << QByteArrayList{a1};
         QTest::newRow("an answer keeps the step before it")
             << QByteArrayList{a1, p1, b1, p2} << QByteArrayList{a1, b1, p2};
+        // Every sender's number, the first and the last digit too.
+        const QByteArray z1 = "Action0GoLeftGimboX1800Y480Z", z2 = "Action0GoLeftGimboX1750Y480Z";
+        const QByteArray n1 = "Action9GoLeftGimboX1800Y480Z", n2 = "Action9GoLeftGimboX1750Y480Z";
+        QTest::newRow("client 0") << QByteArrayList{z1, line, z2} << QByteArrayList{line, z2};
+        QTest::newRow("client 9") << QByteArrayList{n1, line, n2} << QByteArrayList{line, n2};
         QTest::newRow("lines all stay")
             << QByteArrayList{line, a1, line, line} << QByteArrayList{line, a1, line, line};
     }
@@ -65,6 +70,25 @@ private slots:
             bytes += packet.size();
         QCOMPARE(held.size(), bytes);
         QCOMPARE(takeAll(held), out);
+    }
+
+    // Past the bound, lines give way and every sender's newest step stays:
+    // a step is what places an avatar at all.
+    void everyStepOutlastsTheLines()
+    {
+        HeldOutput held;
+        QByteArrayList steps;
+        for (int sender = 0; sender < 10; ++sender) {
+            steps.append("Action" + QByteArray::number(sender) + "GoRightSorraX900Y480Z");
+            held.add(steps.last());
+        }
+        for (int i = 0; i < 100; ++i)
+            held.add("[A] - " + QByteArray::number(i) + QByteArray(1000, 'a') + "\r\n");
+        QVERIFY(held.size() <= HeldOutput::MaxBytes);
+        const QByteArrayList out = takeAll(held);
+        QCOMPARE(out.first(10), steps);
+        QVERIFY(out[10].startsWith("[A] - " + QByteArray::number(100 - (out.size() - 10))));
+        QVERIFY(out.last().startsWith("[A] - 99"));
     }
 
     void theOldestLinesGoPastTheBound()

@@ -279,6 +279,32 @@ private slots:
         QCOMPARE(pool.victimFor(b, b), std::nullopt); // room: nobody gives way
     }
 
+    // Ties go against the newcomer's own, counting the newcomer: between
+    // wide groups, and between address groups inside its own wide group.
+    void aTieGoesAgainstTheNewcomersOwn()
+    {
+        WaitingPool pool(3);
+        const QString w = QStringLiteral("w"), v = QStringLiteral("v");
+        pool.add(1, v, QStringLiteral("v1"), 0);
+        pool.add(2, v, QStringLiteral("v2"), 0);
+        pool.add(3, w, QStringLiteral("w1"), 0);
+        // Between wide groups: w with its newcomer holds two, as v does, and
+        // came as often: w's own gives way.
+        QCOMPARE(pool.victimFor(w, QStringLiteral("w1"), 0), std::optional<quint64>(3));
+        // Another wide group, without a place, takes v's oldest.
+        QCOMPARE(pool.victimFor(QStringLiteral("u"), QStringLiteral("u1"), 0),
+                 std::optional<quint64>(1));
+
+        // Inside one wide group: a holds one and its newcomer, b two. Even,
+        // so the newcomer's own gives way, not b.
+        WaitingPool one(3);
+        const QString wide = QStringLiteral("x");
+        one.add(1, wide, QStringLiteral("b"), 0);
+        one.add(2, wide, QStringLiteral("b"), 0);
+        one.add(3, wide, QStringLiteral("a"), 0);
+        QCOMPARE(one.victimFor(wide, QStringLiteral("a"), 0), std::optional<quint64>(3));
+    }
+
     void roomMeansNoVictim()
     {
         Pool p;
