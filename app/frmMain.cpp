@@ -8,7 +8,6 @@
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
 #include "app/frmPref.h"
-#include "net/Wsk.h"
 #include "stage/Roster.h"
 #include "stage/StagePeople.h"
 #include "stage/StageRules.h"
@@ -117,7 +116,7 @@ void frmMain::showAvatarChoice()
 // technology; it hears of each who comes and goes.
 void frmMain::describeStage()
 {
-    const auto own = StageRules::imageIndex(m_session->clientNumber());
+    const auto own = m_session->ownImage();
     const AvatarImage *ownImage = own ? &m_session->image(*own) : nullptr;
     for (int i = 0; i < StageRules::ImageCount; ++i) {
         ImageControl *image = imgClient[std::size_t(i)];
@@ -176,7 +175,7 @@ void frmMain::endProgramAtOnce()
 
 void frmMain::mnuConnect_Click()
 {
-    if (m_session->State() != Wsk::sckClosed)
+    if (!m_session->isClosed())
         return;
     const QString name = m_prompt(tr("What is your username?"), tr("Username"), tr("Guest"));
     const QString host = m_prompt(tr("Enter the IP of the server you wish to connect to."),

@@ -65,7 +65,12 @@ QString ClientSession::displayName() const
     return Roster::rows()[std::size_t(m_avatar)].displayName.toString();
 }
 
-std::optional<int> ClientSession::ownIndex() const
+bool ClientSession::isClosed() const
+{
+    return State() == Wsk::sckClosed;
+}
+
+std::optional<int> ClientSession::ownImage() const
 {
     return StageRules::imageIndex(m_clientNumber);
 }
@@ -79,7 +84,7 @@ void ClientSession::pause()
 
 bool ClientSession::connectTo(const QString &userName, const QString &address)
 {
-    if (State() != Wsk::sckClosed)
+    if (!isClosed())
         return false;
     m_userName = userName;
     m_numbered = false;
@@ -203,7 +208,7 @@ void ClientSession::takeNumber(const QString &piece)
 
 void ClientSession::selectAvatar(QStringView selection)
 {
-    if (State() != Wsk::sckClosed)
+    if (!isClosed())
         return;
     const AvatarRow *row = Roster::bySelection(selection);
     if (!row)
@@ -217,13 +222,13 @@ void ClientSession::walk(Direction dir)
     // Before this connection has its number, a step would speak as client 0.
     // A click queued behind a step to the left runs inside that step's pause:
     // it would send from a place the image has not reached yet.
-    if (State() == Wsk::sckClosed || !m_numbered || m_walking)
+    if (isClosed() || !m_numbered || m_walking)
         return;
     if (m_facing != dir) {
         m_facing = dir;
         emit facingChanged();
     }
-    auto n = ownIndex();
+    auto n = ownImage();
     if (!n || !StageRules::mayStep(dir, m_images[std::size_t(*n)].Left()))
         return;
     AvatarImage &own = m_images[std::size_t(*n)];
@@ -258,14 +263,14 @@ void ClientSession::placeImage(int index, float left)
         return;
     m_images[std::size_t(index)].setLeft(left);
     emit imageChanged(index);
-    if (index == ownIndex())
+    if (index == ownImage())
         Constant->start();
 }
 
 void ClientSession::SendUsersYourData_Timer()
 {
-    const auto n = ownIndex();
-    if (State() != Wsk::sckClosed && m_numbered && n)
+    const auto n = ownImage();
+    if (!isClosed() && m_numbered && n)
         Wsk->SendData(
             Packets::presence(m_facing, m_clientNumber, code(), m_images[std::size_t(*n)].Left()));
 }
@@ -273,7 +278,7 @@ void ClientSession::SendUsersYourData_Timer()
 void ClientSession::Action_Timer()
 {
     const QStringList queued = std::exchange(m_actionQueue, {});
-    const auto own = ownIndex();
+    const auto own = ownImage();
     for (const QString &packet : queued) {
         const ActionUpdate update = RemoteUpdate::parse(packet);
         if (update.index < 0)
@@ -292,7 +297,7 @@ void ClientSession::refreshReadout()
 
 void ClientSession::Constant_Timer()
 {
-    const auto n = ownIndex();
+    const auto n = ownImage();
     if (!n)
         return;
     const QString text = PositionText::format(m_images[std::size_t(*n)].Left());
@@ -312,7 +317,7 @@ void ClientSession::appendToTranscript(QStringView text)
 
 ClientSession::ChatResult ClientSession::sendChat(const QString &text)
 {
-    if (text.isEmpty() || State() == Wsk::sckClosed)
+    if (text.isEmpty() || isClosed())
         return ChatResult::Ignored;
     if (m_sendingChat)
         return ChatResult::Ignored; // an Enter queued behind the one being sent

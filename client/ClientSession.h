@@ -52,9 +52,13 @@ public:
     void setDefaultPort(quint16 port) { m_defaultPort = port; }
 
     int State() const;
+    // Whether the connection is closed (not connecting, open or failing).
+    bool isClosed() const;
     // "0" until the server gives this client its number.
     const QString &clientNumber() const { return m_clientNumber; }
     bool numbered() const { return m_numbered; }
+    // The own image on the stage: the one the client number names.
+    std::optional<int> ownImage() const;
     // The chosen avatar: its wire code and the name the user reads.
     QString code() const;
     QString displayName() const;
@@ -118,7 +122,6 @@ private:
 
     void dispatch(const QString &piece);
     void takeNumber(const QString &piece);
-    std::optional<int> ownIndex() const;
     void clearStage();
     void setChatRefusal(const QString &reason);
     void pause();

@@ -110,9 +110,12 @@ private slots:
         receive("ClientNumber2");
         receive("ClientNumber7"); // any peer can get this relayed to everyone
         QCOMPARE(session->clientNumber(), QStringLiteral("2"));
+        QCOMPARE(session->ownImage(), std::optional<int>(2));
         QCOMPARE(changes.size(), 1);
         // A new connection takes a new number.
+        QVERIFY(!session->isClosed());
         session->close();
+        QVERIFY(session->isClosed());
         server = std::make_unique<FakeServer>();
         session->setDefaultPort(server->port());
         connectAs(QStringLiteral("Gimbo"));
