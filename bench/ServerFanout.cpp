@@ -3,6 +3,7 @@
 
 #include "RawClient.h"
 #include "Stats.h"
+#include "net/PacketBytes.h"
 
 #include <atomic>
 #include <chrono>
@@ -16,23 +17,21 @@ namespace {
 
 QByteArray stepPacket(int number, int seq)
 {
-    return "\x02"
-           "Action" +
-           QByteArray::number(number) + "GoLeftGimboX1800Y" + QByteArray::number(seq) + "Z" + '\0';
+    return '\x02' +
+           PacketBytes::action(QByteArray::number(number), ActionView::Command::GoLeft, "Gimbo",
+                               "1800", QByteArray::number(seq)) +
+           '\0';
 }
 
 // The sender and sequence number of a relayed step, or -1.
 std::pair<int, int> parseStep(const QByteArray &packet)
 {
-    if (!packet.startsWith("Action") || packet.size() < 8)
-        return {-1, -1};
-    const qsizetype y = packet.indexOf('Y');
-    const qsizetype z = packet.indexOf('Z', y);
-    if (y < 0 || z < 0)
+    const auto step = ActionView::parse(packet);
+    if (!step || !step->isStep())
         return {-1, -1};
     bool ok = false;
-    const int seq = packet.mid(y + 1, z - y - 1).toInt(&ok);
-    return ok ? std::pair{packet[6] - '0', seq} : std::pair{-1, -1};
+    const int seq = step->y.toInt(&ok);
+    return ok ? std::pair{step->number, seq} : std::pair{-1, -1};
 }
 
 // Reads every client that poll found readable and hands each relayed packet

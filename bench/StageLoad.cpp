@@ -2,6 +2,7 @@
 #include "StageLoad.h"
 
 #include "Stats.h"
+#include "net/PacketBytes.h"
 
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -67,12 +68,11 @@ bool StageLoad::readFrom(std::size_t i, std::vector<float> *latencies)
     const bool open = client.socket.readOnce();
     const std::int64_t now = Stats::nowNs();
     while (const auto packet = client.socket.nextPacket()) {
-        if (!packet->startsWith("Action"))
-            continue;
-        const qsizetype x = packet->lastIndexOf('X');
+        const auto action = ActionView::parse(*packet);
         std::uint64_t step = 0;
-        const char *end = packet->constData() + packet->size();
-        if (x < 0 || std::from_chars(packet->constData() + x + 1, end, step).ec != std::errc{})
+        if (!action ||
+            std::from_chars(action->x.data(), action->x.data() + action->x.size(), step).ec !=
+                std::errc{})
             continue;
         if (step < m_sentAt.size() && m_sentAt[step] != 0)
             latencies->push_back(float(double(now - m_sentAt[step]) / 1e6));
@@ -102,10 +102,11 @@ std::vector<float> StageLoad::run(double seconds, double stepsPerSecond)
         while (dueAt(sent) <= now && dueAt(sent) < stop && sent + 1 < m_sentAt.size()) {
             Client &client = *m_clients[sent % count];
             const std::size_t step = sent + 1;
-            const QByteArray packet = "\x02"
-                                      "Action" +
-                                      QByteArray::number(client.number) + "GoRightTavroX" +
-                                      QByteArray::number(qulonglong(step)) + "Y480Z" + '\0';
+            const QByteArray packet =
+                '\x02' +
+                PacketBytes::action(QByteArray::number(client.number), ActionView::Command::GoRight,
+                                    "Tavro", QByteArray::number(qulonglong(step)), "480") +
+                '\0';
             m_sentAt[step] = Stats::nowNs();
             client.socket.sendSome(packet);
             ++sent;

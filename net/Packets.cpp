@@ -1,65 +1,55 @@
 // SPDX-License-Identifier: MIT
 #include "net/Packets.h"
 
+#include "net/Cp1252.h"
+#include "net/PacketBytes.h"
 #include "net/PositionText.h"
 #include "net/Protocol.h"
+
+#include <optional>
 
 using namespace Protocol;
 
 namespace {
 
-// "Action" n word code "X" x: what a step and a presence answer begin with.
-QString actionHead(QStringView word, const QString &clientNumber, const QString &code, float x)
+// A packet a client sends: marker, body, terminator, as text.
+QString framed(char16_t marker, const QByteArray &body)
 {
-    QString packet;
-    packet.reserve(40);
-    packet += QChar(RelayMarker);
-    packet += Action;
-    packet += clientNumber;
-    packet += word;
-    packet += code;
-    packet += XMark;
-    packet += PositionText::format(x);
-    return packet;
+    return QChar(marker) + Cp1252::decode(body) + QChar(Terminator);
+}
+
+QString action(ActionView::Command command, const QString &clientNumber, const QString &code,
+               float x, std::optional<float> y = std::nullopt)
+{
+    return framed(RelayMarker,
+                  PacketBytes::action(Cp1252::encode(clientNumber), command, Cp1252::encode(code),
+                                      PositionText::format(x).toLatin1(),
+                                      y ? PositionText::format(*y).toLatin1() : QByteArray()));
 }
 
 } // namespace
 
 QString Packets::join(const QString &userName)
 {
-    return QChar(JoinMarker) + userName + QChar(Terminator);
+    return framed(JoinMarker, Cp1252::encode(userName));
 }
 
 QString Packets::chatLine(const QString &userName, const QString &text)
 {
-    QString packet;
-    packet.reserve(userName.size() + text.size() + 9);
-    packet += QChar(RelayMarker);
-    packet += ChatStart;
-    packet += userName;
-    packet += ChatSeparator;
-    packet += text;
-    packet += LineEnd;
-    packet += QChar(Terminator);
-    return packet;
+    return framed(RelayMarker,
+                  PacketBytes::chatLine(Cp1252::encode(userName), Cp1252::encode(text)));
 }
 
 QString Packets::move(Direction dir, const QString &clientNumber, const QString &code, float x,
                       float y)
 {
-    QString packet = actionHead(dir == Direction::Left ? GoLeft : GoRight, clientNumber, code, x);
-    packet += YMark;
-    packet += PositionText::format(y);
-    packet += ZMark;
-    packet += QChar(Terminator);
-    return packet;
+    using C = ActionView::Command;
+    return action(dir == Direction::Left ? C::GoLeft : C::GoRight, clientNumber, code, x, y);
 }
 
 QString Packets::presence(Direction facing, const QString &clientNumber, const QString &code,
                           float x)
 {
-    QString packet =
-        actionHead(facing == Direction::Left ? StLeft : StRight, clientNumber, code, x);
-    packet += QChar(Terminator);
-    return packet;
+    using C = ActionView::Command;
+    return action(facing == Direction::Left ? C::StLeft : C::StRight, clientNumber, code, x);
 }

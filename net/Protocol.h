@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QStringView>
+#include <QByteArrayView>
+#include <QLatin1StringView>
 #include <QtGlobal>
 
 // The fixed words of the wire: markers, packet keywords and the port. The
@@ -16,20 +17,27 @@ inline constexpr char16_t JoinMarker = 0x0A;
 inline constexpr char16_t RelayMarker = 0x02;
 inline constexpr char16_t Terminator = 0x00;
 
-inline constexpr QStringView ClientNumber = u"ClientNumber";
-inline constexpr QStringView NewUser = u"NewUser";
-inline constexpr QStringView Action = u"Action";
-inline constexpr QStringView ChatStart = u"[";
-inline constexpr QStringView ChatSeparator = u"] - "; // between the name and the text
-inline constexpr QStringView LineEnd = u"\r\n";
+// Plain ASCII, so that text (QString) and bytes (see bytes()) both use them.
+inline constexpr QLatin1StringView ClientNumber{"ClientNumber"};
+inline constexpr QLatin1StringView NewUser{"NewUser"};
+inline constexpr QLatin1StringView Action{"Action"};
+inline constexpr QLatin1StringView ChatStart{"["};
+inline constexpr QLatin1StringView ChatSeparator{"] - "}; // between the name and the text
+inline constexpr QLatin1StringView LineEnd{"\r\n"};
 
-// The direction words of Action packets: a step, or a presence answer.
-inline constexpr QStringView GoLeft = u"GoLeft";
-inline constexpr QStringView GoRight = u"GoRight";
-inline constexpr QStringView StLeft = u"StLeft";
-inline constexpr QStringView StRight = u"StRight";
-inline constexpr QStringView XMark = u"X";
-inline constexpr QStringView YMark = u"Y";
-inline constexpr QStringView ZMark = u"Z";
+// The commands of Action packets: a step, or a presence answer.
+inline constexpr QLatin1StringView GoLeft{"GoLeft"};
+inline constexpr QLatin1StringView GoRight{"GoRight"};
+inline constexpr QLatin1StringView StLeft{"StLeft"};
+inline constexpr QLatin1StringView StRight{"StRight"};
+inline constexpr QLatin1StringView XMark{"X"};
+inline constexpr QLatin1StringView YMark{"Y"};
+inline constexpr QLatin1StringView ZMark{"Z"};
+
+// A keyword as the wire's bytes.
+constexpr QByteArrayView bytes(QLatin1StringView word)
+{
+    return QByteArrayView(word.data(), word.size());
+}
 
 } // namespace Protocol

@@ -1,32 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "server/rules/HeldOutput.h"
 
-namespace {
-
-// The sender's number of a relayed Action packet; -1 for any other packet.
-int senderOf(const QByteArray &packet)
-{
-    if (!packet.startsWith("Action") || packet.size() < 8 || packet[6] < '0' || packet[6] > '9')
-        return -1;
-    return packet[6] - '0';
-}
-
-} // namespace
+#include "net/ActionView.h"
 
 void HeldOutput::add(const QByteArray &packet)
 {
-    const int sender = senderOf(packet);
-    if (sender < 0) {
+    const std::optional<int> sender = ActionView::senderOf(packet);
+    if (!sender) {
         m_others.push_back({m_next++, packet});
     } else {
-        const bool move = packet.sliced(7).startsWith("Go");
+        const bool move = ActionView::isStepPacket(packet);
         std::erase_if(m_actions, [&](const Entry &held) {
-            const bool superseded = held.sender == sender && (move || !held.move);
+            const bool superseded = held.sender == *sender && (move || !held.move);
             if (superseded)
                 m_bytes -= held.bytes.size();
             return superseded;
         });
-        m_actions.push_back({m_next++, packet, sender, move});
+        m_actions.push_back({m_next++, packet, *sender, move});
     }
     m_bytes += packet.size();
     while (m_bytes > MaxBytes) {

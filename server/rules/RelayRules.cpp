@@ -2,7 +2,8 @@
 #include "server/rules/RelayRules.h"
 
 #include "chat/ChatRules.h"
-#include "net/Digits.h"
+#include "net/ActionView.h"
+#include "net/PacketBytes.h"
 #include "net/Protocol.h"
 #include "net/ShownBytes.h"
 #include "stage/Roster.h"
@@ -15,52 +16,22 @@ namespace {
 
 constexpr qsizetype MaxNoticeName = 64;
 
-// A whole number with an optional leading "-", as the client writes positions.
-bool skipNumber(QStringView &rest)
-{
-    const qsizetype sign = rest.startsWith(u'-') ? 1 : 0;
-    const qsizetype digits = Digits::leading(rest.mid(sign));
-    if (digits == 0)
-        return false;
-    rest = rest.mid(sign + digits);
-    return true;
-}
-
-bool skip(QStringView &rest, QStringView word)
-{
-    if (!rest.startsWith(word))
-        return false;
-    rest = rest.mid(word.size());
-    return true;
-}
-
+// A step or presence answer in the exact shape of the sender's own client:
+// under its own number, with a known avatar.
 bool isActionShape(QByteArrayView body, int number)
 {
-    if (body.size() > MaxActionPacket || number < 0 || number > 9)
+    if (body.size() > MaxActionPacket)
         return false;
-    const QString text = QString::fromLatin1(body);
-    const QChar digit(u'0' + number);
-    QStringView rest = text;
-    if (!skip(rest, Protocol::Action) || !skip(rest, QStringView(&digit, 1)))
-        return false;
-    const bool move = skip(rest, Protocol::GoLeft) || skip(rest, Protocol::GoRight);
-    if (!move && !skip(rest, Protocol::StLeft) && !skip(rest, Protocol::StRight))
-        return false;
-    if (!Roster::byCode(rest.left(5)))
-        return false;
-    rest = rest.mid(5);
-    if (!skip(rest, Protocol::XMark) || !skipNumber(rest))
-        return false;
-    if (move && (!skip(rest, Protocol::YMark) || !skipNumber(rest) || !skip(rest, Protocol::ZMark)))
-        return false;
-    return rest.isEmpty();
+    const auto action = ActionView::parse(body);
+    return action && action->number == number &&
+           Roster::byCode(QString::fromLatin1(action->code)) != nullptr;
 }
 
 } // namespace
 
 Verdict judge(QByteArrayView body, int number, QByteArrayView name, QByteArrayView shownName)
 {
-    if (body.startsWith("Action"))
+    if (ActionView::isAction(body))
         return {isActionShape(body, number) ? Verdict::Relay : Verdict::NotOwn, {}};
     auto text = chatText(body, name);
     if (!text && !shownName.isNull())
@@ -74,30 +45,23 @@ Verdict judge(QByteArrayView body, int number, QByteArrayView name, QByteArrayVi
 
 std::optional<QByteArrayView> chatText(QByteArrayView body, QByteArrayView name)
 {
-    const qsizetype prefix = 1 + name.size() + 4;
-    if (body.size() < prefix + 2 || body[0] != '[' || body.sliced(1, name.size()) != name ||
-        body.sliced(1 + name.size(), 4) != QByteArrayView("] - ") || !body.endsWith("\r\n"))
+    const QByteArray head = PacketBytes::chatLine(name, {});
+    const QByteArrayView end = Protocol::bytes(Protocol::LineEnd);
+    const qsizetype prefix = head.size() - end.size();
+    if (body.size() < head.size() || !body.startsWith(head.first(prefix)) || !body.endsWith(end))
         return std::nullopt;
-    return body.sliced(prefix, body.size() - prefix - 2);
+    return body.sliced(prefix, body.size() - head.size());
 }
 
 QByteArray chatLine(QByteArrayView name, QByteArrayView text)
 {
-    QByteArray line;
-    line.reserve(name.size() + text.size() + 8);
-    line += '[';
-    line += name;
-    line += "] - ";
-    line += text;
-    line += "\r\n";
-    line += '\0';
-    return line;
+    return PacketBytes::chatLine(name, text) + '\0';
 }
 
 bool isPresenceAnswer(QByteArrayView body)
 {
-    return body.size() > 13 && body.startsWith("Action") &&
-           (body.sliced(7).startsWith("StLeft") || body.sliced(7).startsWith("StRight"));
+    const auto action = ActionView::parse(body);
+    return action && !action->isStep();
 }
 
 QList<QByteArray> relayedLines(QByteArrayView body, QByteArrayView name, QByteArrayView shownName)
@@ -115,16 +79,17 @@ QList<QByteArray> relayedLines(QByteArrayView body, QByteArrayView name, QByteAr
 
 QByteArray wireCodeOf(QByteArrayView action)
 {
-    const QByteArrayView command = action.sliced(7);
-    const qsizetype length = command.startsWith("GoRight") || command.startsWith("StRight") ? 7 : 6;
-    return command.sliced(length, 5).toByteArray();
+    const auto view = ActionView::parse(action);
+    return view ? view->code.toByteArray() : QByteArray();
 }
 
 QByteArray offStageStep(int number, QByteArrayView code)
 {
     const QByteArray shown =
         code.isEmpty() ? Roster::rows()[Roster::DefaultRow].code.toLatin1() : code.toByteArray();
-    return "Action" + QByteArray::number(number) + "GoLeft" + shown + "X-999Y480Z" + '\0';
+    return PacketBytes::action(QByteArray::number(number), ActionView::Command::GoLeft, shown,
+                               "-999", "480") +
+           '\0';
 }
 
 QByteArray notice(QByteArrayView text)

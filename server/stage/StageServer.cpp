@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "server/stage/StageServer.h"
 
+#include "net/ActionView.h"
+#include "net/PacketBytes.h"
+
 #include "net/Protocol.h"
 #include "server/carriers/PeerAddress.h"
 #include "server/carriers/TcpLink.h"
@@ -265,7 +268,7 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
     switch (verdict.kind) {
     case RelayRules::Verdict::Relay:
         // A closed client's last steps go out only while nobody else has its number.
-        if (!body.startsWith("Action")) {
+        if (!ActionView::isAction(body)) {
             // The pieces of a long line, each read on its own.
             const QList<QByteArray> lines =
                 RelayRules::relayedLines(body, client->name, client->shownName);
@@ -346,8 +349,7 @@ void StageServer::join(Client *client, const QByteArray &name)
         line += QStringLiteral(" shown as ") + LogText::quoted(shown);
     m_log.always(line);
     if (client->isListening())
-        client->output.sendAlone(Protocol::ClientNumber.toLatin1() + char('0' + number),
-                                 m_settings.newcomerQuietMs);
+        client->output.sendAlone(PacketBytes::clientNumber(number), m_settings.newcomerQuietMs);
     if (shown != name)
         send(client, RelayRules::notice(NameRules::shownNotice(name, shown)));
 }
