@@ -5,6 +5,7 @@
 #include "ProcStats.h"
 #include "Stats.h"
 
+#include "server/carriers/StageDoor.h"
 #include "server/stage/StageServer.h"
 
 #include <QCoreApplication>
@@ -109,11 +110,13 @@ namespace {
     ServerSettings settings;
     settings.notices = false;
     std::vector<std::unique_ptr<StageServer>> stages;
+    std::vector<std::unique_ptr<StageDoor>> doors;
     std::vector<std::uint16_t> ports;
     for (int i = 0; i < count; ++i) {
         stages.push_back(std::make_unique<StageServer>(settings));
-        stages.back()->listen(QHostAddress::LocalHost, 0);
-        ports.push_back(stages.back()->port());
+        doors.push_back(std::make_unique<StageDoor>(*stages.back()));
+        doors.back()->listen(QHostAddress::LocalHost, 0);
+        ports.push_back(doors.back()->port());
     }
     const int n = int(ports.size());
     ::write(out, &n, sizeof n);

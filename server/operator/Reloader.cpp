@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "server/operator/Reloader.h"
 
+#include "server/carriers/StageDoor.h"
 #include "server/operator/BanFile.h"
 #include "server/operator/TlsFiles.h"
 #include "server/page/WebFront.h"
 #include "server/stage/StageServer.h"
 
-Reloader::Reloader(StageServer &stage, WebFront *web, QString certificateFile, QString keyFile,
-                   QString banFile, Log log)
-    : m_stage(stage), m_web(web), m_certificateFile(std::move(certificateFile)),
+Reloader::Reloader(StageServer &stage, StageDoor &door, WebFront *web, QString certificateFile,
+                   QString keyFile, QString banFile, Log log)
+    : m_stage(stage), m_door(door), m_web(web), m_certificateFile(std::move(certificateFile)),
       m_keyFile(std::move(keyFile)), m_banFile(std::move(banFile)), m_log(std::move(log))
 {}
 
@@ -28,7 +29,7 @@ void Reloader::reloadTls()
         m_log(QStringLiteral("certificate not read again, the old one stays: %1").arg(why));
         return;
     }
-    m_stage.setTls(*fresh);
+    m_door.setTls(*fresh);
     if (m_web)
         m_web->setTls(*fresh);
     m_log(

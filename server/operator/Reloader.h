@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 
+class StageDoor;
 class StageServer;
 class WebFront;
 
@@ -17,8 +18,8 @@ public:
     using Log = std::function<void(const QString &line)>;
 
     // `web` may be null; empty paths are not read.
-    Reloader(StageServer &stage, WebFront *web, QString certificateFile, QString keyFile,
-             QString banFile, Log log);
+    Reloader(StageServer &stage, StageDoor &door, WebFront *web, QString certificateFile,
+             QString keyFile, QString banFile, Log log);
 
     void reload();
     void reloadTls();
@@ -26,6 +27,7 @@ public:
 
 private:
     StageServer &m_stage;
+    StageDoor &m_door;
     WebFront *m_web;
     const QString m_certificateFile;
     const QString m_keyFile;

@@ -31,7 +31,8 @@ QString urlHost(const QHostAddress &address)
 
 ServerHost::ServerHost(const ServerOptions &options, Log log)
     : m_options(options), m_log(std::move(log)), m_descriptors(Descriptors::raiseSoftLimit()),
-      m_settings(Descriptors::sizedFor(options.settings, m_descriptors)), m_stage(m_settings)
+      m_settings(Descriptors::sizedFor(options.settings, m_descriptors)), m_stage(m_settings),
+      m_door(m_stage, m_log)
 {
     m_stage.setLog(m_log);
 }
@@ -54,21 +55,20 @@ std::optional<int> ServerHost::start(QString *why)
     }
     const QHostAddress &address = m_options.address;
     if (!m_options.tlsOnly) {
-        if (!m_stage.listen(address, m_options.port)) {
-            *why = cannotListen(address, m_options.port, m_stage.errorString());
+        if (!m_door.listen(address, m_options.port)) {
+            *why = cannotListen(address, m_options.port, m_door.errorString());
             return 1;
         }
-        m_log(
-            QStringLiteral("listening on %1 port %2").arg(address.toString()).arg(m_stage.port()));
+        m_log(QStringLiteral("listening on %1 port %2").arg(address.toString()).arg(m_door.port()));
     }
     if (tls) {
-        if (!m_stage.listenTls(address, m_options.tlsPort, *tls)) {
-            *why = cannotListen(address, m_options.tlsPort, m_stage.tlsErrorString());
+        if (!m_door.listenTls(address, m_options.tlsPort, *tls)) {
+            *why = cannotListen(address, m_options.tlsPort, m_door.tlsErrorString());
             return 1;
         }
         m_log(QStringLiteral("listening on %1 port %2 for TLS")
                   .arg(address.toString())
-                  .arg(m_stage.tlsPort()));
+                  .arg(m_door.tlsPort()));
     }
     if (m_options.web) {
         if (const auto failed = serveThePage(tls ? &*tls : nullptr, why))
@@ -85,7 +85,7 @@ std::optional<int> ServerHost::start(QString *why)
     if (!address.isLoopback())
         m_log(QStringLiteral("warning: listening on %1, which other machines can reach")
                   .arg(address.toString()));
-    m_reloader.emplace(m_stage, m_web ? &*m_web : nullptr, m_options.certificateFile,
+    m_reloader.emplace(m_stage, m_door, m_web ? &*m_web : nullptr, m_options.certificateFile,
                        m_options.keyFile, m_options.banFile, m_log);
     return std::nullopt;
 }
@@ -93,7 +93,8 @@ std::optional<int> ServerHost::start(QString *why)
 std::optional<int> ServerHost::serveThePage(const QSslConfiguration *tls, QString *why)
 {
     const QHostAddress &address = m_options.address;
-    m_web.emplace(m_stage);
+    m_web.emplace(m_stage, m_stage.groups(), m_stage.counters(),
+                  [this](const QString &line) { m_stage.log(line); });
     m_web->setRequestTimeout(m_options.requestTimeoutMs);
     m_web->setMaxConnections(m_settings.pageConnections);
     m_web->setHostNames(ownNames(m_options.address));
@@ -138,6 +139,7 @@ std::optional<int> ServerHost::serveTheFigures(QString *why)
 QByteArray ServerHost::figures() const
 {
     StageFigures figures = m_stage.figures();
+    figures.stage = m_door.port() != 0 ? m_door.port() : m_door.tlsPort();
     figures.connections[std::size_t(StageFigures::Carrier::Page)] =
         m_web ? m_web->connectionCount() : 0;
     if (m_logLeftOut)

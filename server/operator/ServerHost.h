@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/carriers/StageDoor.h"
 #include "server/operator/MemoryTrim.h"
 #include "server/operator/MetricsEndpoint.h"
 #include "server/operator/Reloader.h"
@@ -43,6 +44,7 @@ private:
     const int m_descriptors;
     const ServerSettings m_settings; // the options' settings, sized to the descriptors
     StageServer m_stage;
+    StageDoor m_door;
     std::optional<WebFront> m_web;
     std::optional<Reloader> m_reloader;
     std::optional<MetricsEndpoint> m_metrics;

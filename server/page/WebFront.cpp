@@ -2,11 +2,12 @@
 #include "server/page/WebFront.h"
 
 #include "server/carriers/AdmittingServer.h"
+#include "server/carriers/Entrance.h"
 #include "server/carriers/PeerAddress.h"
 #include "server/carriers/WebSocketLink.h"
 #include "server/rules/AddressGroups.h"
 #include "server/rules/LogText.h"
-#include "server/stage/StageServer.h"
+#include "server/rules/StageCounters.h"
 
 #include <QTcpSocket>
 #include <QWebSocket>
@@ -53,21 +54,22 @@ QByteArray reasonOf(int status)
 
 } // namespace
 
-WebFront::WebFront(StageServer &stage, QObject *parent)
-    : QObject(parent), m_stage(stage),
-      m_webSockets(
-          new QWebSocketServer(QStringLiteral("Quandrel"), QWebSocketServer::NonSecureMode, this))
+WebFront::WebFront(Entrance &entrance, AddressGroups &groups, StageCounters &counters, Log log,
+                   QObject *parent)
+    : QObject(parent), m_entrance(entrance), m_groups(groups), m_counters(counters),
+      m_log(std::move(log)), m_webSockets(new QWebSocketServer(
+                                 QStringLiteral("Quandrel"), QWebSocketServer::NonSecureMode, this))
 {
     auto *listener = new AdmittingServer(this);
     // A group at its bound is turned away before Qt makes a socket of it.
     listener->setAdmit([this](const QHostAddress &peer) {
         if (!hasRoomFor(peer)) {
-            m_stage.counters().refused(StageCounters::Refusal::Budget);
+            m_counters.refused(StageCounters::Refusal::Budget);
             return false;
         }
-        return m_stage.admit(peer) && makeRoomFor(peer);
+        return m_entrance.admit(peer) && makeRoomFor(peer);
     });
-    listener->setNotice([this](const QString &line) { m_stage.log(line); });
+    listener->setNotice([this](const QString &line) { m_log(line); });
     listener->setPrepare([this](QTcpSocket *socket) { prepare(socket); });
     m_listener = listener;
     connect(listener, &QTcpServer::newConnection, this, &WebFront::accept);
@@ -117,7 +119,7 @@ void WebFront::accept()
 
 void WebFront::prepare(QTcpSocket *socket)
 {
-    AddressGroups &groups = m_stage.groups();
+    AddressGroups &groups = m_groups;
     forget(socket); // a socket gone without a word left its entry behind
     const IpAddress peer = PeerAddress::from(socket->peerAddress());
     Connection &connection = m_connections[socket];
@@ -195,7 +197,7 @@ bool WebFront::serve(QTcpSocket *socket, Connection &connection, const HttpReque
 
     const bool upgrade = request.has("upgrade");
     const bool exempt = PeerAddress::from(socket->peerAddress()).isLocalHost();
-    if (!exempt && !connection.group->requests.tryTake(m_stage.groups().nowNs())) {
+    if (!exempt && !connection.group->requests.tryTake(m_groups.nowNs())) {
         refuse(socket, &request, 429);
         return false;
     }
@@ -220,9 +222,9 @@ bool WebFront::serve(QTcpSocket *socket, Connection &connection, const HttpReque
             return request.keepsAlive();
         }
         if (!HostPolicy::sameOrigin(request.field("origin"), request.field("host"))) {
-            m_stage.log(QStringLiteral("refused ws %1: the page of another site, %2")
-                            .arg(PeerAddress::plain(socket->peerAddress()).toString(),
-                                 LogText::escaped(request.field("origin"), 200)));
+            m_log(QStringLiteral("refused ws %1: the page of another site, %2")
+                      .arg(PeerAddress::plain(socket->peerAddress()).toString(),
+                           LogText::escaped(request.field("origin"), 200)));
             refuse(socket, &request, 403);
             return false;
         }
@@ -262,7 +264,7 @@ bool WebFront::serve(QTcpSocket *socket, Connection &connection, const HttpReque
 void WebFront::forget(QTcpSocket *socket)
 {
     if (const auto found = m_connections.find(socket); found != m_connections.end()) {
-        m_stage.groups().closed(*found->second.group, true);
+        m_groups.closed(*found->second.group, true);
         m_places.remove(found->second.serial);
         m_bySerial.erase(found->second.serial);
         m_connections.erase(found);
@@ -286,8 +288,8 @@ bool WebFront::makeRoomFor(const QHostAddress &peer)
 {
     if (!m_places.isFull())
         return true;
-    const auto [wide, group] = m_stage.groups().placeKeysOf(PeerAddress::from(peer));
-    const auto victim = m_places.victimFor(wide, group, m_stage.groups().nowNs() / 1'000'000);
+    const auto [wide, group] = m_groups.placeKeysOf(PeerAddress::from(peer));
+    const auto victim = m_places.victimFor(wide, group, m_groups.nowNs() / 1'000'000);
     if (!victim)
         return false;
     if (const auto found = m_bySerial.find(*victim); found != m_bySerial.end())
@@ -297,7 +299,7 @@ bool WebFront::makeRoomFor(const QHostAddress &peer)
 
 bool WebFront::hasRoomFor(const QHostAddress &peer) const
 {
-    const AddressGroup *group = m_stage.groups().find(PeerAddress::from(peer));
+    const AddressGroup *group = m_groups.find(PeerAddress::from(peer));
     return !group || group->pageConnections < MaxConnectionsPerGroup;
 }
 
@@ -344,9 +346,9 @@ void WebFront::answer(QTcpSocket *socket, const HttpRequest *request, int status
 void WebFront::refuse(QTcpSocket *socket, const HttpRequest *request, int status)
 {
     using Refusal = StageCounters::Refusal;
-    m_stage.counters().refused(status == 429   ? Refusal::Budget
-                               : status == 403 ? Refusal::CrossSite
-                                               : Refusal::Shape);
+    m_counters.refused(status == 429   ? Refusal::Budget
+                       : status == 403 ? Refusal::CrossSite
+                                       : Refusal::Shape);
     answer(socket, request, status, nullptr, true);
     // The connection ends here: nothing more of it is read or upgraded.
     socket->flush();
@@ -373,7 +375,7 @@ void WebFront::upgraded()
                 break;
             }
         }
-        m_stage.adopt(new WebSocketLink(std::move(socket), transport),
-                      StageFigures::Carrier::WebSocket);
+        m_entrance.adopt(new WebSocketLink(std::move(socket), transport),
+                         StageFigures::Carrier::WebSocket);
     }
 }

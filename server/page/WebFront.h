@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 
@@ -20,7 +21,9 @@ class AdmittingServer;
 class QSslConfiguration;
 class QTcpSocket;
 class QWebSocketServer;
-class StageServer;
+class AddressGroups;
+class Entrance;
+struct StageCounters;
 
 // The stage in a browser: serves the page's files and hands "/stage"
 // WebSocket upgrades to the stage as clients like any other. It reads HTTP
@@ -43,7 +46,13 @@ public:
     // From the first byte of an upgrade request to the WebSocket.
     static constexpr int MaxUpgradeMs = 1000;
 
-    explicit WebFront(StageServer &stage, QObject *parent = nullptr);
+    using Log = std::function<void(const QString &line)>;
+
+    // Hands its WebSockets to `entrance`, under the stage's address groups,
+    // counting in its counters; what peers cause goes to `log`, which is
+    // budgeted.
+    WebFront(Entrance &entrance, AddressGroups &groups, StageCounters &counters, Log log,
+             QObject *parent = nullptr);
     ~WebFront() override;
 
     bool listen(const QHostAddress &address, quint16 port);
@@ -94,7 +103,10 @@ private:
     void refuse(QTcpSocket *socket, const HttpRequest *request, int status);
     void upgraded();
 
-    StageServer &m_stage;
+    Entrance &m_entrance;
+    AddressGroups &m_groups;
+    StageCounters &m_counters;
+    Log m_log;
     AdmittingServer *m_listener;
     QWebSocketServer *m_webSockets;
     PageFiles m_files;

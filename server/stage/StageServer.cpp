@@ -6,7 +6,6 @@
 
 #include "net/Protocol.h"
 #include "server/carriers/PeerAddress.h"
-#include "server/carriers/TcpLink.h"
 #include "server/rules/FirstBytes.h"
 #include "server/rules/LogText.h"
 #include "server/rules/NameRules.h"
@@ -35,12 +34,6 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
           })
 {
     m_groups.setOwnAddresses(PeerAddress::ownAddresses());
-    for (AdmittingServer *server : {&m_server, &m_tlsServer}) {
-        server->setAdmit([this](const QHostAddress &peer) { return admit(peer); });
-        server->setNotice([this](const QString &line) { m_log.always(line); });
-        connect(server, &QTcpServer::newConnection, this,
-                [this, server] { takeConnections(*server); });
-    }
 }
 
 StageServer::~StageServer()
@@ -68,13 +61,6 @@ bool StageServer::admit(const QHostAddress &peer)
     m_groups.refused(group);
     m_counters.refused(StageCounters::Refusal::Flood);
     return false;
-}
-
-void StageServer::takeConnections(AdmittingServer &server)
-{
-    while (QTcpSocket *socket = server.nextPendingConnection())
-        adopt(new TcpLink(socket),
-              server.isTls() ? StageFigures::Carrier::Tls : StageFigures::Carrier::Tcp);
 }
 
 void StageServer::adopt(Link *link, StageFigures::Carrier carrier)
@@ -501,7 +487,6 @@ void StageServer::purge()
 StageFigures StageServer::figures() const
 {
     StageFigures figures;
-    figures.stage = port() != 0 ? port() : tlsPort();
     figures.placesTaken = joinedCount();
     figures.places = MaxClients;
     figures.counters = m_counters;

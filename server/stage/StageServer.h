@@ -2,7 +2,7 @@
 #pragma once
 
 #include "net/Protocol.h"
-#include "server/carriers/AdmittingServer.h"
+#include "server/carriers/Entrance.h"
 #include "server/carriers/Link.h"
 #include "server/rules/AddressGroups.h"
 #include "server/rules/BanList.h"
@@ -35,7 +35,7 @@
 // outlive its connections, so reconnecting refills nothing. Bounded: 4 KiB a
 // packet (a longer one is skipped, and its sender told), 64 KiB without a
 // terminator, 1 MiB of unsent output a client, 64 KiB held for a client.
-class StageServer : public QObject
+class StageServer : public QObject, public Entrance
 {
     Q_OBJECT
 public:
@@ -55,29 +55,12 @@ public:
     explicit StageServer(const ServerSettings &settings = {}, QObject *parent = nullptr);
     ~StageServer() override;
 
-    bool listen(const QHostAddress &address, quint16 port)
-    {
-        return m_server.listen(address, port);
-    }
-    // The stage inside TLS, on a port of its own, with the same places and rules.
-    bool listenTls(const QHostAddress &address, quint16 port,
-                   const QSslConfiguration &configuration)
-    {
-        m_tlsServer.setTls(configuration);
-        return m_tlsServer.listen(address, port);
-    }
-    // A new certificate for new connections; those open keep theirs.
-    void setTls(const QSslConfiguration &configuration) { m_tlsServer.setTls(configuration); }
-    quint16 tlsPort() const { return m_tlsServer.serverPort(); }
-    QString tlsErrorString() const { return m_tlsServer.errorString(); }
-    // Spends a connect token of the peer's group: false for a flood, which
-    // is to be closed unseen. Every listener of the stage asks it.
-    bool admit(const QHostAddress &peer);
+    // Spends a connect token of the peer's group: false for a flood or a
+    // banned address, which is to be closed unseen. Every door asks it.
+    bool admit(const QHostAddress &peer) override;
     // Takes a new connection in, whatever carries it, under the same rules
     // as every other.
-    void adopt(Link *link, StageFigures::Carrier carrier);
-    quint16 port() const { return m_server.serverPort(); }
-    QString errorString() const { return m_server.errorString(); }
+    void adopt(Link *link, StageFigures::Carrier carrier) override;
     int connectionCount() const
     {
         return int(std::count_if(m_clients.begin(), m_clients.end(),
@@ -97,8 +80,8 @@ public:
     }
     // What the stage has done since it started; the doors to it count there too.
     StageCounters &counters() { return m_counters; }
-    // The stage's figures now; the page's connections and the process's own
-    // are the caller's to fill in.
+    // The stage's figures now; its port, the page's connections and the
+    // process's own are the caller's to fill in.
     StageFigures figures() const;
     // The form in which names count as the same, for every list of names.
     const LookAlike &lookAlike() const { return m_lookAlike; }
@@ -117,7 +100,6 @@ private:
     using Client = StageClient;
     using Phase = StageClient::Phase;
 
-    void takeConnections(AdmittingServer &server);
     void refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why,
                 StageCounters::Refusal reason,
                 const QByteArray &notice = "Too many connections from your address");
@@ -174,8 +156,6 @@ private:
     StageNotices m_notices;
     LookAlike m_lookAlike;
     BanList m_bans;
-    AdmittingServer m_server;
-    AdmittingServer m_tlsServer;
     std::vector<std::unique_ptr<Client>> m_clients;
     std::array<Client *, MaxClients> m_numbers{};
     quint64 m_serial = 0;

@@ -6,6 +6,7 @@
 #include "app/frmMain.h"
 #include "app/frmPref.h"
 #include "net/Wsk.h"
+#include "server/carriers/StageDoor.h"
 #include "server/stage/StageServer.h"
 
 #include <QKeyEvent>
@@ -281,13 +282,14 @@ private slots:
     {
         StageServer stage;
         stage.setLog([](const QString &) {});
-        QVERIFY(stage.listen(QHostAddress::LocalHost, 0));
+        StageDoor door(stage);
+        QVERIFY(door.listen(QHostAddress::LocalHost, 0));
         frmMain b;
-        b.session().setDefaultPort(stage.port());
+        b.session().setDefaultPort(door.port());
         b.setEndProgram([] {});
         b.Form_Load();
         b.Sorra_Click(); // the button joins under the avatar's name: one Gimbo a stage
-        form->session().setDefaultPort(stage.port());
+        form->session().setDefaultPort(door.port());
         form->cmdConnection_Click();
         b.cmdConnection_Click();
         QTRY_COMPARE(stage.joinedCount(), 2);

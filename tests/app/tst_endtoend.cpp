@@ -4,6 +4,7 @@
 #include "app/TranscriptBox.h"
 #include "app/frmMain.h"
 #include "net/Wsk.h"
+#include "server/carriers/StageDoor.h"
 #include "server/stage/StageServer.h"
 
 #include <QLabel>
@@ -23,11 +24,12 @@ private slots:
         quiet.notices = false;
         StageServer server(quiet);
         server.setLog([](const QString &) {});
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        StageDoor door(server);
+        QVERIFY(door.listen(QHostAddress::LocalHost, 0));
         frmMain a;
         frmMain b;
         for (frmMain *form : {&a, &b}) {
-            form->session().setDefaultPort(server.port());
+            form->session().setDefaultPort(door.port());
             form->setEndProgram([] {});
             form->Form_Load();
             form->show();
@@ -58,11 +60,12 @@ private slots:
         quiet.notices = false;
         StageServer server(quiet);
         server.setLog([](const QString &) {});
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        StageDoor door(server);
+        QVERIFY(door.listen(QHostAddress::LocalHost, 0));
         auto b = std::make_unique<frmMain>();
         frmMain a;
         for (frmMain *form : {b.get(), &a}) {
-            form->session().setDefaultPort(server.port());
+            form->session().setDefaultPort(door.port());
             form->setEndProgram([] {});
             form->Form_Load();
             form->show();
@@ -98,11 +101,12 @@ private slots:
     {
         StageServer server;
         server.setLog([](const QString &) {});
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        StageDoor door(server);
+        QVERIFY(door.listen(QHostAddress::LocalHost, 0));
         std::vector<std::unique_ptr<frmMain>> forms;
         for (int i = 0; i < 6; ++i) {
             auto form = std::make_unique<frmMain>();
-            form->session().setDefaultPort(server.port());
+            form->session().setDefaultPort(door.port());
             form->setEndProgram([] {});
             form->Form_Load();
             form->show();
