@@ -23,7 +23,7 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings),
       m_groups(settings, [this] { return m_clock.nsecsElapsed(); }),
       m_log(m_groups, settings.summaryIntervalMs), m_farewells([this] { return nowMs(); }),
-      m_waiting(std::clamp(settings.waitingPlaces, 1, MaxUnjoined)),
+      m_admission(m_settings, m_groups, m_counters, m_log, m_farewells, [this] { return nowMs(); }),
       m_notices(
           settings.notices, [this] { return nowMs(); },
           [this](const QByteArray &notice, const std::optional<QByteArray> &notTo) {
@@ -34,6 +34,7 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
           })
 {
     m_groups.setOwnAddresses(PeerAddress::ownAddresses());
+    m_admission.setGiveWay([this](quint64 serial) { return giveWay(serial); });
 }
 
 StageServer::~StageServer()
@@ -46,62 +47,25 @@ StageServer::~StageServer()
 
 bool StageServer::admit(const QHostAddress &peer)
 {
-    const IpAddress address = PeerAddress::from(peer);
-    if (m_bans.bansAddress(address)) {
-        m_counters.refused(StageCounters::Refusal::Ban);
-        log(QStringLiteral("refused %1: banned").arg(PeerAddress::hostText(peer)));
-        return false;
-    }
-    if (address.isLocalHost())
-        return true;
-    AddressGroup &group = *m_groups.groupFor(address);
-    if (group.connects.tryTake(m_groups.nowNs()))
-        return true;
-    // A flood: closed at once, nothing kept but the counts.
-    m_groups.refused(group);
-    m_counters.refused(StageCounters::Refusal::Flood);
-    return false;
+    return m_admission.admit(peer);
 }
 
 void StageServer::adopt(Link *link, StageFigures::Carrier carrier)
 {
     link->setParent(this);
-    const IpAddress address = PeerAddress::from(link->peerAddress());
-    const bool exempt = address.isLocalHost();
-    const QString key = m_groups.keyOf(address);
-    std::shared_ptr<AddressGroup> group = m_groups.groupFor(address);
     QString peer = PeerAddress::text(link->peerAddress(), link->peerPort());
     if (!link->kind().isEmpty())
         peer.prepend(link->kind() + u' ');
-    if (!exempt && m_settings.maxPerAddress > 0 && group->connections >= m_settings.maxPerAddress) {
-        refuse(link, *group, peer,
-               QStringLiteral("%1 connections from %2 already").arg(group->connections).arg(key),
-               StageCounters::Refusal::Budget);
+    const auto seat = m_admission.seat(link, peer);
+    if (!seat)
         return;
-    }
-    if (!exempt && group->unjoined >= MaxUnjoinedPerGroup) {
-        refuse(link, *group, peer,
-               QStringLiteral("%1 connections from %2 waiting to join already")
-                   .arg(group->unjoined)
-                   .arg(key),
-               StageCounters::Refusal::Budget);
-        return;
-    }
-    const auto [waitingWide, waitingGroup] = m_groups.placeKeysOf(address);
-    if (!makeRoomToWait(waitingWide, waitingGroup)) {
-        refuse(link, *group, peer, QStringLiteral("the waiting places are full"),
-               StageCounters::Refusal::WaitingPool, "The stage is busy: try again in a moment");
-        return;
-    }
+    const std::shared_ptr<AddressGroup> group = seat->group;
 
     auto client = std::make_unique<Client>(link, group, peer, MaxPacket);
     Client *raw = client.get();
     raw->carrier = carrier;
     raw->output.setWrite([this, raw](const QByteArray &packet) { write(raw, packet); });
-    m_groups.opened(*group, false);
-    ++group->unjoined;
-    raw->serial = ++m_serial;
-    m_waiting.add(raw->serial, waitingWide, waitingGroup, nowMs());
+    raw->serial = seat->serial;
     link->setSpend([this, group](int packets, qint64 bytes) {
         return group->spendNow(m_groups.nowNs(), packets, bytes);
     });
@@ -130,30 +94,15 @@ void StageServer::adopt(Link *link, StageFigures::Carrier carrier)
         raw->resume.start(0);
 }
 
-bool StageServer::makeRoomToWait(const QString &wide, const QString &group)
+bool StageServer::giveWay(quint64 serial)
 {
-    if (!m_waiting.isFull())
-        return true;
-    const auto victim = m_waiting.victimFor(wide, group, nowMs());
-    if (!victim)
-        return false;
     for (const auto &client : m_clients) {
-        if (client->serial == *victim && !client->isGone() && !client->hasJoined()) {
-            m_counters.refused(StageCounters::Refusal::WaitingPool);
+        if (client->serial == serial && !client->isGone() && !client->hasJoined()) {
             drop(client.get(), QStringLiteral("gave its waiting place to a newcomer"));
             return true;
         }
     }
     return false;
-}
-
-void StageServer::refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why,
-                         StageCounters::Refusal reason, const QByteArray &notice)
-{
-    m_groups.refused(group);
-    m_counters.refused(reason);
-    log(QStringLiteral("refused %1: %2").arg(peer, why));
-    m_farewells.closeAfter(link, RelayRules::notice(notice));
 }
 
 void StageServer::readFrom(Client *client)
@@ -282,7 +231,7 @@ StageServer::joinRefusal(const QByteArray &name, const QString &look) const
     using Refusal = StageCounters::Refusal;
     if (auto refusal = NameRules::refusal(name, m_lookAlike))
         return std::pair(Refusal::Name, *refusal);
-    if (m_bans.bansName(look))
+    if (m_admission.bans().bansName(look))
         return std::pair(Refusal::Ban, QByteArray("You cannot join this stage"));
     if (joinedCount() >= MaxClients)
         return std::pair(Refusal::Full, "The stage is full: " + QByteArray::number(MaxClients) +
@@ -309,8 +258,7 @@ void StageServer::join(Client *client, const QByteArray &name)
     int number = 0;
     while (number < MaxClients && m_numbers[number])
         ++number;
-    --client->group->unjoined;
-    m_waiting.remove(client->serial);
+    m_admission.leave({client->group, client->serial});
     // A Draining client's deadline is its drain's: it still holds.
     if (client->phase() == Phase::Waiting) {
         client->deadline.stop();
@@ -342,13 +290,15 @@ void StageServer::join(Client *client, const QByteArray &name)
 
 void StageServer::setBans(BanList bans)
 {
-    m_bans = std::move(bans);
+    m_admission.setBans(std::move(bans));
     for (std::size_t i = 0; i < m_clients.size(); ++i) {
         Client *client = m_clients[i].get();
         if (client->isGone())
             continue;
-        const bool byAddress = m_bans.bansAddress(PeerAddress::from(client->link->peerAddress()));
-        if (byAddress || (client->hasJoined() && m_bans.bansName(m_lookAlike.of(client->name)))) {
+        const bool byAddress =
+            m_admission.bans().bansAddress(PeerAddress::from(client->link->peerAddress()));
+        if (byAddress ||
+            (client->hasJoined() && m_admission.bans().bansName(m_lookAlike.of(client->name)))) {
             m_counters.refused(StageCounters::Refusal::Ban);
             drop(client,
                  byAddress ? QStringLiteral("removed: its address is banned")
@@ -459,8 +409,7 @@ void StageServer::drop(Client *client, const QString &why, const QByteArray &far
     } else
         m_log.dropped(*client, why, nowMs());
     if (!client->hasJoined()) {
-        --client->group->unjoined;
-        m_waiting.remove(client->serial);
+        m_admission.leave({client->group, client->serial});
     }
     client->moveTo(Phase::Gone);
     m_groups.closed(*client->group, false);

@@ -9,7 +9,7 @@
 #include "server/rules/LookAlike.h"
 #include "server/rules/ServerSettings.h"
 #include "server/rules/StageFigures.h"
-#include "server/rules/WaitingPool.h"
+#include "server/stage/Admission.h"
 #include "server/stage/Farewells.h"
 #include "server/stage/StageClient.h"
 #include "server/stage/StageLog.h"
@@ -42,8 +42,8 @@ public:
     static constexpr int MaxClients = 10;
     // Connections that have not joined, shared fairly by their address
     // groups: at most this many, fewer when the settings say so.
-    static constexpr int MaxUnjoined = 32;
-    static constexpr int MaxUnjoinedPerGroup = 2;
+    static constexpr int MaxUnjoined = Admission::MaxWaiting;
+    static constexpr int MaxUnjoinedPerGroup = Admission::MaxWaitingPerGroup;
     static constexpr qsizetype MaxPacket = Protocol::MaxPacket;
     static constexpr qint64 MaxPendingOutput = 1 << 20;
     // What a client that has closed may still have relayed of what it sent
@@ -100,9 +100,6 @@ private:
     using Client = StageClient;
     using Phase = StageClient::Phase;
 
-    void refuse(Link *link, AddressGroup &group, const QString &peer, const QString &why,
-                StageCounters::Refusal reason,
-                const QByteArray &notice = "Too many connections from your address");
     // Handles the client's packets as far as its budgets allow.
     void readFrom(Client *client);
     bool withinBudget(Client *client, const PacketFramer::Frame &frame);
@@ -134,9 +131,8 @@ private:
     // Ends the connection; with a farewell, the client is sent it first.
     void drop(Client *client, const QString &why, const QByteArray &farewell = {},
               bool removed = false);
-    // Makes room in the waiting pool for a newcomer; false when it is to be
-    // turned away instead.
-    bool makeRoomToWait(const QString &wide, const QString &group);
+    // Ends a waiting client to make room for a newcomer.
+    bool giveWay(quint64 serial);
     void purge();
     qint64 nowMs() const { return m_clock.elapsed(); }
     static QElapsedTimer startedClock()
@@ -152,13 +148,11 @@ private:
     StageLog m_log;
     StageCounters m_counters;
     Farewells m_farewells;
-    WaitingPool m_waiting;
+    Admission m_admission;
     StageNotices m_notices;
     LookAlike m_lookAlike;
-    BanList m_bans;
     std::vector<std::unique_ptr<Client>> m_clients;
     std::array<Client *, MaxClients> m_numbers{};
-    quint64 m_serial = 0;
     bool m_leaveQueued = false;
     bool m_purgeQueued = false;
 };
