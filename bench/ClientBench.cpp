@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ClientBench.h"
 
+#include "server/operator/ProcessFigures.h"
+
 #include "Stats.h"
 #include "app/ImageControl.h"
 #include "app/TranscriptBox.h"
@@ -32,33 +34,23 @@ namespace {
 
 double cpuSeconds()
 {
+    // Finer than the clock ticks of /proc, for a few milliseconds of CPU.
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// A memory figure of this process from /proc/self/status ("VmRSS", "VmHWM"), in MiB.
-double statusMiB(QByteArrayView field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field) && line.size() > field.size() && line[field.size()] == ':')
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return 0;
-}
+constexpr double MiB = 1024.0 * 1024.0;
 
 double currentRssMiB()
 {
-    return statusMiB("VmRSS");
+    return ProcessFigures::residentBytes() / MiB;
 }
 
 double peakRssMiB()
 {
-    return statusMiB("VmHWM");
+    return ProcessFigures::peakResidentBytes() / MiB;
 }
 
 class FirstPaint : public QObject

@@ -2,10 +2,10 @@
 #include "Fleet.h"
 
 #include "EchoRelay.h"
-#include "ProcStats.h"
 #include "Stats.h"
 
 #include "server/carriers/StageDoor.h"
+#include "server/operator/ProcessFigures.h"
 #include "server/stage/StageServer.h"
 
 #include <QCoreApplication>
@@ -183,7 +183,7 @@ double Fleet::cpuSeconds() const
 {
     double sum = 0;
     for (const pid_t pid : m_pids)
-        sum += ProcStats::cpuSeconds(pid);
+        sum += ProcessFigures::cpuSeconds(pid);
     return sum;
 }
 
@@ -193,6 +193,6 @@ double Fleet::pssMiB() const
         return 0;
     double sum = 0;
     for (const pid_t pid : m_pids)
-        sum += ProcStats::pssKiB(pid);
+        sum += ProcessFigures::proportionalBytes(pid) / 1024;
     return sum / double(m_pids.size()) / 1024;
 }

@@ -9,9 +9,9 @@
 //                   [--shared N] [--flood N] [--scrape N,N...] [--json FILE]
 #include "EchoRelay.h"
 #include "Fleet.h"
-#include "ProcStats.h"
 #include "StageLoad.h"
 #include "Stats.h"
+#include "server/operator/ProcessFigures.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -245,7 +245,7 @@ Result measure(const Fleet &fleet, const Options &options, bool scrape, bool flo
             ::close(scrapeOut[1]);
         }
         std::fprintf(stderr, "%zu stages joined, measuring\n", ports.size());
-        const ProcStats::Host hostBefore = ProcStats::host();
+        const ProcessFigures::Host hostBefore = ProcessFigures::host();
         const double stagesBefore = fleet.cpuSeconds();
         const std::int64_t start = Stats::nowNs();
         pid_t flooder = -1;
@@ -272,7 +272,7 @@ Result measure(const Fleet &fleet, const Options &options, bool scrape, bool flo
             ::kill(flooder, SIGKILL);
             ::waitpid(flooder, nullptr, 0);
         }
-        const ProcStats::Host hostAfter = ProcStats::host();
+        const ProcessFigures::Host hostAfter = ProcessFigures::host();
         result.stagesCpu = 100 * (fleet.cpuSeconds() - stagesBefore) / wall;
         result.hostCpu =
             100 * (hostAfter.busy - hostBefore.busy) / (hostAfter.total - hostBefore.total);

@@ -4,6 +4,7 @@
 //   quandrel-bench [--server PATH] [--json FILE]
 #include "ClientBench.h"
 #include "ServerFanout.h"
+#include "server/operator/ProcessFigures.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -74,16 +75,7 @@ public:
         process.waitForFinished(3000);
     }
     // User and system CPU time the server has used so far, in seconds.
-    double cpuSeconds() const
-    {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
-        if (!stat.open(QIODevice::ReadOnly))
-            return 0;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
-               double(sysconf(_SC_CLK_TCK));
-    }
+    double cpuSeconds() const { return ProcessFigures::cpuSeconds(process.processId()); }
     QProcess process;
     quint16 port = 0;
     quint16 webPort = 0;
@@ -100,14 +92,7 @@ const QStringList unlimited = {QStringLiteral("--rate"),         QStringLiteral(
 // Resident memory of a process, in KiB.
 qint64 residentKiB(qint64 pid)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
+    return qint64(ProcessFigures::residentBytes(pid) / 1024);
 }
 
 void print(const QList<Row> &rows)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ServerProcess.h"
 
+#include "server/operator/ProcessFigures.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
@@ -87,14 +89,7 @@ void ServerProcess::kill()
 
 qint64 ServerProcess::residentKiB() const
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
+    return qint64(ProcessFigures::residentBytes(pid()) / 1024);
 }
 
 int ServerProcess::exitCode()

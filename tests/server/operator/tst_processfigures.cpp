@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -48,6 +49,28 @@ private slots:
         const double now = double(QDateTime::currentSecsSinceEpoch());
         QVERIFY2(figures.startTimeSeconds > now - 86400 && figures.startTimeSeconds <= now + 1,
                  qPrintable(QString::number(figures.startTimeSeconds, 'f', 1)));
+    }
+
+    // Of any process by its id, as the tests and the benchmark ask: this
+    // one's by its id and as "self" agree, and one that is gone has none.
+    void ofAnyProcess()
+    {
+        const qint64 self = ::getpid();
+        const double resident = ProcessFigures::residentBytes(self);
+        QVERIFY(resident > 1024 * 1024);
+        QVERIFY(ProcessFigures::peakResidentBytes(self) >= resident);
+        QVERIFY(ProcessFigures::proportionalBytes() > 0);
+        QVERIFY(qAbs(ProcessFigures::residentBytes() - resident) < 16 * 1024 * 1024);
+        QVERIFY(ProcessFigures::cpuSeconds(self) <= ProcessFigures::cpuSeconds() + 0.1);
+        const ProcessFigures::Host host = ProcessFigures::host();
+        QVERIFY(host.total > host.busy && host.busy > 0);
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        QVERIFY(child > 0);
+        ::waitpid(child, nullptr, 0);
+        QCOMPARE(ProcessFigures::residentBytes(child), 0.0);
+        QCOMPARE(ProcessFigures::cpuSeconds(child), 0.0);
     }
 };
 
