@@ -4,6 +4,7 @@
 //   quandrel-bench [--server PATH] [--json FILE]
 #include "ClientBench.h"
 #include "ServerFanout.h"
+#include "ServerProcess.h"
 #include "server/operator/ProcessFigures.h"
 
 #include <QApplication>
@@ -36,50 +37,6 @@ QString fixed(double v, int decimals = 2)
 {
     return QString::number(v, 'f', decimals);
 }
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// The real server binary, on a free loopback port.
-class ServerProcess
-{
-public:
-    bool start(const QString &path, const QStringList &options)
-    {
-        port = freePort();
-        webPort = freePort();
-        process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-        process.setStandardErrorFile(QProcess::nullDevice());
-        process.start(path, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                                        QStringLiteral("--port"), QString::number(port),
-                                        QStringLiteral("--web-port"), QString::number(webPort)} +
-                                options);
-        if (!process.waitForStarted(5000))
-            return false;
-        for (int i = 0; i < 100; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port);
-            if (probe.waitForConnected(100))
-                return true;
-            QThread::msleep(20);
-        }
-        return false;
-    }
-    ~ServerProcess()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-    // User and system CPU time the server has used so far, in seconds.
-    double cpuSeconds() const { return ProcessFigures::cpuSeconds(process.processId()); }
-    QProcess process;
-    quint16 port = 0;
-    quint16 webPort = 0;
-};
 
 // These measure the client and the relay itself, far above what a person
 // sends, so the packet budget is off for them.
@@ -159,8 +116,8 @@ int main(int argc, char *argv[])
     };
 
     QList<Row> rows;
-    ServerProcess server;
-    if (!server.start(parser.value(serverOption), unlimited)) {
+    ServerProcess server(parser.value(serverOption));
+    if (!server.start(unlimited)) {
         std::fprintf(stderr, "quandrel-bench: cannot start %s\n",
                      qPrintable(parser.value(serverOption)));
         return 1;
@@ -169,7 +126,7 @@ int main(int argc, char *argv[])
     if (wanted("idle")) {
         std::fprintf(stderr, "idle client and bare window, %g s each...\n", idleSeconds);
         const auto bare = ClientBench::idle(self, true, 0, idleSeconds);
-        const auto client = ClientBench::idle(self, false, server.port, idleSeconds);
+        const auto client = ClientBench::idle(self, false, server.port(), idleSeconds);
         if (!bare || !client)
             return 1;
         rows.append({QStringLiteral("client idle, connected: CPU % of one core"),
@@ -193,7 +150,7 @@ int main(int argc, char *argv[])
 
     if (wanted("step")) {
         std::fprintf(stderr, "step latency, 1000 steps...\n");
-        const auto steps = ClientBench::stepLatency(server.port, 1000);
+        const auto steps = ClientBench::stepLatency(server.port(), 1000);
         if (!steps)
             return 1;
         rows.append({QStringLiteral("step: click on A to image moved on B, ms p50/p99"),
@@ -206,9 +163,9 @@ int main(int argc, char *argv[])
 
     if (wanted("server")) {
         std::fprintf(stderr, "server fan-out, 10 clients...\n");
-        ServerProcess fanoutServer;
-        const auto fanout = fanoutServer.start(parser.value(serverOption), unlimited)
-                                ? ServerFanout::run(fanoutServer.port, 10, 100, 3.0, 3.0)
+        ServerProcess fanoutServer(parser.value(serverOption));
+        const auto fanout = fanoutServer.start(unlimited)
+                                ? ServerFanout::run(fanoutServer.port(), 10, 100, 3.0, 3.0)
                                 : std::nullopt;
         if (!fanout)
             return 1;
@@ -225,9 +182,9 @@ int main(int argc, char *argv[])
     if (wanted("newcomer")) {
         std::fprintf(stderr, "newcomers joining a busy stage...\n");
         // Nine step 20 times a second each, and say a line with every tenth step.
-        ServerProcess stage;
-        const auto joins = stage.start(parser.value(serverOption), unlimited)
-                               ? ServerFanout::newcomers(stage.port, 9, 180, 20)
+        ServerProcess stage(parser.value(serverOption));
+        const auto joins = stage.start(unlimited)
+                               ? ServerFanout::newcomers(stage.port(), 9, 180, 20)
                                : std::nullopt;
         if (!joins)
             return 1;
@@ -243,19 +200,19 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "server relay with a flooder, 9 + 1 clients...\n");
         // The nine step above the default budget, so it is raised to 200 a
         // second; the flooder is held to that too.
-        ServerProcess floodServer;
-        if (!floodServer.start(parser.value(serverOption),
-                               {QStringLiteral("--rate"), QStringLiteral("200"),
+        ServerProcess floodServer(parser.value(serverOption));
+        if (!floodServer.start({QStringLiteral("--rate"), QStringLiteral("200"),
                                 QStringLiteral("--burst"), QStringLiteral("400")}))
             return 1;
         constexpr double Seconds = 5.0;
-        const auto quiet = ServerFanout::flooded(floodServer.port, 9, 100, Seconds, false);
-        const double cpuBefore = floodServer.cpuSeconds();
+        const auto quiet = ServerFanout::flooded(floodServer.port(), 9, 100, Seconds, false);
+        const double cpuBefore = ProcessFigures::cpuSeconds(floodServer.pid());
         QElapsedTimer wall;
         wall.start();
-        const auto flooded = ServerFanout::flooded(floodServer.port, 9, 100, Seconds);
-        const double cpuPercent =
-            100.0 * (floodServer.cpuSeconds() - cpuBefore) / (double(wall.nsecsElapsed()) / 1e9);
+        const auto flooded = ServerFanout::flooded(floodServer.port(), 9, 100, Seconds);
+        const double cpuPercent = 100.0 *
+                                  (ProcessFigures::cpuSeconds(floodServer.pid()) - cpuBefore) /
+                                  (double(wall.nsecsElapsed()) / 1e9);
         if (!flooded || !quiet)
             return 1;
         rows.append({QStringLiteral("server relay, 9 x 100 steps/s + 1 flooder, ms p50/p99"),
@@ -273,14 +230,14 @@ int main(int argc, char *argv[])
         constexpr double Seconds = 5.0;
         using ServerFanout::Attack;
         const auto measure = [&](Attack attack, qint64 *rssBefore, qint64 *rssAfter) {
-            ServerProcess stage;
-            if (!stage.start(parser.value(serverOption), {}))
+            ServerProcess stage(parser.value(serverOption));
+            if (!stage.start({}))
                 return std::optional<FanoutResult>();
             if (rssBefore)
-                *rssBefore = residentKiB(stage.process.processId());
-            auto result = ServerFanout::underAttack(stage.port, 9, 10, Seconds, attack);
+                *rssBefore = residentKiB(stage.pid());
+            auto result = ServerFanout::underAttack(stage.port(), 9, 10, Seconds, attack);
             if (rssAfter)
-                *rssAfter = residentKiB(stage.process.processId());
+                *rssAfter = residentKiB(stage.pid());
             return result;
         };
         qint64 before = 0, after = 0;
@@ -309,13 +266,13 @@ int main(int argc, char *argv[])
                      QStringLiteral("< 2 x before"), after < 2 * before});
         // From a new address each time, then quiet for as long as the
         // server takes to give back what the flood held.
-        ServerProcess spread;
-        if (spread.start(parser.value(serverOption), {})) {
-            const qint64 pid = spread.process.processId();
+        ServerProcess spread(parser.value(serverOption));
+        if (spread.start({})) {
+            const qint64 pid = spread.pid();
             QThread::msleep(500);
             const qint64 idle = residentKiB(pid);
-            const auto result =
-                ServerFanout::underAttack(spread.port, 9, 10, Seconds, Attack::SpreadConnectFlood);
+            const auto result = ServerFanout::underAttack(spread.port(), 9, 10, Seconds,
+                                                          Attack::SpreadConnectFlood);
             const qint64 flooded = residentKiB(pid);
             QThread::msleep(12'000);
             const qint64 settled = residentKiB(pid);
@@ -345,15 +302,15 @@ int main(int argc, char *argv[])
         };
         const auto measure = [&](Attack attack, const QStringList &options = {},
                                  qint64 *rssBefore = nullptr, qint64 *rssAfter = nullptr) {
-            ServerProcess stage;
-            if (!stage.start(parser.value(serverOption), options))
+            ServerProcess stage(parser.value(serverOption));
+            if (!stage.start(options))
                 return std::optional<FanoutResult>();
             if (rssBefore)
-                *rssBefore = residentKiB(stage.process.processId());
+                *rssBefore = residentKiB(stage.pid());
             auto result =
-                ServerFanout::underAttack(stage.port, 9, 10, Seconds, attack, stage.webPort);
+                ServerFanout::underAttack(stage.port(), 9, 10, Seconds, attack, stage.webPort());
             if (rssAfter)
-                *rssAfter = residentKiB(stage.process.processId());
+                *rssAfter = residentKiB(stage.pid());
             return result;
         };
         qint64 idle = 0, flooded = 0;
@@ -377,10 +334,10 @@ int main(int argc, char *argv[])
         const std::pair<int, bool> crowds[] = {{16, false}, {40, false}, {200, false},
                                                {40, true},  {200, true}, {1000, true}};
         for (const auto &[groups, spread] : crowds) {
-            ServerProcess stage;
+            ServerProcess stage(parser.value(serverOption));
             const double joined =
-                stage.start(parser.value(serverOption), {})
-                    ? ServerFanout::newcomersUnderChurn(stage.port, groups, 100, spread)
+                stage.start({})
+                    ? ServerFanout::newcomersUnderChurn(stage.port(), groups, 100, spread)
                     : 0;
             rows.append({QStringLiteral("newcomers joined while %1 %2 churn the waiting places, %")
                              .arg(groups)

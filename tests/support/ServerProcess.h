@@ -9,7 +9,8 @@
 class ServerProcess
 {
 public:
-    ServerProcess();
+    // `program` is the server binary; by default, the one this build makes.
+    explicit ServerProcess(QString program = {});
     ~ServerProcess();
 
     // Starts it with these options besides the address and port; its log
@@ -35,6 +36,7 @@ public:
     QString log() const;
 
 private:
+    QString m_program;
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;

@@ -9,7 +9,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-ServerProcess::ServerProcess() = default;
+ServerProcess::ServerProcess(QString program)
+    : m_program(program.isEmpty() ? QStringLiteral(QUANDREL_SERVER) : std::move(program))
+{}
 
 ServerProcess::~ServerProcess()
 {
@@ -34,12 +36,11 @@ bool ServerProcess::start(const QStringList &options, int stderrFd)
         // A file: a pipe nobody drains would fill up.
         m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")));
     }
-    m_process.start(QStringLiteral(QUANDREL_SERVER),
-                    QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                                QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--web-port"), QStringLiteral("0"),
-                                QStringLiteral("--tls-port"), QStringLiteral("0")} +
-                        options);
+    m_process.start(m_program, QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                                           QStringLiteral("--port"), QStringLiteral("0"),
+                                           QStringLiteral("--web-port"), QStringLiteral("0"),
+                                           QStringLiteral("--tls-port"), QStringLiteral("0")} +
+                                   options);
     if (!m_process.waitForStarted(5000))
         return false;
     if (stderrFd >= 0)
