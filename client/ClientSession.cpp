@@ -91,7 +91,7 @@ bool ClientSession::connectTo(const QString &userName, const QString &address)
     m_stream.reset();
     m_actionQueue.clear(); // steps of the last connection's stage
     const auto server = ServerAddress::parse(address, m_defaultPort);
-    if (!server) {
+    if (!server || server->port == 0) { // port 0 is for listening, not a server's
         appendToTranscript(
             address.trimmed().isEmpty()
                 ? tr("Could not connect: no server address given\r\n")

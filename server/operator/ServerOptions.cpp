@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "server/operator/ServerOptions.h"
 
+#include "net/ServerAddress.h"
 #include "server/operator/OptionValues.h"
 #include "server/stage/StageServer.h"
 
@@ -224,27 +225,22 @@ std::optional<QHostAddress> addressOf(const QString &text, const ServerOptions::
     return address.isNull() ? resolve(text) : std::optional(address);
 }
 
-// "host:port" or "[v6]:port", the port required.
+// "host:port" or "[v6]:port", the port required, read as the client reads
+// a server's address.
 void readMetrics(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
 {
     const QString text = r.value("metrics-listen");
-    const qsizetype colon = text.lastIndexOf(u':');
-    QString host = colon > 0 ? text.left(colon) : QString();
-    if (host.startsWith(u'[') && host.endsWith(u']'))
-        host = host.mid(1, host.size() - 2);
-    else if (host.contains(u':'))
-        host.clear(); // an IPv6 address without brackets: which colon ends it?
-    const auto port = OptionValues::count(text.mid(colon + 1), 0, 65535);
+    const auto parsed = ServerAddress::parse(text, std::nullopt);
     const std::optional<QHostAddress> address =
-        host.isEmpty() ? std::nullopt : addressOf(host, resolve);
-    if (!address || !port) {
+        parsed && !parsed->tls ? addressOf(parsed->host, resolve) : std::nullopt;
+    if (!address) {
         r.fail(QStringLiteral("--metrics-listen takes ADDRESS:PORT (127.0.0.1:9580, "
                               "[::1]:9580), not \"%1\"")
                    .arg(text.left(100)));
         return;
     }
     o.metricsAddress = *address;
-    o.metricsPort = quint16(*port);
+    o.metricsPort = parsed->port;
 }
 
 void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)

@@ -265,6 +265,12 @@ private slots:
         QCOMPARE(session->transcript().text(),
                  QStringLiteral("Could not connect: no server address given\r\n"));
         QCOMPARE(session->State(), int(Wsk::sckClosed));
+        // Port 0 is any free port to listen on: no server is there.
+        session->transcript().setText({});
+        session->connectTo(QStringLiteral("A"), QStringLiteral("127.0.0.1:0"));
+        QCOMPARE(session->transcript().text(),
+                 QStringLiteral("Could not connect: \"127.0.0.1:0\" is not a server address\r\n"));
+        QCOMPARE(session->State(), int(Wsk::sckClosed));
         // A port in the address wins over the default.
         session->setDefaultPort(1);
         QVERIFY(session->connectTo(QStringLiteral("A"),

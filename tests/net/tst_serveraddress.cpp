@@ -25,8 +25,8 @@ private slots:
                               << "::1" << 2579 << false;
         QTest::newRow("bare v6") << "fe80::1"
                                  << "fe80::1" << 2579 << false;
-        QTest::newRow("port 0") << "host:0"
-                                << "" << 0 << false;
+        QTest::newRow("port 0, any free one") << "host:0"
+                                              << "host" << 0 << false;
         QTest::newRow("port too large") << "host:65536"
                                         << "" << 0 << false;
         QTest::newRow("no host") << ":3000"
@@ -44,6 +44,18 @@ private slots:
         QTest::newRow("tls:// bad port") << "tls://host:x"
                                          << "" << 0 << false;
     }
+    // Where a port is required (a server's own option): every form that
+    // leaves it out is refused, and one that gives it reads as above.
+    void aPortRequired()
+    {
+        for (const char *without : {"host", "[::1]", "fe80::1", "tls://host", " ", "host:"})
+            QVERIFY2(!ServerAddress::parse(QString::fromLatin1(without), std::nullopt), without);
+        const auto v6 = ServerAddress::parse(QStringLiteral("[::1]:9580"), std::nullopt);
+        QVERIFY(v6 && v6->host == u"::1" && v6->port == 9580);
+        const auto any = ServerAddress::parse(QStringLiteral("127.0.0.1:0"), std::nullopt);
+        QVERIFY(any && any->port == 0);
+    }
+
     void addressForms()
     {
         QFETCH(QString, text);
