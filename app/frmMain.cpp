@@ -44,11 +44,13 @@ frmMain::frmMain(QWidget *parent)
     connectHandlers();
     connectSession();
     showAvatarChoice();
+    QAccessible::installActivationObserver(this);
     setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
 }
 
 frmMain::~frmMain()
 {
+    QAccessible::removeActivationObserver(this);
     // Children outlive this destructor for a moment; none of their last signals
     // (the socket closing, focus moving) may reach a handler.
     for (QObject *child : findChildren<QObject *>())
@@ -99,7 +101,7 @@ void frmMain::connectSession()
     });
     connect(s, &ClientSession::imageChanged, this, [this](int index) {
         imgClient[std::size_t(index)]->follow(m_session->image(index));
-        describeStage();
+        describeStage(index);
     });
 }
 
@@ -112,16 +114,27 @@ void frmMain::showAvatarChoice()
         choice->setChosen(choice->accessibleName() == m_session->displayName());
 }
 
-// Who stands on the stage, and where from the own avatar, for assistive
-// technology; it hears of each who comes and goes.
-void frmMain::describeStage()
+void frmMain::accessibilityActiveChanged(bool active)
+{
+    m_describing = active;
+    if (active)
+        describeStage();
+}
+
+// Who stands on the stage, and where from the own avatar; assistive
+// technology hears of each who comes and goes. Where nothing reads them,
+// the names are left until something does: a step costs no words.
+void frmMain::describeStage(int changed)
 {
     const auto own = m_session->ownImage();
     const AvatarImage *ownImage = own ? &m_session->image(*own) : nullptr;
+    const bool everyone = changed < 0 || changed == own;
     for (int i = 0; i < StageRules::ImageCount; ++i) {
+        if (!everyone && i != changed)
+            continue;
         ImageControl *image = imgClient[std::size_t(i)];
         const bool present = StagePeople::onStage(m_session->image(i));
-        if (present) {
+        if (present && m_describing) {
             const QString name = StagePeople::describe(i, m_session->image(i), own, ownImage);
             if (image->accessibleName() != name)
                 image->setAccessibleName(name);

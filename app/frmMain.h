@@ -5,6 +5,7 @@
 #include "client/ClientSession.h"
 #include "stage/StageRules.h"
 
+#include <QAccessible>
 #include <QDateTime>
 #include <QLocale>
 #include <QMainWindow>
@@ -27,7 +28,7 @@ class frmPref;
 // The main window: stage, avatar choice, chat and connection. Its controls
 // show the session's state; each handler below answers one control event by
 // a call into the session.
-class frmMain : public QMainWindow
+class frmMain : public QMainWindow, private QAccessible::ActivationObserver
 {
     Q_OBJECT
 public:
@@ -126,7 +127,10 @@ private:
     void applyChatColour(QPalette::ColorRole role, const QColor &colour);
     void endProgramAtOnce();
     void showAvatarChoice();
-    void describeStage();
+    // Who stands on the stage, for assistive technology: the image that
+    // changed, or every one when the own moved or -1 is given.
+    void describeStage(int changed = -1);
+    void accessibilityActiveChanged(bool active) override;
     Graphix &graphix();
 
     ClientSession *m_session;
@@ -138,4 +142,5 @@ private:
     bool m_ended = false;
     // Who the stage lists for assistive technology.
     std::array<bool, StageRules::ImageCount> m_onStage{};
+    bool m_describing = QAccessible::isActive(); // something reads the names
 };

@@ -59,6 +59,8 @@ private slots:
     {
         server = std::make_unique<FakeServer>();
         form = makeTestForm(server->port());
+        // As a screen reader coming does: the window names who is on the stage.
+        QAccessible::setActive(true);
     }
     void cleanup()
     {
