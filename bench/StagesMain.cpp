@@ -185,29 +185,28 @@ std::vector<double> wider(const std::vector<float> &v)
     }
 }
 
-// With `flood`, the first stage is under a connect flood while measured.
-Result measure(const Fleet &fleet, const Options &options, bool scrape, bool flood = false)
+// A process that loads whole stages of the fleet (a step is timed by the
+// process that sent it): it joins, says so, waits for the word to go, and
+// hands back its latencies.
+struct Loader
 {
-    Result result;
-    const auto &ports = fleet.ports();
-    struct Loader
-    {
-        pid_t pid;
-        int status; // the loader's end: joined, then its latencies
-        int go;
-    };
+    pid_t pid;
+    int status; // the loader's end: joined, then its latencies
+    int go;
+};
+
+// `count` loaders sharing the ports; empty when no pipe could be made.
+std::vector<Loader> startLoaders(const std::vector<std::uint16_t> &ports, int count, double seconds)
+{
     std::vector<Loader> loaders;
-    const int count = std::min<int>(options.loaders, int(ports.size()));
     for (int l = 0; l < count; ++l) {
         std::vector<std::uint16_t> share;
         for (std::size_t s = std::size_t(l); s < ports.size(); s += std::size_t(count))
             share.push_back(ports[s]);
         int up[2];
         int down[2];
-        if (::pipe(up) != 0 || ::pipe(down) != 0) {
-            result.error = QStringLiteral("no pipe");
-            return result;
-        }
+        if (::pipe(up) != 0 || ::pipe(down) != 0)
+            return {};
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::close(up[0]);
@@ -218,7 +217,7 @@ Result measure(const Fleet &fleet, const Options &options, bool scrape, bool flo
             char go = 0;
             if (!joined || !readAll(down[0], &go, 1))
                 ::_exit(1);
-            const std::vector<float> latencies = load.run(options.seconds, 2);
+            const std::vector<float> latencies = load.run(seconds, 2);
             const std::size_t n = latencies.size();
             writeAll(up[1], &n, sizeof n);
             writeAll(up[1], latencies.data(), n * sizeof(float));
@@ -228,74 +227,120 @@ Result measure(const Fleet &fleet, const Options &options, bool scrape, bool flo
         ::close(down[0]);
         loaders.push_back({pid, up[0], down[1]});
     }
+    return loaders;
+}
+
+// Every loader's latencies, once each has run; false when one failed.
+bool collect(const std::vector<Loader> &loaders, std::vector<float> *all)
+{
+    bool whole = true;
+    for (const Loader &l : loaders) {
+        std::size_t n = 0;
+        if (!readAll(l.status, &n, sizeof n)) {
+            whole = false;
+            continue;
+        }
+        const std::size_t at = all->size();
+        all->resize(at + n);
+        readAll(l.status, all->data() + at, n * sizeof(float));
+    }
+    return whole;
+}
+
+// A process scraping every stage's figures once a second until told to stop.
+struct Scraper
+{
+    pid_t pid = -1;
+    int control[2] = {-1, -1};
+    int out[2] = {-1, -1};
+
+    void start(const std::vector<std::uint16_t> &metricsPorts)
+    {
+        if (::pipe(control) != 0 || ::pipe(out) != 0)
+            return;
+        pid = ::fork();
+        if (pid == 0)
+            scrapeEverySecond(metricsPorts, control[0], out[1]);
+        ::close(out[1]);
+    }
+    void finish(Result *result)
+    {
+        writeAll(control[1], "s", 1);
+        const auto each = wider(readFloats(out[0]));
+        const auto rounds = wider(readFloats(out[0]));
+        result->scrapeP50 = Stats::percentile(each, 50);
+        result->scrapeP99 = Stats::percentile(each, 99);
+        result->scrapeRound = Stats::median(rounds);
+        if (std::any_of(each.begin(), each.end(), [](double t) { return t < 0; }))
+            result->error = QStringLiteral("a scrape failed");
+        ::waitpid(pid, nullptr, 0);
+        for (const int fd : {control[0], control[1], out[0]})
+            ::close(fd);
+    }
+};
+
+// Runs the loaders, which have joined, for the measured time; with `flood`,
+// the first stage is under a connect flood meanwhile.
+void run(const Fleet &fleet, const std::vector<Loader> &loaders, bool scrape, bool flood,
+         Result *result)
+{
+    const auto &ports = fleet.ports();
+    ::usleep(1'000'000); // the last joins' notices settle
+    Scraper scraper;
+    if (scrape)
+        scraper.start(fleet.metricsPorts());
+    std::fprintf(stderr, "%zu stages joined, measuring\n", ports.size());
+    const ProcessFigures::Host hostBefore = ProcessFigures::host();
+    const double stagesBefore = fleet.cpuSeconds();
+    const std::int64_t start = Stats::nowNs();
+    pid_t flooder = -1;
+    if (flood) {
+        flooder = ::fork();
+        if (flooder == 0)
+            floodConnects(ports.front(), FloodConnectsPerSecond);
+    }
+    for (const Loader &l : loaders)
+        writeAll(l.go, "g", 1);
+    std::vector<float> all;
+    if (!collect(loaders, &all))
+        result->error = QStringLiteral("not every client joined");
+    const double wall = double(Stats::nowNs() - start) / 1e9;
+    if (flooder > 0) {
+        ::kill(flooder, SIGKILL);
+        ::waitpid(flooder, nullptr, 0);
+    }
+    const ProcessFigures::Host hostAfter = ProcessFigures::host();
+    result->stagesCpu = 100 * (fleet.cpuSeconds() - stagesBefore) / wall;
+    result->hostCpu =
+        100 * (hostAfter.busy - hostBefore.busy) / (hostAfter.total - hostBefore.total);
+    result->pssMiB = fleet.pssMiB();
+    const std::vector<double> latencies = wider(all);
+    result->samples = latencies.size();
+    result->p50 = Stats::percentile(latencies, 50);
+    result->p99 = Stats::percentile(latencies, 99);
+    if (scraper.pid > 0)
+        scraper.finish(result);
+}
+
+// With `flood`, the first stage is under a connect flood while measured.
+Result measure(const Fleet &fleet, const Options &options, bool scrape, bool flood = false)
+{
+    Result result;
+    const auto &ports = fleet.ports();
+    result.expected = ports.size() * 10 * std::size_t(options.seconds * 2) * 10;
+    const int count = std::min<int>(options.loaders, int(ports.size()));
+    const std::vector<Loader> loaders = startLoaders(ports, count, options.seconds);
+    if (loaders.size() != std::size_t(count)) {
+        result.error = QStringLiteral("no pipe");
+        return result;
+    }
     bool joined = true;
     for (const Loader &l : loaders) {
         char ok = 0;
         joined = readAll(l.status, &ok, 1) && ok && joined;
     }
-    pid_t scraper = -1;
-    int scrapeControl[2] = {-1, -1};
-    int scrapeOut[2] = {-1, -1};
-    if (joined) {
-        ::usleep(1'000'000); // the last joins' notices settle
-        if (scrape && ::pipe(scrapeControl) == 0 && ::pipe(scrapeOut) == 0) {
-            scraper = ::fork();
-            if (scraper == 0)
-                scrapeEverySecond(fleet.metricsPorts(), scrapeControl[0], scrapeOut[1]);
-            ::close(scrapeOut[1]);
-        }
-        std::fprintf(stderr, "%zu stages joined, measuring\n", ports.size());
-        const ProcessFigures::Host hostBefore = ProcessFigures::host();
-        const double stagesBefore = fleet.cpuSeconds();
-        const std::int64_t start = Stats::nowNs();
-        pid_t flooder = -1;
-        if (flood) {
-            flooder = ::fork();
-            if (flooder == 0)
-                floodConnects(ports.front(), FloodConnectsPerSecond);
-        }
-        for (const Loader &l : loaders)
-            writeAll(l.go, "g", 1);
-        std::vector<float> all;
-        for (const Loader &l : loaders) {
-            std::size_t n = 0;
-            if (!readAll(l.status, &n, sizeof n)) {
-                joined = false;
-                continue;
-            }
-            const std::size_t at = all.size();
-            all.resize(at + n);
-            readAll(l.status, all.data() + at, n * sizeof(float));
-        }
-        const double wall = double(Stats::nowNs() - start) / 1e9;
-        if (flooder > 0) {
-            ::kill(flooder, SIGKILL);
-            ::waitpid(flooder, nullptr, 0);
-        }
-        const ProcessFigures::Host hostAfter = ProcessFigures::host();
-        result.stagesCpu = 100 * (fleet.cpuSeconds() - stagesBefore) / wall;
-        result.hostCpu =
-            100 * (hostAfter.busy - hostBefore.busy) / (hostAfter.total - hostBefore.total);
-        result.pssMiB = fleet.pssMiB();
-        const std::vector<double> latencies = wider(all);
-        result.samples = latencies.size();
-        result.expected = ports.size() * 10 * std::size_t(options.seconds * 2) * 10;
-        result.p50 = Stats::percentile(latencies, 50);
-        result.p99 = Stats::percentile(latencies, 99);
-        if (scraper > 0) {
-            writeAll(scrapeControl[1], "s", 1);
-            const auto each = wider(readFloats(scrapeOut[0]));
-            const auto rounds = wider(readFloats(scrapeOut[0]));
-            result.scrapeP50 = Stats::percentile(each, 50);
-            result.scrapeP99 = Stats::percentile(each, 99);
-            result.scrapeRound = Stats::median(rounds);
-            if (std::any_of(each.begin(), each.end(), [](double t) { return t < 0; }))
-                result.error = QStringLiteral("a scrape failed");
-            ::waitpid(scraper, nullptr, 0);
-            for (const int fd : {scrapeControl[0], scrapeControl[1], scrapeOut[0]})
-                ::close(fd);
-        }
-    }
+    if (joined)
+        run(fleet, loaders, scrape, flood, &result);
     for (const Loader &l : loaders) {
         ::close(l.go);
         ::close(l.status);
@@ -355,149 +400,168 @@ QString pair(double a, double b, int decimals = 2)
     return QString::number(a, 'f', decimals) + u'/' + QString::number(b, 'f', decimals);
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// What a run measures with, and the rows it has so far.
+struct Run
 {
-    const Options options = parse(argc, argv);
-    // Ten descriptors a stage in the measuring processes.
-    rlimit files{};
-    ::getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
-    std::signal(SIGPIPE, SIG_IGN);
-
     struct Row
     {
         QString measure, value, baseline, goal;
         bool met;
     };
+
+    Options options;
     std::vector<Row> rows;
+    std::map<int, Result> unscraped; // by the number of stages
     bool failed = false;
-    auto report = [&failed](int stages, const Result &r, const char *what) {
+
+    void report(int stages, const Result &r, const char *what)
+    {
         if (!r.error.isEmpty()) {
             std::fprintf(stderr, "%d stages, %s: %s\n", stages, what, qPrintable(r.error));
             failed = true;
         }
         std::fprintf(stderr, "%d stages, %s: %zu samples\n", stages, what, r.samples);
-    };
-    auto servers = [&options](int stages, bool scraped) {
+    }
+    Result servers(int stages, bool scraped) const
+    {
         QString error;
         QStringList serverOptions{QStringLiteral("--no-notices")};
         if (scraped)
             serverOptions << QStringLiteral("--metrics-listen") << QStringLiteral("127.0.0.1:0");
         const Fleet fleet = Fleet::servers(options.server, stages, serverOptions, &error);
         return fleet.pids().empty() ? Result{error} : measure(fleet, options, scraped);
-    };
-    std::map<int, Result> unscraped;
-    for (const int stages : options.stages) {
+    }
+};
+
+// Each number of stages, a process a stage, beside an echo relay's floor.
+void measureStages(Run &run)
+{
+    for (const int stages : run.options.stages) {
         Result floor;
-        if (options.floor) {
-            const Fleet relays = Fleet::echoRelays(stages, std::min(options.relays, stages));
-            floor = measure(relays, options, false);
-            report(stages, floor, "echo relay");
+        if (run.options.floor) {
+            const Fleet relays = Fleet::echoRelays(stages, std::min(run.options.relays, stages));
+            floor = measure(relays, run.options, false);
+            run.report(stages, floor, "echo relay");
         }
         Result real;
-        if (options.servers) {
-            real = servers(stages, false);
-            report(stages, real, "servers");
-            unscraped[stages] = real;
+        if (run.options.servers) {
+            real = run.servers(stages, false);
+            run.report(stages, real, "servers");
+            run.unscraped[stages] = real;
         }
         const double goal = stages <= 1000 ? 5 : 10;
-        rows.push_back(
+        run.rows.push_back(
             {QStringLiteral("%1 stages x 10 clients x 2 steps/s: relay ms p50/p99").arg(stages),
              pair(real.p50, real.p99, 3), pair(floor.p50, floor.p99, 3) + " echo relay",
              QStringLiteral("p99 < %1").arg(goal), real.p99 < goal});
         auto delivered = [](const Result &r) {
             return r.expected ? 100.0 * double(r.samples) / double(r.expected) : 0.0;
         };
-        rows.push_back({QStringLiteral("%1 stages: steps delivered by half a second after the "
-                                       "last, %")
-                            .arg(stages),
-                        QString::number(delivered(real), 'f', 1),
-                        QString::number(delivered(floor), 'f', 1) + " echo relay",
-                        QStringLiteral("100"), delivered(real) >= 99.99});
-        rows.push_back({QStringLiteral("%1 stages: memory a stage, PSS MiB").arg(stages),
-                        QString::number(real.pssMiB, 'f', 2), QString(), QStringLiteral("<= 1.58"),
-                        real.pssMiB <= 1.58});
-        rows.push_back(
+        run.rows.push_back({QStringLiteral("%1 stages: steps delivered by half a second after the "
+                                           "last, %")
+                                .arg(stages),
+                            QString::number(delivered(real), 'f', 1),
+                            QString::number(delivered(floor), 'f', 1) + " echo relay",
+                            QStringLiteral("100"), delivered(real) >= 99.99});
+        run.rows.push_back({QStringLiteral("%1 stages: memory a stage, PSS MiB").arg(stages),
+                            QString::number(real.pssMiB, 'f', 2), QString(),
+                            QStringLiteral("<= 1.58"), real.pssMiB <= 1.58});
+        run.rows.push_back(
             {QStringLiteral("%1 stages: CPU of the host %, stages' CPU % of a core").arg(stages),
              pair(real.hostCpu, real.stagesCpu, 1),
              pair(floor.hostCpu, floor.stagesCpu, 1) + " echo relay", QString(), true});
     }
-    if (options.shared > 0) {
-        const int stages = options.shared;
-        const Fleet fleet = Fleet::sharedProcesses(stages, options.relays);
-        const Result shared = measure(fleet, options, false);
-        report(stages, shared, "stages in shared processes");
-        const auto apart = unscraped.find(stages);
-        const Result separate = apart != unscraped.end() ? apart->second : Result{};
-        rows.push_back({QStringLiteral("%1 stages in %2 processes: relay ms p50/p99")
+}
+
+// As many stages in a few shared processes.
+void measureShared(Run &run)
+{
+    if (run.options.shared <= 0)
+        return;
+    const int stages = run.options.shared;
+    const Fleet fleet = Fleet::sharedProcesses(stages, run.options.relays);
+    const Result shared = measure(fleet, run.options, false);
+    run.report(stages, shared, "stages in shared processes");
+    const auto apart = run.unscraped.find(stages);
+    const Result separate = apart != run.unscraped.end() ? apart->second : Result{};
+    run.rows.push_back({QStringLiteral("%1 stages in %2 processes: relay ms p50/p99")
                             .arg(stages)
-                            .arg(options.relays),
+                            .arg(run.options.relays),
                         pair(shared.p50, shared.p99, 3),
                         pair(separate.p50, separate.p99, 3) + " a process a stage", QString(),
                         true});
-        rows.push_back({QStringLiteral("%1 stages in %2 processes: memory a stage, PSS MiB")
+    run.rows.push_back({QStringLiteral("%1 stages in %2 processes: memory a stage, PSS MiB")
                             .arg(stages)
-                            .arg(options.relays),
-                        QString::number(shared.pssMiB * options.relays / stages, 'f', 2),
+                            .arg(run.options.relays),
+                        QString::number(shared.pssMiB * run.options.relays / stages, 'f', 2),
                         QString::number(separate.pssMiB, 'f', 2) + " a process a stage", QString(),
                         true});
-        rows.push_back(
-            {QStringLiteral("%1 stages in %2 processes: CPU of the host %, stages' CPU % of a core")
-                 .arg(stages)
-                 .arg(options.relays),
-             pair(shared.hostCpu, shared.stagesCpu, 1),
-             pair(separate.hostCpu, separate.stagesCpu, 1) + " a process a stage", QString(),
-             true});
-    }
-    if (options.flood > 0) {
-        const int stages = options.flood;
-        QString error;
-        const Fleet fleet =
-            Fleet::servers(options.server, stages, {QStringLiteral("--no-notices")}, &error);
-        const Result flooded =
-            fleet.pids().empty() ? Result{error} : measure(fleet, options, false, true);
-        report(stages, flooded, "servers, one under a connect flood");
-        const auto quiet = unscraped.find(stages);
-        const bool compared = quiet != unscraped.end();
-        rows.push_back(
-            {QStringLiteral("%1 stages, one under a connect flood (%2/s): relay ms p50/p99")
-                 .arg(stages)
-                 .arg(FloodConnectsPerSecond),
-             pair(flooded.p50, flooded.p99, 3),
-             compared ? pair(quiet->second.p50, quiet->second.p99, 3) + " no flood" : QString(),
-             QString(), true});
-        rows.push_back(
-            {QStringLiteral("%1 stages, one flooded: CPU of the host %, the stages' % of a core")
-                 .arg(stages),
-             pair(flooded.hostCpu, flooded.stagesCpu, 1),
-             compared ? pair(quiet->second.hostCpu, quiet->second.stagesCpu, 1) + " no flood"
-                      : QString(),
-             QString(), true});
-    }
-    for (const int stages : options.scrape) {
-        const Result scraped = servers(stages, true);
-        report(stages, scraped, "servers scraped every second");
-        const auto quiet = unscraped.find(stages);
-        const bool compared = quiet != unscraped.end();
-        rows.push_back(
+    run.rows.push_back(
+        {QStringLiteral("%1 stages in %2 processes: CPU of the host %, stages' CPU % of a core")
+             .arg(stages)
+             .arg(run.options.relays),
+         pair(shared.hostCpu, shared.stagesCpu, 1),
+         pair(separate.hostCpu, separate.stagesCpu, 1) + " a process a stage", QString(), true});
+}
+
+// One stage of many under a connect flood.
+void measureFlood(Run &run)
+{
+    if (run.options.flood <= 0)
+        return;
+    const int stages = run.options.flood;
+    QString error;
+    const Fleet fleet =
+        Fleet::servers(run.options.server, stages, {QStringLiteral("--no-notices")}, &error);
+    const Result flooded =
+        fleet.pids().empty() ? Result{error} : measure(fleet, run.options, false, true);
+    run.report(stages, flooded, "servers, one under a connect flood");
+    const auto quiet = run.unscraped.find(stages);
+    const bool compared = quiet != run.unscraped.end();
+    run.rows.push_back(
+        {QStringLiteral("%1 stages, one under a connect flood (%2/s): relay ms p50/p99")
+             .arg(stages)
+             .arg(FloodConnectsPerSecond),
+         pair(flooded.p50, flooded.p99, 3),
+         compared ? pair(quiet->second.p50, quiet->second.p99, 3) + " no flood" : QString(),
+         QString(), true});
+    run.rows.push_back(
+        {QStringLiteral("%1 stages, one flooded: CPU of the host %, the stages' % of a core")
+             .arg(stages),
+         pair(flooded.hostCpu, flooded.stagesCpu, 1),
+         compared ? pair(quiet->second.hostCpu, quiet->second.stagesCpu, 1) + " no flood"
+                  : QString(),
+         QString(), true});
+}
+
+// Every stage scraped every second.
+void measureScraped(Run &run)
+{
+    for (const int stages : run.options.scrape) {
+        const Result scraped = run.servers(stages, true);
+        run.report(stages, scraped, "servers scraped every second");
+        const auto quiet = run.unscraped.find(stages);
+        const bool compared = quiet != run.unscraped.end();
+        run.rows.push_back(
             {QStringLiteral("%1 stages, each scraped every second: relay ms p50/p99").arg(stages),
              pair(scraped.p50, scraped.p99, 3),
              compared ? pair(quiet->second.p50, quiet->second.p99, 3) + " not scraped" : QString(),
              QStringLiteral("p99 unchanged"), compared && scraped.p99 <= 1.1 * quiet->second.p99});
-        rows.push_back(
+        run.rows.push_back(
             {QStringLiteral("%1 stages: one stage's scrape ms p50/p99, all in turn ms").arg(stages),
              pair(scraped.scrapeP50, scraped.scrapeP99, 2) + " " +
                  QString::number(scraped.scrapeRound, 'f', 0),
              QString(), QStringLiteral("p99 < 50"), scraped.scrapeP99 < 50});
     }
+}
+
+void printRows(const std::vector<Run::Row> &rows, const QString &jsonFile)
+{
     const int width[] = {62, 20, 28, 10};
     QJsonArray json;
     std::printf("%-*s %-*s %-*s %-*s met\n", width[0], "measure", width[1], "value", width[2],
                 "baseline", width[3], "goal");
-    for (const Row &r : rows) {
+    for (const Run::Row &r : rows) {
         std::printf("%-*s %-*s %-*s %-*s %s\n", width[0], qPrintable(r.measure), width[1],
                     qPrintable(r.value), width[2], qPrintable(r.baseline), width[3],
                     qPrintable(r.goal),
@@ -510,10 +574,30 @@ int main(int argc, char *argv[])
                                 {QStringLiteral("goal"), r.goal},
                                 {QStringLiteral("met"), r.met}});
     }
-    if (!options.json.isEmpty()) {
-        QFile file(options.json);
+    if (!jsonFile.isEmpty()) {
+        QFile file(jsonFile);
         if (file.open(QIODevice::WriteOnly))
             file.write(QJsonDocument(json).toJson());
     }
-    return failed ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const Options options = parse(argc, argv);
+    // Ten descriptors a stage in the measuring processes.
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Run run{options, {}, {}, false};
+    measureStages(run);
+    measureShared(run);
+    measureFlood(run);
+    measureScraped(run);
+    printRows(run.rows, options.json);
+    return run.failed ? 1 : 0;
 }
