@@ -314,10 +314,12 @@ double ClientBench::numberFloodMs(qsizetype bytes)
     return double(Stats::nowNs() - start) / 1e6;
 }
 
-std::optional<HostileResult> ClientBench::underTinyPackets(double mbPerSecond, double seconds)
+namespace {
+
+// A hostile server of raw sockets on loopback, which the window connects to
+// and which gives it its number: its end of the connection, or -1.
+int hostileServerFor(frmMain &form)
 {
-    // A hostile server of raw sockets in a thread of its own, so that its
-    // pace does not depend on the window's thread it is flooding.
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -326,9 +328,7 @@ std::optional<HostileResult> ClientBench::underTinyPackets(double mbPerSecond, d
     if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
         ::listen(listener, 1) != 0 ||
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &length) != 0)
-        return std::nullopt;
-
-    frmMain form;
+        return -1;
     form.session().setDefaultPort(ntohs(addr.sin_port));
     form.setEndProgram([] {});
     form.Form_Load();
@@ -340,8 +340,19 @@ std::optional<HostileResult> ClientBench::underTinyPackets(double mbPerSecond, d
         !waitFor([&form] { return form.session().numbered(); }, 5000)) {
         if (peer >= 0)
             ::close(peer);
-        return std::nullopt;
+        return -1;
     }
+    return peer;
+}
+
+} // namespace
+
+std::optional<HostileResult> ClientBench::underTinyPackets(double mbPerSecond, double seconds)
+{
+    frmMain form;
+    const int peer = hostileServerFor(form);
+    if (peer < 0)
+        return std::nullopt;
     waitFor([] { return false; }, 300);
     HostileResult result;
     result.idleRssMiB = currentRssMiB();
@@ -350,6 +361,8 @@ std::optional<HostileResult> ClientBench::underTinyPackets(double mbPerSecond, d
     std::atomic<double> maxRss = result.idleRssMiB;
     std::vector<std::int64_t> posted;
     std::vector<std::int64_t> arrived;
+    // The hostile server in a thread of its own, so that its pace does not
+    // depend on the window's thread it is flooding.
     std::thread server([&] {
         const QByteArray chunk = QByteArray("[\0", 2).repeated(int(mbPerSecond * 1e6 / 1000 / 2));
         const std::int64_t start = Stats::nowNs();

@@ -406,33 +406,45 @@ std::optional<FanoutResult> ServerFanout::underAttack(std::uint16_t port, int cl
                         });
 }
 
-std::optional<NewcomerResult> ServerFanout::newcomers(std::uint16_t port, int stayers,
-                                                      int stepsPerSecond, int rounds)
+namespace {
+
+// Stayers stepping in turn, one of them saying a line with every tenth step,
+// and a place for the newcomer of the round among what is polled.
+struct BusyStage
 {
     Clients clients;
     std::vector<int> numbers;
-    if (!joinAll(port, stayers, clients, numbers))
-        return std::nullopt;
     std::vector<pollfd> fds;
-    for (auto &client : clients)
-        fds.push_back({client->fd(), POLLIN, 0});
-    fds.push_back({-1, POLLIN, 0}); // the newcomer of the round
-    const std::int64_t period = 1'000'000'000 / stepsPerSecond;
+    std::int64_t period = 0;
+    std::int64_t nextStep = 0;
     int seq = 0;
-    std::int64_t nextStep = Stats::nowNs();
     int stepper = 0;
-    // The stayers step in turn, and one of them says a line with every tenth step.
-    const auto keepBusy = [&] {
+
+    bool join(std::uint16_t port, int stayers, int stepsPerSecond)
+    {
+        if (!joinAll(port, stayers, clients, numbers))
+            return false;
+        for (auto &client : clients)
+            fds.push_back({client->fd(), POLLIN, 0});
+        fds.push_back({-1, POLLIN, 0}); // the newcomer of the round
+        period = 1'000'000'000 / stepsPerSecond;
+        nextStep = Stats::nowNs();
+        return true;
+    }
+    void keepBusy()
+    {
+        const int stayers = int(clients.size());
         for (std::int64_t now = Stats::nowNs(); now >= nextStep; nextStep += period) {
             const int i = stepper++ % stayers;
-            QByteArray bytes = stepPacket(numbers[i], seq++ % 100000);
+            QByteArray bytes = stepPacket(numbers[std::size_t(i)], seq++ % 100000);
             if (seq % 10 == 0)
                 bytes += "\x02[bench" + QByteArray::number(i) + "] - busy\r\n" + '\0';
-            clients[i]->sendAll(bytes);
+            clients[std::size_t(i)]->sendAll(bytes);
         }
-    };
+    }
     // What the stayers get is read and let go; false when one was cut.
-    const auto drainStayers = [&] {
+    bool drainStayers()
+    {
         for (std::size_t i = 0; i < clients.size(); ++i) {
             if ((fds[i].revents & POLLIN) && !clients[i]->readPending())
                 return false;
@@ -440,10 +452,22 @@ std::optional<NewcomerResult> ServerFanout::newcomers(std::uint16_t port, int st
             }
         }
         return true;
-    };
-    std::vector<double> complete;
-    std::vector<double> perRead;
-    for (int round = 0; round < rounds; ++round) {
+    }
+    // Keeps busy for `ms`, as the stayers may hear of a newcomer again.
+    bool pause(std::int64_t ms)
+    {
+        const std::int64_t until = Stats::nowNs() + ms * 1'000'000;
+        while (Stats::nowNs() < until) {
+            keepBusy();
+            if (::poll(fds.data(), nfds_t(fds.size()), 1) > 0 && !drainStayers())
+                return false;
+        }
+        return true;
+    }
+    // A newcomer joins: how long until it has seen every stayer, in ms, and
+    // how many packets came in a read, on average, meanwhile.
+    std::optional<std::pair<double, double>> newcomer(std::uint16_t port)
+    {
         RawClient newcomer;
         if (!newcomer.connectTo(port))
             return std::nullopt;
@@ -452,7 +476,7 @@ std::optional<NewcomerResult> ServerFanout::newcomers(std::uint16_t port, int st
             return std::nullopt;
         fds.back().fd = newcomer.fd();
         std::vector<bool> seen(10, false);
-        int missing = stayers;
+        int missing = int(clients.size());
         int reads = 0, packets = 0;
         const std::int64_t deadline = joinedAt + 3'000'000'000;
         while (missing > 0 && Stats::nowNs() < deadline) {
@@ -469,24 +493,39 @@ std::optional<NewcomerResult> ServerFanout::newcomers(std::uint16_t port, int st
             while (auto packet = newcomer.nextPacket()) {
                 ++packets;
                 const int sender = parseStep(*packet).first;
-                if (sender >= 0 && sender < 10 && !seen[sender]) {
-                    seen[sender] = true;
+                if (sender >= 0 && sender < 10 && !seen[std::size_t(sender)]) {
+                    seen[std::size_t(sender)] = true;
                     --missing;
                 }
             }
         }
+        fds.back().fd = -1;
         if (missing > 0)
             return std::nullopt;
-        complete.push_back(double(Stats::nowNs() - joinedAt) / 1e6);
-        perRead.push_back(reads > 0 ? double(packets) / reads : 0);
-        fds.back().fd = -1;
+        return std::pair(double(Stats::nowNs() - joinedAt) / 1e6,
+                         reads > 0 ? double(packets) / reads : 0);
+    }
+};
+
+} // namespace
+
+std::optional<NewcomerResult> ServerFanout::newcomers(std::uint16_t port, int stayers,
+                                                      int stepsPerSecond, int rounds)
+{
+    BusyStage stage;
+    if (!stage.join(port, stayers, stepsPerSecond))
+        return std::nullopt;
+    std::vector<double> complete;
+    std::vector<double> perRead;
+    for (int round = 0; round < rounds; ++round) {
+        const auto joined = stage.newcomer(port);
+        if (!joined)
+            return std::nullopt;
+        complete.push_back(joined->first);
+        perRead.push_back(joined->second);
         // The next newcomer once the stayers may hear of one again.
-        const std::int64_t pause = Stats::nowNs() + 600'000'000;
-        while (Stats::nowNs() < pause) {
-            keepBusy();
-            if (::poll(fds.data(), nfds_t(fds.size()), 1) > 0 && !drainStayers())
-                return std::nullopt;
-        }
+        if (!stage.pause(600))
+            return std::nullopt;
     }
     NewcomerResult result;
     result.p50Ms = Stats::percentile(complete, 50);
