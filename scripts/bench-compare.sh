@@ -1,27 +1,35 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Measures the server's benchmark rows of two server binaries side by side,
-# in turns (old, new, old, new, ...) so that both see the same machine, and
-# prints the median of each row for each. For a change that should leave
-# the server's speed as it was:
-#   scripts/bench-compare.sh OLD_SERVER [NEW_SERVER] [ROUNDS]
-# NEW_SERVER defaults to this tree's release build. Loopback only.
+# Measures two builds side by side, in turns (old, new, old, new, ...) so
+# that both see the same machine, and prints the median of each row for
+# each. For a change that should leave the speed as it was:
+#   scripts/bench-compare.sh OLD [NEW] [ROUNDS] [PARTS]
+# OLD and NEW are release build folders (with bench/quandrel-bench and
+# server/quandrel-server), or server binaries alone, measured with this
+# tree's benchmark. NEW defaults to this tree's release build, PARTS to the
+# client's and the server's rows ("idle startup step apply server flood
+# attack"). Loopback only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-old=${1:?usage: $0 OLD_SERVER [NEW_SERVER] [ROUNDS]}
-new=${2:-build/release/server/quandrel-server}
+old=${1:?usage: $0 OLD [NEW] [ROUNDS] [PARTS]}
+new=${2:-build/release}
 rounds=${3:-3}
+read -r -a parts <<<"${4:-idle startup step apply server flood attack}"
 cmake --preset release -DQUANDREL_BENCH=ON >/dev/null
-cmake --build build/release --target quandrel-bench quandrel-server
+cmake --build build/release --target quandrel-bench quandrel-server quandrel
+# A build folder brings its own benchmark (and so its own client); a server
+# binary is measured by this tree's.
+bench_of() { if [ -d "$1" ]; then echo "$1/bench/quandrel-bench"; else echo build/release/bench/quandrel-bench; fi; }
+server_of() { if [ -d "$1" ]; then echo "$1/server/quandrel-server"; else echo "$1"; fi; }
 out=$(mktemp -d)
 for round in $(seq "$rounds"); do
     for which in old new; do
-        server=$old
-        [ "$which" = new ] && server=$new
-        for part in server flood attack; do
+        build=$old
+        [ "$which" = new ] && build=$new
+        for part in "${parts[@]}"; do
             echo "round $round, $which, $part" >&2
-            build/release/bench/quandrel-bench --server "$server" --only "$part" \
+            "$(bench_of "$build")" --server "$(server_of "$build")" --only "$part" \
                 --json "$out/$which-$round-$part.json" >/dev/null
         done
     done
