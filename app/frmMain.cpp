@@ -83,7 +83,7 @@ void frmMain::connectHandlers()
 void frmMain::connectSession()
 {
     ClientSession *s = m_session;
-    connect(s, &ClientSession::clientNumberChanged, lblClientNumber, &QLabel::setText);
+    connect(s, &ClientSession::numberChanged, this, &frmMain::showNumber);
     connect(s, &ClientSession::lastPieceChanged, lblGetBla, &QLabel::setText);
     connect(s, &ClientSession::readoutChanged, Label5, &QLabel::setText);
     connect(s, &ClientSession::transcriptChanged, txtOutput, &TranscriptBox::changed);
@@ -91,8 +91,6 @@ void frmMain::connectSession()
     connect(s, &ClientSession::chatRefusalChanged, txtInput, &QLineEdit::setAccessibleDescription);
     // A label's caption is read out as its description, under a name that
     // says what it shows.
-    connect(s, &ClientSession::clientNumberChanged, lblClientNumber,
-            &QLabel::setAccessibleDescription);
     connect(s, &ClientSession::readoutChanged, Label5, &QLabel::setAccessibleDescription);
     connect(s, &ClientSession::avatarChanged, this, &frmMain::showAvatarChoice);
     connect(s, &ClientSession::facingChanged, this, [this] {
@@ -103,6 +101,13 @@ void frmMain::connectSession()
         imgClient[std::size_t(index)]->follow(m_session->image(index));
         describeStage(index);
     });
+}
+
+void frmMain::showNumber(qint64 number)
+{
+    const QString text = QString::number(number);
+    lblClientNumber->setText(text);
+    lblClientNumber->setAccessibleDescription(text);
 }
 
 void frmMain::showAvatarChoice()

@@ -126,6 +126,7 @@ private:
     void switchMenusToConnected();
     void applyChatColour(QPalette::ColorRole role, const QColor &colour);
     void endProgramAtOnce();
+    void showNumber(qint64 number);
     void showAvatarChoice();
     // Who stands on the stage, for assistive technology: the image that
     // changed, or every one when the own moved or -1 is given.

@@ -65,6 +65,15 @@ QString ClientSession::displayName() const
     return Roster::rows()[std::size_t(m_avatar)].displayName.toString();
 }
 
+std::optional<qint64> ClientSession::number() const
+{
+    if (!m_numbered)
+        return std::nullopt;
+    bool ok = false;
+    const qint64 n = m_clientNumber.toLongLong(&ok); // at most 13 digits
+    return ok ? std::optional(n) : std::nullopt;
+}
+
 bool ClientSession::isClosed() const
 {
     return State() == Wsk::sckClosed;
@@ -198,7 +207,7 @@ void ClientSession::takeNumber(const QString &piece)
     // A new connection is a new stage: whoever stood on the last one may
     // have left meanwhile, and the own number may have been someone else's.
     clearStage();
-    emit clientNumberChanged(m_clientNumber);
+    emit numberChanged(*number());
     Constant->start();
     // Stand on every stage, the own one too, before the first step.
     SendUsersYourData->start();

@@ -54,8 +54,11 @@ public:
     int State() const;
     // Whether the connection is closed (not connecting, open or failing).
     bool isClosed() const;
-    // "0" until the server gives this client its number.
-    const QString &clientNumber() const { return m_clientNumber; }
+    // The number the server gave this connection; nothing until it has.
+    std::optional<qint64> number() const;
+    // The number as it goes in packets, exactly as the server sent its
+    // digits; "0" until the server gives one.
+    const QString &numberText() const { return m_clientNumber; }
     bool numbered() const { return m_numbered; }
     // The own image on the stage: the one the client number names.
     std::optional<int> ownImage() const;
@@ -97,7 +100,7 @@ public:
     void end();
 
 signals:
-    void clientNumberChanged(const QString &number);
+    void numberChanged(qint64 number);
     void lastPieceChanged(const QString &piece);
     void avatarChanged();
     void facingChanged();

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t siz
     probe.Constant_Timer();
     check(session.queuedActions() == 0 && probe.settled());
     check(session.transcript().text().size() <= Transcript::MaxLength);
-    check(session.clientNumber().size() <= 13);
+    check(session.numberText().size() <= 13);
     for (int i = 0; i < StageRules::ImageCount; ++i)
         check(std::isfinite(session.image(i).Left()) && std::isfinite(session.image(i).Top()));
     return 0;

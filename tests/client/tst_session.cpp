@@ -65,7 +65,7 @@ private slots:
     {
         connectAs(QStringLiteral("Gimbo"));
         receive(QByteArray("ClientNumber  3[Bob] - hi\r\n\0", 28));
-        QCOMPARE(session->clientNumber(), QStringLiteral("3"));
+        QCOMPARE(session->numberText(), QStringLiteral("3"));
         QCOMPARE(session->transcript().text().right(14), QStringLiteral("[Bob] - hi\r\n\r\n"));
         session->walk(Direction::Right);
         QCOMPARE(server->take(56), QByteArray("\x02"
@@ -98,7 +98,7 @@ private slots:
         QFETCH(QString, lastPiece);
         connectAs(QStringLiteral("Gimbo"));
         receive(read);
-        QCOMPARE(session->clientNumber(), number);
+        QCOMPARE(session->numberText(), number);
         QCOMPARE(session->lastPiece(), lastPiece);
         QCOMPARE(session->numbered(), number != u"0");
     }
@@ -106,10 +106,11 @@ private slots:
     void oneNumberPerConnection()
     {
         connectAs(QStringLiteral("Gimbo"));
-        QSignalSpy changes(session.get(), &ClientSession::clientNumberChanged);
+        QSignalSpy changes(session.get(), &ClientSession::numberChanged);
         receive("ClientNumber2");
         receive("ClientNumber7"); // any peer can get this relayed to everyone
-        QCOMPARE(session->clientNumber(), QStringLiteral("2"));
+        QCOMPARE(session->numberText(), QStringLiteral("2"));
+        QCOMPARE(session->number(), std::optional<qint64>(2));
         QCOMPARE(session->ownImage(), std::optional<int>(2));
         QCOMPARE(changes.size(), 1);
         // A new connection takes a new number.
@@ -120,8 +121,9 @@ private slots:
         session->setDefaultPort(server->port());
         connectAs(QStringLiteral("Gimbo"));
         QVERIFY(!session->numbered());
+        QCOMPARE(session->number(), std::nullopt);
         receive("ClientNumber5");
-        QCOMPARE(session->clientNumber(), QStringLiteral("5"));
+        QCOMPARE(session->numberText(), QStringLiteral("5"));
     }
 
     void nothingSpeaksBeforeTheNumber()

@@ -85,9 +85,9 @@ class TestSessionCases : public QObject
                 QCOMPARE(server->take(sent.size()), sent);
         }
         if (step.contains(u"number"))
-            QCOMPARE(session->clientNumber(), step[u"number"].toString());
+            QCOMPARE(session->numberText(), step[u"number"].toString());
         if (step.contains(u"own"))
-            QCOMPARE(session->image(session->clientNumber().toInt()).Left(),
+            QCOMPARE(session->image(session->numberText().toInt()).Left(),
                      float(step[u"own"].toDouble()));
         if (step.contains(u"facing"))
             QCOMPARE(session->facing() == Direction::Left ? QStringLiteral("left")

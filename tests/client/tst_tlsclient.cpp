@@ -43,7 +43,7 @@ private slots:
         QVERIFY(client->connectTo(QStringLiteral("Gimbo"),
                                   QStringLiteral("tls://127.0.0.1:%1").arg(server.tlsPort())));
         QTRY_COMPARE(client->State(), int(Wsk::sckConnected));
-        QTRY_COMPARE(client->clientNumber(), QStringLiteral("0"));
+        QTRY_COMPARE(client->numberText(), QStringLiteral("0"));
         QTRY_VERIFY(client->numbered());
         QVERIFY2(client->transcript().text().contains(QStringLiteral(", encrypted\r\n")),
                  qPrintable(client->transcript().text()));
