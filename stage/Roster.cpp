@@ -23,6 +23,15 @@ const AvatarRow *Roster::byCode(QStringView code)
     return nullptr;
 }
 
+const AvatarRow *Roster::byCode(QLatin1StringView code)
+{
+    for (const AvatarRow &row : rows()) {
+        if (row.code == code)
+            return &row;
+    }
+    return nullptr;
+}
+
 const AvatarRow *Roster::bySelection(QStringView selection)
 {
     for (const AvatarRow &row : rows()) {

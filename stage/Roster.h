@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QLatin1StringView>
 #include <QSize>
 #include <QStringView>
 #include <array>
@@ -30,6 +31,8 @@ inline constexpr int DefaultRow = 1; // Gimbo
 const std::array<AvatarRow, 6> &rows();
 // Exact and case-sensitive, blanks included; nullptr when no row has the code.
 const AvatarRow *byCode(QStringView code);
+// The same for a code as the wire's bytes.
+const AvatarRow *byCode(QLatin1StringView code);
 const AvatarRow *bySelection(QStringView selection);
 // The row whose right or left sprite has this name.
 const AvatarRow *bySprite(QStringView spriteName);

@@ -18,29 +18,33 @@ constexpr qsizetype MaxNoticeName = 64;
 
 // A step or presence answer in the exact shape of the sender's own client:
 // under its own number, with a known avatar.
-bool isActionShape(QByteArrayView body, int number)
+std::optional<ActionView> ownAction(QByteArrayView body, int number)
 {
     if (body.size() > MaxActionPacket)
-        return false;
+        return std::nullopt;
     const auto action = ActionView::parse(body);
-    return action && action->number == number &&
-           Roster::byCode(QString::fromLatin1(action->code)) != nullptr;
+    if (!action || action->number != number ||
+        !Roster::byCode(QLatin1StringView(action->code.data(), action->code.size())))
+        return std::nullopt;
+    return action;
 }
 
 } // namespace
 
 Verdict judge(QByteArrayView body, int number, QByteArrayView name, QByteArrayView shownName)
 {
-    if (ActionView::isAction(body))
-        return {isActionShape(body, number) ? Verdict::Relay : Verdict::NotOwn, {}};
+    if (ActionView::isAction(body)) {
+        const auto action = ownAction(body, number);
+        return action ? Verdict{Verdict::Relay, {}, action->code} : Verdict{};
+    }
     auto text = chatText(body, name);
     if (!text && !shownName.isNull())
         text = chatText(body, shownName);
     if (!text)
         return {};
     if (auto why = ChatRules::refusal(*text))
-        return {Verdict::Refused, *why};
-    return {Verdict::Relay, {}};
+        return {Verdict::Refused, *why, {}};
+    return {Verdict::Relay, {}, {}};
 }
 
 std::optional<QByteArrayView> chatText(QByteArrayView body, QByteArrayView name)

@@ -25,7 +25,8 @@ struct Verdict
         Refused // the sender's own line, but one that could pass for another
     };
     Kind kind = NotOwn;
-    QByteArray reason; // for Refused: why, in plain words for the sender
+    QByteArray reason;   // for Refused: why, in plain words for the sender
+    QByteArrayView code; // for a relayed Action packet: the sender's wire code
 };
 
 // A packet is relayed only in the exact shapes the sender's own client

@@ -210,7 +210,7 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
             for (qsizetype i = 0; i < lines.size(); ++i)
                 relayOwn(lines[i], i + 1 < lines.size() ? Then::Apart : Then::Together);
         } else if (m_numbers[client->number] == client || !m_numbers[client->number]) {
-            client->wireCode = RelayRules::wireCodeOf(body);
+            client->wireCode = verdict.code.toByteArray();
             relayOwn(body + '\0');
         }
         break;

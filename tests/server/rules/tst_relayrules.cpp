@@ -131,6 +131,9 @@ private slots:
         QCOMPARE(RelayRules::wireCodeOf("Action1GoRightJaxo X1Y480Z"), "Jaxo ");
         QCOMPARE(RelayRules::wireCodeOf("Action1StLeftVeck X1"), "Veck ");
         QCOMPARE(RelayRules::wireCodeOf("Action1StRightSorraX1"), "Sorra");
+        // What the stage keeps of a step it relays, told by the judgement itself.
+        QCOMPARE(RelayRules::judge("Action1GoRightJaxo X1Y480Z", 1, "A").code, "Jaxo ");
+        QVERIFY(RelayRules::judge("Action1GoRightJaxo X1Y480Z", 2, "A").code.isNull());
     }
 
     void presenceAnswers()
