@@ -12,6 +12,25 @@
 #include <memory>
 #include <vector>
 
+// The real stage on loopback, saying nothing of who joins and leaves.
+struct QuietStage
+{
+    static ServerSettings quiet()
+    {
+        ServerSettings settings;
+        settings.notices = false;
+        return settings;
+    }
+    StageServer server{quiet()};
+    StageDoor door{server};
+
+    QuietStage()
+    {
+        server.setLog([](const QString &) {});
+    }
+    bool listen() { return door.listen(QHostAddress::LocalHost, 0); }
+};
+
 // Two client windows and the real server on loopback.
 class TestEndToEnd : public QObject
 {
@@ -20,16 +39,12 @@ class TestEndToEnd : public QObject
 private slots:
     void bothConnectAndGetTheirNumbers()
     {
-        ServerSettings quiet;
-        quiet.notices = false;
-        StageServer server(quiet);
-        server.setLog([](const QString &) {});
-        StageDoor door(server);
-        QVERIFY(door.listen(QHostAddress::LocalHost, 0));
+        QuietStage stage;
+        QVERIFY(stage.listen());
         frmMain a;
         frmMain b;
         for (frmMain *form : {&a, &b}) {
-            form->session().setDefaultPort(door.port());
+            form->session().setDefaultPort(stage.door.port());
             form->setEndProgram([] {});
             form->Form_Load();
             form->show();
@@ -37,7 +52,7 @@ private slots:
         a.cmdConnection_Click();
         QTRY_VERIFY(a.session().numbered()); // given by the server, not the label's "0"
         QCOMPARE(a.lblClientNumber->text(), QStringLiteral("0"));
-        QTRY_COMPARE(server.joinedCount(), 1);
+        QTRY_COMPARE(stage.server.joinedCount(), 1);
         b.Nubo_Click(); // the button joins under the avatar's name
         b.cmdConnection_Click();
         QTRY_VERIFY(b.session().numbered());
@@ -56,16 +71,12 @@ private slots:
     // holds A alone, where a newcomer stands, and A walks from there.
     void reconnectingAfterSomeoneLeftStartsACleanStage()
     {
-        ServerSettings quiet;
-        quiet.notices = false;
-        StageServer server(quiet);
-        server.setLog([](const QString &) {});
-        StageDoor door(server);
-        QVERIFY(door.listen(QHostAddress::LocalHost, 0));
+        QuietStage stage;
+        QVERIFY(stage.listen());
         auto b = std::make_unique<frmMain>();
         frmMain a;
         for (frmMain *form : {b.get(), &a}) {
-            form->session().setDefaultPort(door.port());
+            form->session().setDefaultPort(stage.door.port());
             form->setEndProgram([] {});
             form->Form_Load();
             form->show();
@@ -80,7 +91,7 @@ private slots:
         QTRY_COMPARE(a.imgClient[0]->Left(), -1049.0f); // B stepped off the stage
 
         a.mnuDisconnect_Click();
-        QTRY_COMPARE(server.joinedCount(), 0);
+        QTRY_COMPARE(stage.server.joinedCount(), 0);
         a.setPrompt([](const QString &prompt, const QString &, const QString &) {
             return prompt.startsWith(u"What") ? QStringLiteral("A") : QStringLiteral("127.0.0.1");
         });
