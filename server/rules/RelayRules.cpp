@@ -81,12 +81,6 @@ QList<QByteArray> relayedLines(QByteArrayView body, QByteArrayView name, QByteAr
     return lines;
 }
 
-QByteArray wireCodeOf(QByteArrayView action)
-{
-    const auto view = ActionView::parse(action);
-    return view ? view->code.toByteArray() : QByteArray();
-}
-
 QByteArray offStageStep(int number, QByteArrayView code)
 {
     const QByteArray shown =

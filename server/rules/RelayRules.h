@@ -51,8 +51,6 @@ QList<QByteArray> relayedLines(QByteArrayView body, QByteArrayView name, QByteAr
 // A presence answer: what every client sends once for each newcomer.
 bool isPresenceAnswer(QByteArrayView body);
 
-// The wire code an Action packet that passed judge() carries.
-QByteArray wireCodeOf(QByteArrayView action);
 // The step that takes a leaver's image wholly off the stage at every
 // client: a left step from -999 ends at -1049 twips, further left than any
 // avatar is wide. `code` is the leaver's own wire code, when known.

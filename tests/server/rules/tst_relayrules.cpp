@@ -128,11 +128,11 @@ private slots:
                  QByteArray("Action3GoLeftNubo X-999Y480Z\0", 29));
         QCOMPARE(RelayRules::offStageStep(0), QByteArray("Action0GoLeftGimboX-999Y480Z\0", 29));
         QVERIFY(RelayRules::isOwnPacket(RelayRules::offStageStep(7).chopped(1), 7, "A"));
-        QCOMPARE(RelayRules::wireCodeOf("Action1GoRightJaxo X1Y480Z"), "Jaxo ");
-        QCOMPARE(RelayRules::wireCodeOf("Action1StLeftVeck X1"), "Veck ");
-        QCOMPARE(RelayRules::wireCodeOf("Action1StRightSorraX1"), "Sorra");
-        // What the stage keeps of a step it relays, told by the judgement itself.
+        // What the stage keeps of a step or answer it relays, for the leaver's
+        // step off: told by the judgement itself.
         QCOMPARE(RelayRules::judge("Action1GoRightJaxo X1Y480Z", 1, "A").code, "Jaxo ");
+        QCOMPARE(RelayRules::judge("Action1StLeftVeck X1", 1, "A").code, "Veck ");
+        QCOMPARE(RelayRules::judge("Action1StRightSorraX1", 1, "A").code, "Sorra");
         QVERIFY(RelayRules::judge("Action1GoRightJaxo X1Y480Z", 2, "A").code.isNull());
     }
 
