@@ -212,30 +212,52 @@ private slots:
 
     // What a client that takes each read as one packet must see apart: the
     // pieces of a long line, and a leave notice and the leaver's step off.
-    void whatMustBeSeenApartComesInReadsOfItsOwn()
+    // One round of the test below: Bob says a long line and leaves, and a
+    // reader that takes each read as one packet gets all of it; its reads
+    // after its number, or nothing when something did not come.
+    static std::optional<QList<QByteArray>> longLineAndLeave()
     {
         ServerProcess server;
-        QVERIFY(server.start({QStringLiteral("--newcomer-quiet"), QStringLiteral("2")}));
+        if (!server.start({QStringLiteral("--newcomer-quiet"), QStringLiteral("2")}))
+            return std::nullopt;
         auto bob = std::make_unique<StagePeer>(server.port());
-        QCOMPARE(bob->join("Bob"), 0);
-        constexpr int Expected = 3 + 2; // three pieces, the notice and the step
-        ReadByRead newcomer(server.port(), "new", Expected);
-        QVERIFY(newcomer.waitForNumber());
-        QVERIFY(waitForPacket(*bob, "NewUser"));
+        if (bob->join("Bob") != 0)
+            return std::nullopt;
+        ReadByRead newcomer(server.port(), "new", 3 + 2); // three pieces, notice, step
+        if (!newcomer.waitForNumber() || !waitForPacket(*bob, "NewUser"))
+            return std::nullopt;
         QByteArrayList words;
         for (int i = 0; words.join(' ').size() < 1000; ++i)
             words.append("word" + QByteArray::number(i));
         bob->send("[Bob] - " + words.join(' ') + "\r\n");
-        QVERIFY(QTest::qWaitFor([&] {
-            return std::count_if(bob->packets().begin(), bob->packets().end(),
-                                 [](const QByteArray &p) { return p.startsWith("[Bob] - "); }) == 3;
-        }));
+        if (!QTest::qWaitFor([&] {
+                return std::count_if(
+                           bob->packets().begin(), bob->packets().end(),
+                           [](const QByteArray &p) { return p.startsWith("[Bob] - "); }) == 3;
+            }))
+            return std::nullopt;
         bob.reset();
-
         QList<QByteArray> reads = newcomer.finish();
-        QVERIFY(!reads.isEmpty());
-        QCOMPARE(reads.takeFirst(), QByteArray("ClientNumber1"));
-        QCOMPARE(reads.size(), Expected);
+        if (reads.isEmpty() || reads.takeFirst() != QByteArray("ClientNumber1"))
+            return std::nullopt;
+        return reads;
+    }
+
+    // What a client that takes each read as one packet must see apart: the
+    // pieces of a long line, and a leave notice and the leaver's step off.
+    // A reader starved of the CPU for longer than the gap may still get two
+    // in a read, so it has three tries; without the gap, every try fails.
+    void whatMustBeSeenApartComesInReadsOfItsOwn()
+    {
+        QList<QByteArray> reads;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const auto got = longLineAndLeave();
+            QVERIFY2(got, "the long line, the notice or the step did not come");
+            reads = *got;
+            if (reads.size() == 5)
+                break;
+        }
+        QCOMPARE(reads.size(), 5);
         for (const QByteArray &read : reads)
             QVERIFY2(read.count('\0') == 1 && read.endsWith('\0'), read.constData());
         QVERIFY(reads.contains(notice("Bob left the stage") + '\0'));
