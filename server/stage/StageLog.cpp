@@ -26,42 +26,39 @@ void StageLog::budgeted(const QString &line)
 
 void StageLog::notRelayed(StageClient &client, QByteArrayView body, qint64 nowMs)
 {
-    ++client.notRelayed;
-    if (client.notRelayedLoggedMs >= 0 &&
-        nowMs - client.notRelayedLoggedMs < NotRelayedLogIntervalMs)
+    const std::optional<int> count = client.countNotRelayed(nowMs, NotRelayedLogIntervalMs);
+    if (!count)
         return;
     budgeted(QStringLiteral("not relayed from %1 number %2: %3 packet(s) not its own, such as %4")
-                 .arg(client.peer)
-                 .arg(client.number)
-                 .arg(client.notRelayed)
+                 .arg(client.peer())
+                 .arg(client.number())
+                 .arg(*count)
                  .arg(LogText::quoted(body)));
-    client.notRelayed = 0;
-    client.notRelayedLoggedMs = nowMs;
 }
 
 void StageLog::left(const StageClient &client, const QString &why)
 {
     const QString unrelayed =
-        client.notRelayed > 0
-            ? QStringLiteral(" (%1 more packet(s) not relayed)").arg(client.notRelayed)
+        client.notRelayedSinceLogged() > 0
+            ? QStringLiteral(" (%1 more packet(s) not relayed)").arg(client.notRelayedSinceLogged())
             : QString();
     always(QStringLiteral("leave %1 number %2: %3%4")
-               .arg(client.peer)
-               .arg(client.number)
+               .arg(client.peer())
+               .arg(client.number())
                .arg(why, unrelayed));
 }
 
 void StageLog::dropped(const StageClient &client, const QString &why, qint64 nowMs)
 {
-    AddressGroup &group = *client.group;
-    if (client.failure == Link::Failure::HandshakeFailed) {
+    AddressGroup &group = client.group();
+    if (client.failure() == Link::Failure::HandshakeFailed) {
         // A scanner tries every port: one line a group every 10 s is enough.
         if (group.handshakeFailureLoggedMs >= 0 &&
             nowMs - group.handshakeFailureLoggedMs < HandshakeFailureLogIntervalMs)
             return;
         group.handshakeFailureLoggedMs = nowMs;
     }
-    budgeted(QStringLiteral("leave %1: %2").arg(client.peer, why));
+    budgeted(QStringLiteral("leave %1: %2").arg(client.peer(), why));
 }
 
 void StageLog::summarize()

@@ -12,6 +12,7 @@
 #include "server/stage/Admission.h"
 #include "server/stage/Farewells.h"
 #include "server/stage/StageClient.h"
+#include "server/stage/StageConnections.h"
 #include "server/stage/StageLog.h"
 #include "server/stage/StageNotices.h"
 
@@ -45,11 +46,7 @@ public:
     static constexpr int MaxUnjoined = Admission::MaxWaiting;
     static constexpr int MaxUnjoinedPerGroup = Admission::MaxWaitingPerGroup;
     static constexpr qsizetype MaxPacket = Protocol::MaxPacket;
-    static constexpr qint64 MaxPendingOutput = 1 << 20;
-    // What a client that has closed may still have relayed of what it sent
-    // before, and for how long: then it leaves, whatever is left.
-    static constexpr qint64 MaxDrainBytes = 64 * 1024;
-    static constexpr int MaxDrainMs = 1000;
+    static constexpr qint64 MaxPendingOutput = StageConnections::MaxPendingOutput;
     static constexpr qint64 NewUserGapMs = StageClient::NewUserGapMs;
 
     explicit StageServer(const ServerSettings &settings = {}, QObject *parent = nullptr);
@@ -61,16 +58,12 @@ public:
     // Takes a new connection in, whatever carries it, under the same rules
     // as every other.
     void adopt(Link *link, StageFigures::Carrier carrier) override;
-    int connectionCount() const
-    {
-        return int(std::count_if(m_clients.begin(), m_clients.end(),
-                                 [](const auto &client) { return !client->isGone(); }));
-    }
+    int connectionCount() const { return m_connections.count(); }
     // Whether someone on the stage has a name of this look-alike form.
     bool isOnStage(const QString &look) const
     {
         return std::any_of(m_numbers.begin(), m_numbers.end(), [&](const Client *client) {
-            return client && client->lookAlike == look;
+            return client && client->lookAlike() == look;
         });
     }
     int joinedCount() const
@@ -98,42 +91,18 @@ public:
 
 private:
     using Client = StageClient;
-    using Phase = StageClient::Phase;
+    using Then = StageClient::Then;
 
-    // Handles the client's packets as far as its budgets allow.
-    void readFrom(Client *client);
-    bool withinBudget(Client *client, const PacketFramer::Frame &frame);
     void handlePacket(Client *client, const QByteArray &packet);
     void join(Client *client, const QByteArray &name);
     std::optional<std::pair<StageCounters::Refusal, QByteArray>>
     joinRefusal(const QByteArray &name, const QString &look) const;
-    // Apart: nothing else reaches a client in the same read as this packet
-    // (PacedOutput::GapMs after it), for a client that takes each read as one
-    // packet and must see this one and the next.
-    enum class Then
-    {
-        Together,
-        Apart
-    };
     void relay(const QByteArray &packet, Then then = Then::Together);
     // A participant's own packet, counted as relayed.
     void relayOwn(const QByteArray &packet, Then then = Then::Together);
-    void send(Client *client, const QByteArray &packet, Then then = Then::Together);
-    void write(Client *client, const QByteArray &packet);
-    // Drops a client once every packet it sent before it went is relayed; it
-    // is sent nothing more meanwhile.
-    void leaveLater(Client *client, const QString &why,
-                    Link::Failure failure = Link::Failure::Broken);
-    void finishLeaving();
     // Frees a closed client's place and number and tells the others; a
     // removed one is an operator's doing, told even without notices.
     void vacate(Client *client, const QString &why, bool removed = false);
-    // Ends the connection; with a farewell, the client is sent it first.
-    void drop(Client *client, const QString &why, const QByteArray &farewell = {},
-              bool removed = false);
-    // Ends a waiting client to make room for a newcomer.
-    bool giveWay(quint64 serial);
-    void purge();
     qint64 nowMs() const { return m_clock.elapsed(); }
     static QElapsedTimer startedClock()
     {
@@ -151,8 +120,6 @@ private:
     Admission m_admission;
     StageNotices m_notices;
     LookAlike m_lookAlike;
-    std::vector<std::unique_ptr<Client>> m_clients;
+    StageConnections m_connections;
     std::array<Client *, MaxClients> m_numbers{};
-    bool m_leaveQueued = false;
-    bool m_purgeQueued = false;
 };
