@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "server/operator/ControlTool.h"
 #include "server/operator/LogSink.h"
 #include "server/operator/ServerHost.h"
 #include "server/operator/ServerOptions.h"
@@ -43,6 +44,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(QUANDREL_VERSION));
     // A log reader that went away must not end the server.
     std::signal(SIGPIPE, SIG_IGN);
+    if (argc > 1 && qstrcmp(argv[1], "ctl") == 0)
+        return ControlTool::run(QCoreApplication::arguments().mid(2), stdout, stderr);
     SignalWatcher watcher; // before any other thread starts
 
     const ServerOptions options = ServerOptions::parse(QCoreApplication::arguments());

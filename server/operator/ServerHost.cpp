@@ -45,8 +45,10 @@ std::optional<int> ServerHost::start(QString *why)
         if (!tls)
             return 2;
     }
+    std::optional<qint64> nextExpiry;
     if (!m_options.banFile.isEmpty()) {
-        const auto bans = BanFile::read(m_options.banFile, m_stage.lookAlike(), m_log, why);
+        const auto bans =
+            BanFile::read(m_options.banFile, m_stage.lookAlike(), m_log, why, &nextExpiry);
         if (!bans) {
             *why = m_options.banFile + QStringLiteral(": ") + *why;
             return 2;
@@ -87,6 +89,33 @@ std::optional<int> ServerHost::start(QString *why)
                   .arg(address.toString()));
     m_reloader.emplace(m_stage, m_door, m_web ? &*m_web : nullptr, m_options.certificateFile,
                        m_options.keyFile, m_options.banFile, m_log);
+    if (nextExpiry)
+        m_reloader->expireAt(*nextExpiry);
+    if (!m_options.controlPath.isEmpty())
+        return takeCommands(why);
+    return std::nullopt;
+}
+
+std::optional<int> ServerHost::takeCommands(QString *why)
+{
+    // Only for the test of a crash while the ban file is written.
+    if (qEnvironmentVariable("QUANDREL_TEST_FAULT") == QLatin1StringView("crash-mid-ban-write"))
+        m_reloader->crashMidWrite();
+    m_moderator.emplace(m_stage, *m_reloader, m_log);
+    if (m_metrics)
+        m_moderator->setFiguresAddress(QStringLiteral("http://%1:%2/metrics")
+                                           .arg(urlHost(*m_options.metricsAddress))
+                                           .arg(m_metrics->port()));
+    m_control.emplace(
+        [this](const QString &line, const ControlSocket::Peer &peer) {
+            return m_moderator->answer(line, {peer.uid, peer.pid});
+        },
+        m_log);
+    if (!m_control->listen(m_options.controlPath, why)) {
+        *why = QStringLiteral("cannot take commands on %1: %2").arg(m_options.controlPath, *why);
+        return 1;
+    }
+    m_log(QStringLiteral("commands on %1").arg(m_options.controlPath));
     return std::nullopt;
 }
 
@@ -145,6 +174,8 @@ QByteArray ServerHost::figures() const
     if (m_logLeftOut)
         figures.logLinesLeftOut += m_logLeftOut();
     figures.process = ProcessFigures::read();
+    if (m_moderator)
+        figures.moderation = m_moderator->counts();
     return figures.exposition();
 }
 

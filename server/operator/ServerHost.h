@@ -2,8 +2,10 @@
 #pragma once
 
 #include "server/carriers/StageDoor.h"
+#include "server/operator/ControlSocket.h"
 #include "server/operator/MemoryTrim.h"
 #include "server/operator/MetricsEndpoint.h"
+#include "server/operator/Moderator.h"
 #include "server/operator/Reloader.h"
 #include "server/operator/ServerOptions.h"
 #include "server/page/WebFront.h"
@@ -37,6 +39,7 @@ private:
     // name, and the names --web-host gives.
     QStringList ownNames(const QHostAddress &address) const;
     std::optional<int> serveTheFigures(QString *why);
+    std::optional<int> takeCommands(QString *why);
     QByteArray figures() const;
 
     const ServerOptions m_options;
@@ -48,6 +51,8 @@ private:
     std::optional<WebFront> m_web;
     std::optional<Reloader> m_reloader;
     std::optional<MetricsEndpoint> m_metrics;
+    std::optional<Moderator> m_moderator;
+    std::optional<ControlSocket> m_control;
     std::function<qint64()> m_logLeftOut;
     MemoryTrim m_trim;
 };

@@ -129,6 +129,11 @@ QList<QCommandLineOption> optionList(const ServerOptions &d)
                QStringLiteral("Keep the addresses, prefixes and names in this file off the "
                               "stage; read again on SIGHUP."),
                "FILE", {}),
+        valued("control",
+               QStringLiteral("Take the operator's commands (quandrel-server ctl) on a Unix "
+                              "socket at this path, mode 0660, for root, the server's own user "
+                              "and the group quandrel-admin."),
+               "PATH", {}),
         valued("tls-cert",
                QStringLiteral("The server's certificate, its chain after it, in PEM (as "
                               "certbot's fullchain.pem); with --tls-key, the stage is also "
@@ -273,6 +278,7 @@ void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
     if (o.tlsOnly && !o.tls())
         r.fail(QStringLiteral("--tls-only needs --tls-cert and --tls-key"));
     o.banFile = r.value("ban-file");
+    o.controlPath = r.value("control");
     if (r.isSet("metrics-listen"))
         readMetrics(r, o, resolve);
     readSettings(r, o.settings);

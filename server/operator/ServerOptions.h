@@ -48,6 +48,7 @@ struct ServerOptions
     quint16 tlsPort = DefaultTlsPort;
     bool tlsOnly = false;
     QString banFile;
+    QString controlPath; // the operator's socket; none when empty
     // Where the figures for a monitor are served; none unless asked.
     std::optional<QHostAddress> metricsAddress;
     quint16 metricsPort = 0;

@@ -21,8 +21,9 @@ struct StageCounters
         CrossSite,     // a page of another site opening the stage's WebSocket
         Flood,         // connects over the group's connect budget, closed unseen
         CrossProtocol, // HTTP or TLS on the stage's plain port: a browser or a lost client
+        Closed,        // a join while the operator has closed the stage
     };
-    static constexpr std::size_t RefusalCount = std::size_t(Refusal::CrossProtocol) + 1;
+    static constexpr std::size_t RefusalCount = std::size_t(Refusal::Closed) + 1;
 
     void refused(Refusal why) { ++refusals[std::size_t(why)]; }
 

@@ -6,8 +6,8 @@
 namespace {
 
 constexpr std::array<const char *, StageCounters::RefusalCount> RefusalNames = {
-    "name", "full",       "shape", "budget",        "waiting_pool",
-    "ban",  "cross_site", "flood", "cross_protocol"};
+    "name", "full",       "shape", "budget",         "waiting_pool",
+    "ban",  "cross_site", "flood", "cross_protocol", "closed"};
 constexpr std::array<const char *, StageFigures::CarrierCount> CarrierNames = {"tcp", "tls",
                                                                                "websocket", "page"};
 
@@ -59,6 +59,12 @@ QByteArray StageFigures::exposition() const
     out.family("quandrel_log_lines_left_out_total", Type::Counter,
                "Log lines left out because the log was busy or its reader slow.");
     out.sample(own, double(logLinesLeftOut));
+    out.family("quandrel_moderation_total", Type::Counter,
+               "The operator's commands on the control socket carried out, by action.");
+    for (int i = 0; i < ControlCommand::ActionCount; ++i) {
+        const QByteArray action = ControlCommand::name(ControlCommand::Action(i)).toLatin1();
+        out.sample(with("action", action.constData()), double(moderation[std::size_t(i)]));
+    }
 
     out.family("process_resident_memory_bytes", Type::Gauge, "Resident memory size in bytes.");
     out.sample({}, process.residentBytes);

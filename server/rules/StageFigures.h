@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/rules/ControlCommand.h"
 #include "server/rules/StageCounters.h"
 
 #include <QByteArray>
@@ -41,6 +42,8 @@ struct StageFigures
     qint64 heldBytes = 0;
     qint64 logLinesLeftOut = 0;
     Process process;
+    // The operator's commands carried out, by action.
+    std::array<qint64, ControlCommand::ActionCount> moderation{};
 
     QByteArray exposition() const;
 };

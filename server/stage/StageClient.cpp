@@ -134,6 +134,7 @@ void StageClient::join(int number, QByteArray name, QByteArray shownName, QStrin
         moveTo(Phase::OnStage);
     }
     m_number = number;
+    m_joinedMs = m_hooks.nowMs();
     m_name = std::move(name);
     m_shownName = std::move(shownName);
     m_lookAlike = std::move(lookAlike);

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -128,6 +129,29 @@ public:
     PacedOutput &output() { return m_output; }
     const PacedOutput &output() const { return m_output; }
 
+    // What it sent and the stage took, once it joined.
+    void countIn(qsizetype bytes)
+    {
+        ++m_packetsIn;
+        m_bytesIn += bytes;
+    }
+    qint64 packetsIn() const { return m_packetsIn; }
+    qint64 bytesIn() const { return m_bytesIn; }
+    qint64 joinedMs() const { return m_joinedMs; }
+    // Its lines are not relayed until `untilMs` (none: until unmuted).
+    void mute(std::optional<qint64> untilMs) { m_mutedUntilMs = untilMs.value_or(NeverMs); }
+    void unmute() { m_mutedUntilMs = -1; }
+    bool isMuted(qint64 nowMs) const { return m_mutedUntilMs > nowMs; }
+    // Whether to tell it once more that its lines are not relayed: at most
+    // once every `intervalMs`.
+    bool mayTellMuted(qint64 nowMs, qint64 intervalMs)
+    {
+        if (m_mutedToldMs >= 0 && nowMs - m_mutedToldMs < intervalMs)
+            return false;
+        m_mutedToldMs = nowMs;
+        return true;
+    }
+
     // Counts a packet that is not its own; gives the count to log once
     // `intervalMs` have passed since the last, and starts counting again.
     std::optional<int> countNotRelayed(qint64 nowMs, qint64 intervalMs);
@@ -185,4 +209,10 @@ private:
     int m_notRelayed = 0;   // since the last log line about them
     qint64 m_drainLeft = 0; // bytes it may still have relayed once Draining
     qint64 m_notRelayedLoggedMs = -1;
+    static constexpr qint64 NeverMs = std::numeric_limits<qint64>::max();
+    qint64 m_joinedMs = 0;
+    qint64 m_packetsIn = 0;
+    qint64 m_bytesIn = 0;
+    qint64 m_mutedUntilMs = -1;
+    qint64 m_mutedToldMs = -1;
 };

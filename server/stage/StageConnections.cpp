@@ -168,12 +168,12 @@ void StageConnections::finishLeaving()
 }
 
 void StageConnections::drop(Client *client, const QString &why, const QByteArray &farewell,
-                            bool removed)
+                            const QByteArray &removal)
 {
     if (client->isGone())
         return;
     if (client->hasJoined()) {
-        m_stage.vacate(client, why, removed);
+        m_stage.vacate(client, why, removal);
     } else {
         m_log.dropped(*client, why, m_nowMs());
         m_admission.leave({client->sharedGroup(), client->serial()});
@@ -203,7 +203,7 @@ int StageConnections::remove(const std::function<std::optional<QString>(const Cl
         if (client->isGone())
             continue;
         if (const std::optional<QString> reason = why(*client)) {
-            drop(client, *reason, {}, true);
+            drop(client, *reason, {}, QByteArrayLiteral("was removed from the stage"));
             ++removed;
         }
     }
@@ -214,6 +214,14 @@ void StageConnections::purge()
 {
     m_purgeQueued = false;
     std::erase_if(m_clients, [](const auto &client) { return client->isGone(); });
+}
+
+void StageConnections::forEach(const std::function<void(const Client &)> &each) const
+{
+    for (const auto &client : m_clients) {
+        if (!client->isGone())
+            each(*client);
+    }
 }
 
 int StageConnections::count() const

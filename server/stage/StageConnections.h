@@ -36,8 +36,9 @@ public:
         // One of a client's packets, its budget spent.
         std::function<void(Client *client, const QByteArray &packet)> packet;
         // A joined client ends: its place is freed and the others told; a
-        // removed one is an operator's doing.
-        std::function<void(Client *client, const QString &why, bool removed)> vacate;
+        // removed one is an operator's doing, told as `removal` says after
+        // its name ("was removed from the stage").
+        std::function<void(Client *client, const QString &why, const QByteArray &removal)> vacate;
     };
 
     static constexpr qint64 MaxPendingOutput = 1 << 20;
@@ -53,13 +54,16 @@ public:
     bool adopt(Link *link, StageFigures::Carrier carrier);
     // Ends a waiting client to make room for a newcomer.
     bool giveWay(quint64 serial);
-    // Ends the connection; with a farewell, the client is sent it first.
+    // Ends the connection; with a farewell, the client is sent it first. A
+    // removal is an operator's doing, and says so to everyone.
     void drop(Client *client, const QString &why, const QByteArray &farewell = {},
-              bool removed = false);
+              const QByteArray &removal = {});
     // Drops, as an operator's doing, everyone for whom `why` gives a
     // reason; how many.
     int remove(const std::function<std::optional<QString>(const Client &client)> &why);
     int count() const;
+    // Every connection still open, joined or not.
+    void forEach(const std::function<void(const Client &client)> &each) const;
     // Its connections by carrier and what is held for them.
     void addFigures(StageFigures &figures) const;
 

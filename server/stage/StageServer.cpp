@@ -4,6 +4,8 @@
 #include "net/ActionView.h"
 #include "net/PacketBytes.h"
 
+#include "chat/ChatRules.h"
+#include "net/Cp1252.h"
 #include "net/Protocol.h"
 #include "server/carriers/PeerAddress.h"
 #include "server/rules/LogText.h"
@@ -31,8 +33,8 @@ StageServer::StageServer(const ServerSettings &settings, QObject *parent)
     m_admission.setGiveWay([this](quint64 serial) { return m_connections.giveWay(serial); });
     m_connections.setStage(
         {[this](Client *client, const QByteArray &packet) { handlePacket(client, packet); },
-         [this](Client *client, const QString &why, bool removed) {
-             vacate(client, why, removed);
+         [this](Client *client, const QString &why, const QByteArray &removal) {
+             vacate(client, why, removal);
          }});
 }
 
@@ -66,7 +68,11 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
     switch (verdict.kind) {
     case RelayRules::Verdict::Relay:
         // A closed client's last steps go out only while nobody else has its number.
-        if (!ActionView::isAction(body)) {
+        client->countIn(packet.size());
+        if (!ActionView::isAction(body) && client->isMuted(nowMs())) {
+            if (client->mayTellMuted(nowMs(), MutedToldIntervalMs))
+                client->send(RelayRules::notice("Not sent: the operator has muted you"));
+        } else if (!ActionView::isAction(body)) {
             // The pieces of a long line, each read on its own.
             const QList<QByteArray> lines =
                 RelayRules::relayedLines(body, client->name(), client->shownName());
@@ -96,6 +102,8 @@ StageServer::joinRefusal(const QByteArray &name, const QString &look) const
         return std::pair(Refusal::Name, *refusal);
     if (m_admission.bans().bansName(look))
         return std::pair(Refusal::Ban, QByteArray("You cannot join this stage"));
+    if (m_closedWord)
+        return std::pair(Refusal::Closed, *m_closedWord);
     if (joinedCount() >= MaxClients)
         return std::pair(Refusal::Full, "The stage is full: " + QByteArray::number(MaxClients) +
                                             " of " + QByteArray::number(MaxClients) +
@@ -175,7 +183,7 @@ void StageServer::relayOwn(const QByteArray &packet, Then then)
     relay(packet, then);
 }
 
-void StageServer::vacate(Client *client, const QString &why, bool removed)
+void StageServer::vacate(Client *client, const QString &why, const QByteArray &removal)
 {
     const int number = client->number();
     if (m_numbers[number] != client)
@@ -184,11 +192,10 @@ void StageServer::vacate(Client *client, const QString &why, bool removed)
     ++m_counters.leaves;
     client->stopAnnouncing();
     m_log.left(*client, why);
-    if (!removed)
+    if (removal.isEmpty())
         m_notices.left(client->shownName());
     else
-        relay(RelayRules::notice(RelayRules::noticeName(client->shownName()) +
-                                 " was removed from the stage"),
+        relay(RelayRules::notice(RelayRules::noticeName(client->shownName()) + ' ' + removal),
               Then::Apart);
     // After every packet of its own, and only while the number is free: the
     // leaver's image leaves every stage.
@@ -205,4 +212,64 @@ StageFigures StageServer::figures() const
     figures.addressGroups = qint64(m_groups.size());
     figures.logLinesLeftOut = m_log.leftOutInAll();
     return figures;
+}
+
+QList<StageServer::Person> StageServer::people() const
+{
+    QList<Person> people;
+    m_connections.forEach([&](const Client &client) {
+        people.append({client.number(), client.name(), client.shownName(), client.carrier(),
+                       client.link()->peerAddress(),
+                       client.hasJoined() ? nowMs() - client.joinedMs() : 0, client.packetsIn(),
+                       client.bytesIn(), client.isMuted(nowMs())});
+    });
+    std::sort(people.begin(), people.end(), [](const Person &a, const Person &b) {
+        return unsigned(a.number) < unsigned(b.number); // the waiting last
+    });
+    return people;
+}
+
+bool StageServer::kick(int number, const QString &reason)
+{
+    Client *client = m_numbers.at(number);
+    if (!client)
+        return false;
+    m_connections.drop(client, QStringLiteral("removed by the operator: ") + reason, {},
+                       QByteArrayLiteral("left the stage (removed by the operator)"));
+    return true;
+}
+
+bool StageServer::mute(int number, std::optional<qint64> forMs, const QString &reason)
+{
+    Client *client = m_numbers.at(number);
+    if (!client)
+        return false;
+    client->mute(forMs ? std::optional(nowMs() + *forMs) : std::nullopt);
+    QByteArray word = "The operator has muted you: your lines are not shown to anyone";
+    if (!reason.isEmpty())
+        word += " (" + Cp1252::encode(reason) + ')';
+    client->send(RelayRules::notice(word));
+    client->mayTellMuted(nowMs(), MutedToldIntervalMs);
+    return true;
+}
+
+bool StageServer::unmute(int number)
+{
+    Client *client = m_numbers.at(number);
+    if (!client || !client->isMuted(nowMs()))
+        return false;
+    client->unmute();
+    client->send(RelayRules::notice("The operator has unmuted you"));
+    return true;
+}
+
+std::optional<QByteArray> StageServer::say(const QString &text)
+{
+    const QByteArray bytes = Cp1252::encode(text);
+    if (auto refusal = ChatRules::refusal(bytes))
+        return refusal;
+    const QList<QByteArrayView> pieces = ChatRules::pieces(bytes);
+    for (const QByteArrayView piece : pieces)
+        relay(RelayRules::notice(piece), Then::Apart);
+    return std::nullopt;
 }

@@ -86,6 +86,36 @@ public:
     // A log line, unless the log is already busy this second: what peers
     // cause goes through here, so that no crowd can flood the log.
     void log(const QString &line) { m_log.budgeted(line); }
+    // Everyone connected, joined first by number, then those waiting
+    // (number NoNumber).
+    struct Person
+    {
+        int number;
+        QByteArray name;
+        QByteArray shownName;
+        StageFigures::Carrier carrier;
+        QHostAddress address;
+        qint64 joinedForMs;
+        qint64 packets;
+        qint64 bytes;
+        bool muted;
+    };
+    QList<Person> people() const;
+    // The operator's hand: each false when nobody has that number.
+    bool kick(int number, const QString &reason);
+    // Chat lines of theirs are not relayed for `forMs` (none: until
+    // unmuted); their steps are. They are told, and told again now and then
+    // while they try.
+    bool mute(int number, std::optional<qint64> forMs, const QString &reason);
+    bool unmute(int number);
+    // A notice to everyone on the stage, in the notices' own shape; why
+    // not, when the chat rules refuse it.
+    std::optional<QByteArray> say(const QString &text);
+    // While closed, joins are refused with `word`; those on the stage stay.
+    void close(const QByteArray &word) { m_closedWord = word; }
+    void open() { m_closedWord.reset(); }
+    bool isClosed() const { return m_closedWord.has_value(); }
+    static constexpr qint64 MutedToldIntervalMs = 10'000;
     // Where the log lines go; nowhere unless set.
     void setLog(StageLog::Sink sink) { m_log.setSink(std::move(sink)); }
 
@@ -101,8 +131,8 @@ private:
     // A participant's own packet, counted as relayed.
     void relayOwn(const QByteArray &packet, Then then = Then::Together);
     // Frees a closed client's place and number and tells the others; a
-    // removed one is an operator's doing, told even without notices.
-    void vacate(Client *client, const QString &why, bool removed = false);
+    // removal is an operator's doing, told even without notices.
+    void vacate(Client *client, const QString &why, const QByteArray &removal);
     qint64 nowMs() const { return m_clock.elapsed(); }
     static QElapsedTimer startedClock()
     {
@@ -122,4 +152,5 @@ private:
     LookAlike m_lookAlike;
     StageConnections m_connections;
     std::array<Client *, MaxClients> m_numbers{};
+    std::optional<QByteArray> m_closedWord;
 };

@@ -2,6 +2,9 @@
 #include "server/carriers/PeerAddress.h"
 #include "server/operator/BanFile.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 // What the ban file says, line by line.
@@ -95,6 +98,107 @@ private slots:
             PeerAddress::from(QHostAddress(QStringLiteral("2001:db8:4e1f:ffff::1")))));
         QVERIFY(
             !bans.bansAddress(PeerAddress::from(QHostAddress(QStringLiteral("2001:db8:4e20::1")))));
+    }
+
+    // A ban with an expiry applies until then, and says when the next ends.
+    void bansForAWhile()
+    {
+        const QByteArray text = "203.0.113.7 until=2026-12-24T18:00:00Z  # a week\n"
+                                "203.0.113.8 until=2026-12-01T00:00:00Z\n"
+                                "name:Big Troll until=2026-12-25T00:00:00Z\n"
+                                "203.0.113.9 until=tomorrow\n";
+        const qint64 now =
+            QDateTime::fromString("2026-12-10T12:00:00Z", Qt::ISODate).toSecsSinceEpoch();
+        QList<BanFile::Problem> problems;
+        std::optional<qint64> next;
+        const BanList bans = BanFile::parse(text, look, &problems, now, &next);
+        const auto banned = [&](const char *a) {
+            return bans.bansAddress(PeerAddress::from(QHostAddress(QLatin1String(a))));
+        };
+        QVERIFY(banned("203.0.113.7"));
+        QVERIFY(!banned("203.0.113.8")); // expired
+        QVERIFY(!banned("203.0.113.9")); // unreadable, and told
+        QVERIFY(bans.bansName(look.of("Big Troll")));
+        QCOMPARE(problems.size(), 1);
+        QCOMPARE(problems.front().line, 4);
+        QCOMPARE(next,
+                 QDateTime::fromString("2026-12-24T18:00:00Z", Qt::ISODate).toSecsSinceEpoch());
+        QCOMPARE(BanFile::inForce(text, now),
+                 (QStringList{"203.0.113.7 until 2026-12-24T18:00:00Z",
+                              "name:Big Troll until 2026-12-25T00:00:00Z"}));
+    }
+
+    // The operator's commands change their own lines and keep every other.
+    void addingAndRemovingKeepsTheRest()
+    {
+        const qint64 now = 2'000'000'000;
+        const QByteArray text = "# my list\n10.0.0.1   # the first\nname:Troll\n"
+                                "10.0.0.3 until=2001-01-01T00:00:00Z\n";
+        const QByteArray added =
+            BanFile::withBan(text, "192.0.2.5", now + 3600, "by the operator: flood", now);
+        QCOMPARE(added,
+                 QByteArray("# my list\n10.0.0.1   # the first\nname:Troll\n"
+                            "192.0.2.5 until=2033-05-18T04:33:20Z  # by the operator: flood\n"));
+        int removed = 0;
+        QCOMPARE(BanFile::withoutBan(added, "name:TROLL", now, &removed),
+                 QByteArray("# my list\n10.0.0.1   # the first\n"
+                            "192.0.2.5 until=2033-05-18T04:33:20Z  # by the operator: flood\n"));
+        QCOMPARE(removed, 1);
+        QCOMPARE(BanFile::withoutBan(added, "10.0.0.9", now, &removed), added);
+        QCOMPARE(removed, 0);
+        // A comment cannot start a line of its own.
+        QVERIFY(BanFile::withBan("", "10.0.0.2", {}, "a\nname:Everyone", now)
+                    .startsWith("10.0.0.2  # a name:Everyone\n"));
+    }
+
+    void entries_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("entry"); // empty: none
+        QTest::newRow("address") << "203.0.113.7"
+                                 << "203.0.113.7";
+        QTest::newRow("IPv6, written short") << "2001:0db8::0001"
+                                             << "2001:db8::1";
+        QTest::newRow("prefix") << "198.51.100.0/24"
+                                << "198.51.100.0/24";
+        QTest::newRow("name") << "name:Troll"
+                              << "name:Troll";
+        QTest::newRow("bare word") << "Troll"
+                                   << "name:Troll";
+        QTest::newRow("not an address") << "300.1.2.3"
+                                        << "";
+        QTest::newRow("bad prefix") << "10.0.0.0/40"
+                                    << "";
+        QTest::newRow("empty name") << "name:"
+                                    << "";
+    }
+    void entries()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, entry);
+        QCOMPARE(BanFile::entry(target).value_or(QString()), entry);
+    }
+
+    // Written whole beside the old file and renamed over it, in its mode.
+    void writtenWholeInItsMode()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("bans"));
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old\n");
+        old.close();
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                        QFileDevice::ReadGroup | QFileDevice::WriteGroup);
+        QString why;
+        QVERIFY2(BanFile::writeAtomically(path, "new\n", &why), qPrintable(why));
+        QCOMPARE(BanFile::readText(path, &why).value_or(QByteArray()), QByteArray("new\n"));
+        QCOMPARE(QFile::permissions(path), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ReadUser | QFileDevice::WriteUser |
+                                               QFileDevice::ReadGroup | QFileDevice::WriteGroup);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"bans"});
+        QVERIFY(!BanFile::writeAtomically(dir.filePath(QStringLiteral("no/such/bans")), "x", &why));
+        QVERIFY(!why.isEmpty());
     }
 
     void emptyAndCommentsOnly()

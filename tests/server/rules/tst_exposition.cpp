@@ -116,7 +116,9 @@ private slots:
                 QVERIFY2(typed.contains(current), line);
                 for (auto it = label.globalMatch(match.captured(2)); it.hasNext();) {
                     const QString key = it.next().captured(1);
-                    QVERIFY2(key == u"stage" || key == u"reason" || key == u"kind", line);
+                    QVERIFY2(key == u"stage" || key == u"reason" || key == u"kind" ||
+                                 key == u"action",
+                             line);
                 }
                 QCOMPARE(current.startsWith("quandrel_"), line.contains("stage=\"2601\""));
             }
@@ -156,7 +158,8 @@ private slots:
              })
             QVERIFY2(text.contains(line), line);
         // Every reason and every kind, even at zero, so that a rate exists from the start.
-        QCOMPARE(text.count("quandrel_refusals_total{"), 9);
+        QCOMPARE(text.count("quandrel_refusals_total{"), 10);
+        QCOMPARE(text.count("quandrel_moderation_total{"), 11);
         QCOMPARE(text.count("quandrel_connections{"), 4);
     }
 };
