@@ -8,6 +8,7 @@
 #include "app/PictureBox.h"
 #include "app/TranscriptBox.h"
 #include "app/frmPref.h"
+#include "chat/IgnoreList.h"
 #include "stage/Roster.h"
 #include "stage/StagePeople.h"
 #include "stage/StageRules.h"
@@ -20,8 +21,10 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QTimer>
 
 frmMain::frmMain(QWidget *parent)
@@ -76,6 +79,13 @@ void frmMain::connectHandlers()
     connect(txtInput, &QLineEdit::returnPressed, this, [this] { txtInput_KeyPress(13); });
     connect(txtOutput, &TranscriptBox::Change, this, &frmMain::txtOutput_Change);
     connect(txtOutput, &TranscriptBox::GotFocus, this, &frmMain::txtOutput_GotFocus);
+    txtOutput->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(txtOutput, &QWidget::customContextMenuRequested, this, &frmMain::txtOutput_ContextMenu);
+    for (int i = 0; i < StageRules::ImageCount; ++i) {
+        imgClient[std::size_t(i)]->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(imgClient[std::size_t(i)], &QWidget::customContextMenuRequested, this,
+                [this, i](const QPoint &pos) { imgClient_ContextMenu(i, pos); });
+    }
     connect(Haps, &PictureBox::KeyDown, this, &frmMain::Haps_KeyDown);
     connect(Picture1, &PictureBox::KeyDown, this, &frmMain::Picture1_KeyDown);
 }
@@ -98,7 +108,7 @@ void frmMain::connectSession()
                                                                 : QStringLiteral("Right"));
     });
     connect(s, &ClientSession::imageChanged, this, [this](int index) {
-        imgClient[std::size_t(index)]->follow(m_session->image(index));
+        imgClient[std::size_t(index)]->follow(m_session->shownImage(index));
         describeStage(index);
     });
 }
@@ -138,7 +148,7 @@ void frmMain::describeStage(int changed)
         if (!everyone && i != changed)
             continue;
         ImageControl *image = imgClient[std::size_t(i)];
-        const bool present = StagePeople::onStage(m_session->image(i));
+        const bool present = StagePeople::onStage(m_session->shownImage(i));
         if (present && m_describing) {
             const QString name = StagePeople::describe(i, m_session->image(i), own, ownImage);
             if (image->accessibleName() != name)
@@ -151,6 +161,53 @@ void frmMain::describeStage(int changed)
                                present ? QAccessible::ObjectCreated : QAccessible::ObjectDestroyed);
         QAccessible::updateAccessibility(&event);
     }
+}
+
+// ---- looking away
+
+std::unique_ptr<QMenu> frmMain::imgClient_Menu(int index)
+{
+    auto menu = std::make_unique<QMenu>(this);
+    if (index != m_session->ownImage())
+        menu->addAction(tr("Ignore client %1").arg(index), this,
+                        [this, index] { m_session->ignoreClient(index); });
+    addStopIgnoring(menu.get());
+    return menu;
+}
+
+std::unique_ptr<QMenu> frmMain::txtOutput_Menu(const QPoint &pos)
+{
+    std::unique_ptr<QMenu> menu(txtOutput->createStandardContextMenu(pos));
+    const QString line = txtOutput->cursorForPosition(pos).block().text();
+    const std::optional<QString> speaker = IgnoreList::speakerOf(line);
+    if (speaker && *speaker != m_session->UserName()) {
+        menu->addSeparator();
+        menu->addAction(tr("Ignore %1").arg(*speaker), this,
+                        [this, name = *speaker] { m_session->ignoreSpeaker(name); });
+    }
+    addStopIgnoring(menu.get());
+    return menu;
+}
+
+void frmMain::addStopIgnoring(QMenu *menu)
+{
+    const QList<IgnoreList::Entry> &entries = m_session->ignoring().entries();
+    if (entries.isEmpty())
+        return;
+    QMenu *back = menu->addMenu(tr("Stop ignoring"));
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        back->addAction(IgnoreList::describe(entries[i]), this,
+                        [this, i] { m_session->stopIgnoring(i); });
+}
+
+void frmMain::imgClient_ContextMenu(int index, const QPoint &pos)
+{
+    imgClient_Menu(index)->exec(imgClient[std::size_t(index)]->mapToGlobal(pos));
+}
+
+void frmMain::txtOutput_ContextMenu(const QPoint &pos)
+{
+    txtOutput_Menu(pos)->exec(txtOutput->viewport()->mapToGlobal(pos));
 }
 
 // ---- lifecycle

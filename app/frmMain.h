@@ -112,6 +112,11 @@ public:
     void cmdPrefs_Click();
     void Haps_KeyDown(int keyCode);
     void Picture1_KeyDown(int keyCode);
+    void imgClient_ContextMenu(int index, const QPoint &pos);
+    void txtOutput_ContextMenu(const QPoint &pos);
+    // The menus those show: looking away from someone, and back.
+    std::unique_ptr<QMenu> imgClient_Menu(int index);
+    std::unique_ptr<QMenu> txtOutput_Menu(const QPoint &pos);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -128,6 +133,7 @@ private:
     void endProgramAtOnce();
     void showNumber(qint64 number);
     void showAvatarChoice();
+    void addStopIgnoring(QMenu *menu);
     // Who stands on the stage, for assistive technology: the image that
     // changed, or every one when the own moved or -1 is given.
     void describeStage(int changed = -1);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "client/ClientSession.h"
 
+#include "stage/StagePeople.h"
+
 #include "chat/ChatRules.h"
 #include "chat/TimeStamp.h"
 #include "net/Cp1252.h"
@@ -188,7 +190,7 @@ void ClientSession::dispatch(const QString &piece)
         Action->start();
         break;
     case PacketKind::Chat:
-        appendToTranscript(piece + QStringLiteral("\r\n")); // one change, as one line
+        showLine(piece);
         break;
     case PacketKind::Unknown:
         break;
@@ -258,8 +260,67 @@ void ClientSession::walk(Direction dir)
     Constant->start();
 }
 
+void ClientSession::showLine(const QString &piece)
+{
+    const qsizetype ignored = m_ignoring.entries().size();
+    switch (m_ignoring.take(piece)) {
+    case IgnoreList::Line::Shown:
+        appendToTranscript(piece + QStringLiteral("\r\n")); // one change, as one line
+        break;
+    case IgnoreList::Line::Placeholder:
+        appendToTranscript(IgnoreList::placeholder(*IgnoreList::speakerOf(piece)) +
+                           QStringLiteral("\r\n"));
+        break;
+    case IgnoreList::Line::Hidden:
+        break;
+    }
+    if (m_ignoring.entries().size() != ignored)
+        emit ignoringChanged(); // a leave ended one
+}
+
+AvatarImage ClientSession::shownImage(int index) const
+{
+    AvatarImage image = m_images[std::size_t(index)];
+    if (m_ignoring.hidesNumber(index))
+        image.hide();
+    return image;
+}
+
+bool ClientSession::ignoreClient(int index)
+{
+    if (index < 0 || index >= StageRules::ImageCount || index == ownImage() ||
+        !m_ignoring.ignoreNumber(index))
+        return false;
+    emit ignoringChanged();
+    emit imageChanged(index);
+    return true;
+}
+
+bool ClientSession::ignoreSpeaker(const QString &name)
+{
+    if (name == m_userName || !m_ignoring.ignoreName(name))
+        return false;
+    emit ignoringChanged();
+    return true;
+}
+
+void ClientSession::stopIgnoring(qsizetype entry)
+{
+    if (entry < 0 || entry >= m_ignoring.entries().size())
+        return;
+    const int number = m_ignoring.entries()[entry].number;
+    m_ignoring.remove(entry);
+    emit ignoringChanged();
+    if (number >= 0)
+        emit imageChanged(number);
+}
+
 void ClientSession::clearStage()
 {
+    if (!m_ignoring.entries().isEmpty()) {
+        m_ignoring.clear(); // a new stage: whoever was ignored may be anyone now
+        emit ignoringChanged();
+    }
     for (std::size_t i = 0; i < m_images.size(); ++i) {
         m_images[i] = AvatarImage();
         emit imageChanged(int(i));
@@ -292,7 +353,12 @@ void ClientSession::Action_Timer()
         const ActionUpdate update = RemoteUpdate::parse(packet);
         if (update.index < 0)
             continue;
-        RemoteUpdate::apply(update, m_images[std::size_t(update.index)], StageRules::GroundTop);
+        AvatarImage &image = m_images[std::size_t(update.index)];
+        RemoteUpdate::apply(update, image, StageRules::GroundTop);
+        if (m_ignoring.hidesNumber(update.index) && !StagePeople::onStage(image)) {
+            m_ignoring.leftStage(update.index); // whoever comes next under it is someone else
+            emit ignoringChanged();
+        }
         emit imageChanged(update.index);
         if (update.index == own)
             Constant->start();

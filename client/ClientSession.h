@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "chat/IgnoreList.h"
 #include "chat/Transcript.h"
 #include "net/Packets.h"
 #include "net/ReceivedStream.h"
@@ -77,6 +78,15 @@ public:
     // Why the last line typed was not sent; empty once one is.
     const QString &chatRefusal() const { return m_chatRefusal; }
     qsizetype queuedActions() const { return m_actionQueue.size(); }
+    // Whom the user looks away from; nothing of it goes on the wire.
+    const IgnoreList &ignoring() const { return m_ignoring; }
+    // The image as the stage shows it: hidden while it is ignored.
+    AvatarImage shownImage(int index) const;
+    // Any image on the stage but the own one; false when it cannot be.
+    bool ignoreClient(int index);
+    // Any speaker but the user under the name they joined with.
+    bool ignoreSpeaker(const QString &name);
+    void stopIgnoring(qsizetype entry);
 
     // Connects as `userName` to what the user typed as the server address,
     // when the connection is closed; false (and nothing done) otherwise.
@@ -108,6 +118,7 @@ signals:
     void readoutChanged(const QString &text);
     void transcriptChanged();
     void chatRefusalChanged(const QString &reason);
+    void ignoringChanged();
 
 private:
     // The one test seam: tests, the fuzzer and the benchmark reach the timers,
@@ -127,6 +138,7 @@ private:
     void takeNumber(const QString &piece);
     void clearStage();
     void setChatRefusal(const QString &reason);
+    void showLine(const QString &piece);
     void pause();
 
     // The window's three timers and the socket, by their names.
@@ -149,6 +161,7 @@ private:
     std::array<AvatarImage, StageRules::ImageCount> m_images;
     QString m_readout;
     Transcript m_transcript;
+    IgnoreList m_ignoring;
     QStringList m_actionQueue;
     ReceivedStream m_stream;
     QString m_chatRefusal;

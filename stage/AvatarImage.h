@@ -22,6 +22,7 @@ public:
     float Height() const { return m_height; }
     bool visible() const { return m_visible; }
     void makeVisible() { m_visible = true; }
+    void hide() { m_visible = false; }
     // Takes the sprite's height, 15 twips to a pixel.
     void assignSprite(const SpriteRef &sprite);
     // Empty name while it has no picture.

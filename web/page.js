@@ -2,7 +2,7 @@
 // The page: shows the session and hands it what the user and the server do.
 // Text from the network only ever goes in as text.
 import { Session, displayText } from './session.js';
-import { ImageCount, TwipsPerPixel, bySprite } from './stage.js';
+import { ImageCount, TwipsPerPixel, bySprite, onStage } from './stage.js';
 
 // The stage as it shows, in twips: on the desktop the walking buttons cover
 // its last 15 twips, so it ends where the right post does. Its fixed
@@ -23,12 +23,14 @@ const ui = {
     leave: $('leave'), avatars: $('avatars'), stage: $('stage'), scene: $('scene'),
     walkLeft: $('walkLeft'), walkRight: $('walkRight'), transcript: $('transcript'),
     say: $('say'), message: $('message'), messageWhy: $('messageWhy'), send: $('send'), stamp: $('stamp'),
+    people: $('people'),
 };
 
 let socket = null;
 let leaving = false;
 let scale = 1;
 let shownTranscript = null;
+let shownPeople = '';
 const images = [];
 
 // However many changes one message or click brings, the page is drawn once,
@@ -86,7 +88,7 @@ function fit() {
 }
 
 function renderImage(index) {
-    const state = session.images[index];
+    const state = session.shownImage(index);
     const row = state.sprite ? bySprite(state.sprite) : null;
     let element = images[index];
     if (!state.visible || !row) {
@@ -123,8 +125,47 @@ function renderImage(index) {
     });
 }
 
+// One item with its button: `label` read out, `action` named for what it does.
+function personItem(label, action, onClick) {
+    const item = document.createElement('li');
+    const text = document.createElement('span');
+    text.textContent = label;
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.textContent = action.split(' ')[0] === 'Stop' ? 'Stop ignoring' : 'Ignore';
+    button.setAttribute('aria-label', action);
+    button.addEventListener('click', onClick);
+    item.append(text, button);
+    return item;
+}
+
+// Everyone on the stage but the user, and every speaker heard lately, each
+// with a button to ignore them; and those ignored, each to stop ignoring.
+function renderPeople() {
+    const own = session.ownIndex();
+    const people = [];
+    for (let i = 0; i < ImageCount; ++i) {
+        const image = session.images[i];
+        if (i === own || session.ignoreList.hidesNumber(i) || !onStage(image)) continue;
+        people.push([`${bySprite(image.sprite).display} (client ${i})`, `Ignore client ${i}`, () => session.ignoreClient(i)]);
+    }
+    for (const name of session.speakers)
+        people.push([name, `Ignore ${name}`, () => session.ignoreSpeaker(name)]);
+    session.ignoring.forEach((entry, i) =>
+        people.push([`${entry.describe()}, ignored`, `Stop ignoring ${entry.describe()}`, () => session.stopIgnoring(i)]));
+    const key = JSON.stringify(people.map(([label, action]) => [label, action]));
+    if (key === shownPeople) return;
+    shownPeople = key;
+    // Keep the keyboard where it was: on the button of the same name, if any.
+    const focused = ui.people.contains(document.activeElement) ? document.activeElement.getAttribute('aria-label') : null;
+    ui.people.replaceChildren(...people.map(([label, action, onClick]) => personItem(label, action, onClick)));
+    ui.people.hidden = people.length === 0;
+    if (focused) ui.people.querySelector(`button[aria-label="${CSS.escape(focused)}"]`)?.focus();
+}
+
 function render() {
     for (let i = 0; i < ImageCount; ++i) renderImage(i);
+    renderPeople();
     if (session.transcript !== shownTranscript) {
         shownTranscript = session.transcript;
         ui.transcript.textContent = displayText(session.transcript);

@@ -8,14 +8,17 @@ import {
 } from './wire.js';
 import {
     DefaultRow, GroundTop, ImageCount, Roster, applyUpdate, imageIndex, mayStep, newImage,
-    parseUpdate, stepped,
+    onStage, parseUpdate, stepped,
 } from './stage.js';
 import { outgoing } from './chat.js';
+import { IgnoreList, placeholder, speakerOf } from './ignore.js';
 
 export const TranscriptMax = 10000;
 export const TranscriptKeep = 1000;
 // Bound on Action packets waiting for the next tick; the oldest go first.
 export const MaxQueuedActions = 4096;
+// Speakers the page offers to ignore: the last few heard.
+export const MaxSpeakers = 8;
 
 // Text as the wire's bytes, one character a byte.
 const byteString = (text) => Array.from(encode(text), (b) => String.fromCharCode(b)).join('');
@@ -38,6 +41,40 @@ export class Session {
         this.actions = [];
         this.answerDue = false;
         this.chatRefusal = ''; // why the last line typed was not sent
+        this.ignoreList = new IgnoreList();
+        this.speakers = []; // heard lately, the newest last, for the page's list
+    }
+
+    // Whom the user looks away from; nothing of it goes on the wire.
+    get ignoring() {
+        return this.ignoreList.entries;
+    }
+
+    // The image as the stage shows it: hidden while it is ignored.
+    shownImage(index) {
+        const image = this.images[index];
+        return this.ignoreList.hidesNumber(index) ? { ...image, visible: false } : image;
+    }
+
+    // Any image on the stage but the own one.
+    ignoreClient(index) {
+        if (!(index >= 0 && index < ImageCount) || index === this.ownIndex()) return false;
+        if (!this.ignoreList.ignoreNumber(index)) return false;
+        this.changed();
+        return true;
+    }
+
+    // Any speaker but the user under the name they joined with.
+    ignoreSpeaker(name) {
+        if (name === this.userName || !this.ignoreList.ignoreName(name)) return false;
+        this.speakers = this.speakers.filter((speaker) => speaker !== name);
+        this.changed();
+        return true;
+    }
+
+    stopIgnoring(index) {
+        this.ignoreList.remove(index);
+        this.changed();
     }
 
     get row() {
@@ -99,7 +136,25 @@ export class Session {
                 this.actions.push(piece);
                 break;
             case 'chat':
+                this.showLine(piece);
+                break;
+        }
+    }
+
+    showLine(piece) {
+        switch (this.ignoreList.take(piece)) {
+            case 'shown': {
+                const speaker = speakerOf(piece);
+                if (speaker !== null && speaker !== 'Quandrel' && speaker !== this.userName) {
+                    this.speakers = this.speakers.filter((name) => name !== speaker);
+                    this.speakers.push(speaker);
+                    if (this.speakers.length > MaxSpeakers) this.speakers.shift();
+                }
                 this.append(`${piece}\r\n`);
+                break;
+            }
+            case 'placeholder':
+                this.append(`${placeholder(speakerOf(piece))}\r\n`);
                 break;
         }
     }
@@ -114,6 +169,8 @@ export class Session {
         // A new connection is a new stage: whoever stood on the last one may
         // have left meanwhile, and the own number may have been someone else's.
         this.images = Array.from({ length: ImageCount }, newImage);
+        this.ignoreList.clear(); // whoever was ignored may be anyone now
+        this.speakers = [];
         // Stand on every stage, the own one too, before the first step.
         this.answerDue = true;
         this.changed();
@@ -131,7 +188,11 @@ export class Session {
         for (const packet of queued) {
             const update = parseUpdate(packet);
             if (update.index < 0) continue;
-            applyUpdate(update, this.images[update.index], GroundTop);
+            const image = this.images[update.index];
+            applyUpdate(update, image, GroundTop);
+            // Whoever comes next under that number is someone else.
+            if (this.ignoreList.hidesNumber(update.index) && !onStage(image))
+                this.ignoreList.leftStage(update.index);
         }
         this.changed();
     }

@@ -103,3 +103,15 @@ export function applyUpdate(update, image, groundTop = GroundTop) {
     }
     image.top = groundTop - image.height;
 }
+
+// The stage's width, in twips: an image beyond it, or wholly left of 0, is
+// not on the stage.
+export const StageWidth = 2520;
+
+// Whether an image shows on the stage: one who left is stepped wholly off it.
+export function onStage(image) {
+    const row = image.visible && image.sprite ? bySprite(image.sprite) : null;
+    if (!row) return false;
+    const sprite = row.right.name === image.sprite ? row.right : row.left;
+    return image.left + sprite.width * TwipsPerPixel > 0 && image.left < StageWidth;
+}

@@ -8,8 +8,10 @@
 #include "net/Wsk.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QRandomGenerator>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <memory>
 
@@ -128,6 +130,56 @@ private slots:
         // Images far outside the stage are clipped, not a problem.
         serverSays(QByteArray("Action7GoLeftVeck X9999Y480Z\0", 29));
         QCOMPARE(form->imgClient[7]->Left(), 9949.0f);
+    }
+
+    // Looking away through the menus: an avatar's hides it, a line's hides
+    // the speaker's lines behind one placeholder, and both are undone from
+    // the list or end when the participant leaves.
+    void ignoringFromTheMenus()
+    {
+        connectAs("0");
+        serverSays(QByteArray("Action4GoLeftGimboX1800Y480Z\0", 29));
+        QVERIFY(form->imgClient[4]->isVisible());
+        const auto trigger = [](QMenu *menu, const QString &text) {
+            for (QAction *action : menu->actions()) {
+                if (action->text() == text) {
+                    action->trigger();
+                    return true;
+                }
+            }
+            return false;
+        };
+        // Nobody ignores themselves.
+        QVERIFY(!trigger(form->imgClient_Menu(0).get(), QStringLiteral("Ignore client 0")));
+        QVERIFY(trigger(form->imgClient_Menu(4).get(), QStringLiteral("Ignore client 4")));
+        QVERIFY(!form->imgClient[4]->isVisible());
+        serverSays(QByteArray("Action4GoLeftGimboX1750Y480Z\0", 29));
+        QVERIFY(!form->imgClient[4]->isVisible()); // steps do not bring it back
+
+        serverSays(QByteArray("[Pest] - first\r\n\0", 17));
+        QTRY_VERIFY2(form->txtOutput->toPlainText().contains(QStringLiteral("[Pest] - first")),
+                     qPrintable(form->txtOutput->toPlainText().right(40)));
+        QTextCursor line = form->txtOutput->document()->find(QStringLiteral("[Pest] - first"));
+        QVERIFY(!line.isNull());
+        const QPoint pestLine = form->txtOutput->cursorRect(line).center();
+        QVERIFY(trigger(form->txtOutput_Menu(pestLine).get(), QStringLiteral("Ignore Pest")));
+        serverSays(QByteArray("[Pest] - second\r\n\0[Pest] - third\r\n\0", 36));
+        QTRY_VERIFY2(form->txtOutput->toPlainText().contains(
+                         QStringLiteral("[Pest] - first\n\nlines from Pest are hidden")),
+                     qPrintable(form->txtOutput->toPlainText().right(60)));
+        QVERIFY(!form->txtOutput->toPlainText().contains(QStringLiteral("second")));
+
+        // Undone from the list: the avatar shows again.
+        std::unique_ptr<QMenu> menu = form->imgClient_Menu(5);
+        QMenu *list = nullptr;
+        for (QAction *action : menu->actions())
+            list = action->menu() ? action->menu() : list;
+        QVERIFY(list);
+        QVERIFY(trigger(list, QStringLiteral("client 4")));
+        QVERIFY(form->imgClient[4]->isVisible());
+        // A leave ends the other.
+        serverSays(QByteArray("[Quandrel] - Pest left the stage\r\n\0", 35));
+        QVERIFY(form->session().ignoring().entries().isEmpty());
     }
 
     void randomPacketsNeverCrash()

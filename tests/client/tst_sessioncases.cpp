@@ -71,6 +71,12 @@ class TestSessionCases : public QObject
             session->walk(step[u"walk"].toString() == u"left" ? Direction::Left : Direction::Right);
         if (step.contains(u"chat"))
             session->sendChat(CaseFile::text(step[u"chat"]));
+        if (step.contains(u"ignoreClient"))
+            session->ignoreClient(step[u"ignoreClient"].toInt());
+        if (step.contains(u"ignoreSpeaker"))
+            session->ignoreSpeaker(step[u"ignoreSpeaker"].toString());
+        if (step.contains(u"stopIgnoring"))
+            session->stopIgnoring(step[u"stopIgnoring"].toInt());
     }
 
     void check(const QJsonObject &step)
@@ -98,6 +104,15 @@ class TestSessionCases : public QObject
                      qPrintable(session->transcript().text().right(40)));
         if (step.contains(u"transcriptLength"))
             QCOMPARE(session->transcript().text().size(), step[u"transcriptLength"].toInteger());
+        if (step.contains(u"ignored")) {
+            QStringList ignored;
+            for (const IgnoreList::Entry &entry : session->ignoring().entries())
+                ignored << IgnoreList::describe(entry);
+            QCOMPARE(ignored, step[u"ignored"].toVariant().toStringList());
+        }
+        const QJsonObject shown = step[u"shown"].toObject();
+        for (auto it = shown.begin(); it != shown.end(); ++it)
+            QCOMPARE(session->shownImage(it.key().toInt()).visible(), it.value().toBool());
         const QJsonObject images = step[u"images"].toObject();
         for (auto it = images.begin(); it != images.end(); ++it) {
             const AvatarImage &image = session->image(it.key().toInt());

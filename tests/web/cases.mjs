@@ -34,6 +34,9 @@ export async function runCases({ session, cases }) {
             }
             if (step.walk) session.walk(step.walk);
             if (step.chat !== undefined) session.sendChat(caseText(step.chat));
+            if (step.ignoreClient !== undefined) session.ignoreClient(step.ignoreClient);
+            if (step.ignoreSpeaker !== undefined) session.ignoreSpeaker(step.ignoreSpeaker);
+            if (step.stopIgnoring !== undefined) session.stopIgnoring(step.stopIgnoring);
 
             const check = (key, got) => {
                 if (step[key] !== undefined && !same(got, step[key])) fail(`${where} ${key}`, got, step[key]);
@@ -45,6 +48,10 @@ export async function runCases({ session, cases }) {
             check('own', session.images[Number(session.clientNumber)].left);
             check('facing', session.facing);
             check('transcriptLength', session.transcript.length);
+            check('ignored', session.ignoring.map((entry) => entry.describe()));
+            for (const [index, want] of Object.entries(step.shown ?? {}))
+                if (session.shownImage(Number(index)).visible !== want)
+                    fail(`${where} shown ${index}`, !want, want);
             if (step.transcriptEnds !== undefined && !session.transcript.endsWith(step.transcriptEnds))
                 fail(`${where} transcriptEnds`, session.transcript.slice(-40), step.transcriptEnds);
             for (const [index, want] of Object.entries(step.images ?? {})) {

@@ -331,6 +331,46 @@ test('the page over HTTPS joins over WSS, beside a plain TCP client', async () =
     }
 });
 
+test('looking away from someone by keyboard: their avatar and lines go, and come back', async () => {
+    for (const other of pages) await other.close();
+    const jo = await newPeer('Jo');
+    const page = await newPage();
+    await join(page, 'Kim');
+    const stage = page.getByRole('region', { name: 'Stage' });
+    const people = page.getByRole('list', { name: 'People on the stage' });
+    const transcript = page.getByRole('log', { name: 'Transcript' });
+    const press = async (name) => {
+        const button = people.getByRole('button', { name, exact: true });
+        await waitFor(() => button.count(), `the button "${name}"`);
+        await button.focus();
+        await page.keyboard.press('Enter');
+    };
+    const joImage = stage.getByRole('img', { name: `Sorra (client ${jo.number})` });
+    jo.send(`Action${jo.number}GoLeftSorraX900Y480Z`);
+    await waitFor(() => joImage.count(), 'Jo on the stage');
+    await press(`Ignore client ${jo.number}`);
+    await waitFor(async () => (await joImage.count()) === 0, 'Jo\'s avatar hidden');
+    jo.send(`Action${jo.number}GoLeftSorraX850Y480Z`);
+
+    jo.send('[Jo] - hello\r\n');
+    await waitFor(async () => (await transcript.textContent()).includes('[Jo] - hello'), 'Jo\'s first line');
+    await press('Ignore Jo');
+    jo.send('[Jo] - one\r\n');
+    jo.send('[Jo] - two\r\n');
+    await waitFor(async () => (await transcript.textContent()).endsWith('lines from Jo are hidden\n'), 'the placeholder');
+    assert.ok(!(await transcript.textContent()).includes('[Jo] - one'));
+
+    // Back from the list; nothing of it went to the server.
+    await press(`Stop ignoring client ${jo.number}`);
+    await waitFor(() => joImage.count(), 'Jo\'s avatar back');
+    assert.equal(await leftOf(page, `Sorra (client ${jo.number})`), '800');
+    // Jo leaving ends the other.
+    jo.close();
+    await waitFor(async () => (await people.getByRole('button', { name: 'Stop ignoring Jo' }).count()) === 0,
+        'the leave to end it');
+    await leave(page);
+});
+
 test('no console errors under the content security policy', async () => {
     const response = await fetch(server.url);
     assert.match(response.headers.get('content-security-policy'), /script-src 'self'/);
