@@ -3,6 +3,7 @@
 // baselines and prints one table; --json FILE writes the same figures.
 //   quandrel-bench [--server PATH] [--json FILE]
 #include "ClientBench.h"
+#include "ControlFlood.h"
 #include "ServerFanout.h"
 #include "ServerProcess.h"
 #include "server/operator/ProcessFigures.h"
@@ -193,6 +194,33 @@ bool measureFlood(Bench &b)
                    QStringLiteral("p99 < 2"), flooded->p99Us < 2000});
     b.rows.append({QStringLiteral("server CPU % of one core while flooded"), fixed(cpuPercent, 1),
                    QString(), QStringLiteral("<= 100"), cpuPercent <= 100});
+    return true;
+}
+
+bool measureControlFlood(Bench &b)
+{
+    std::fprintf(stderr, "server relay while a local user floods the control socket...\n");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("control"));
+    ServerProcess stage(b.server);
+    if (!stage.start({QStringLiteral("--rate"), QStringLiteral("200"), QStringLiteral("--burst"),
+                      QStringLiteral("400"), QStringLiteral("--control"), path}))
+        return false;
+    constexpr double Seconds = 5.0;
+    const auto quiet = ServerFanout::flooded(stage.port(), 9, 100, Seconds, false);
+    ControlFlood flood(path, 4);
+    const auto flooded = ServerFanout::flooded(stage.port(), 9, 100, Seconds, false);
+    const double answersPerSecond = double(flood.stop()) / Seconds;
+    if (!flooded || !quiet)
+        return false;
+    b.rows.append(
+        {QStringLiteral("server relay, 9 x 100 steps/s + control socket flood, ms p50/p99"),
+         fixed(flooded->p50Us / 1000.0, 3) + u'/' + fixed(flooded->p99Us / 1000.0, 3),
+         fixed(quiet->p50Us / 1000.0, 3) + u'/' + fixed(quiet->p99Us / 1000.0, 3) +
+             QStringLiteral(" (quiet)"),
+         QStringLiteral("p99 <= 2 x quiet"), flooded->p99Us <= 2 * quiet->p99Us});
+    b.rows.append({QStringLiteral("control commands answered a second during that flood"),
+                   fixed(answersPerSecond, 0), QString(), QString(), true});
     return true;
 }
 
@@ -388,7 +416,7 @@ constexpr Part Parts[] = {
     {"idle", measureIdle},     {"startup", measureStartup},   {"step", measureStep},
     {"server", measureServer}, {"newcomer", measureNewcomer}, {"flood", measureFlood},
     {"attack", measureAttack}, {"door", measureDoor},         {"hostile", measureHostile},
-    {"burst", measureBurst},   {"apply", measureApply},
+    {"burst", measureBurst},   {"apply", measureApply},       {"control", measureControlFlood},
 };
 
 } // namespace

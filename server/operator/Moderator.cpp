@@ -137,15 +137,17 @@ Moderator::Result Moderator::who() const
     for (const StageServer::Person &person : all) {
         const bool joined = person.number >= 0;
         const QString address = person.address.toString();
-        result.lines << QStringLiteral("%1 %2 (joined as %3) %4 %5 for %6, %7 packets, %8 "
-                                       "bytes%9")
-                            .arg(joined ? QString::number(person.number) : QStringLiteral("-"),
-                                 joined ? text(person.shownName) : QStringLiteral("waiting"),
-                                 text(person.name), carrierName(person.carrier), address,
-                                 span(person.joinedForMs))
-                            .arg(person.packets)
-                            .arg(person.bytes)
-                            .arg(person.muted ? QStringLiteral(", muted") : QString());
+        result.lines
+            << (joined
+                    ? QStringLiteral("%1 %2 (joined as %3) %4 %5, on the stage for %6, "
+                                     "%7 packets, %8 bytes%9")
+                          .arg(QString::number(person.number), text(person.shownName),
+                               text(person.name), carrierName(person.carrier), address,
+                               span(person.joinedForMs))
+                          .arg(person.packets)
+                          .arg(person.bytes)
+                          .arg(person.muted ? QStringLiteral(", muted") : QString())
+                    : QStringLiteral("- waiting %1 %2").arg(carrierName(person.carrier), address));
         people.append(QJsonObject{
             {QStringLiteral("number"), joined ? QJsonValue(person.number) : QJsonValue()},
             {QStringLiteral("waiting"), !joined},

@@ -52,6 +52,7 @@ void StageServer::adopt(Link *link, StageFigures::Carrier carrier)
 
 void StageServer::handlePacket(Client *client, const QByteArray &packet)
 {
+    client->countIn(packet.size() + 1);
     if (packet.isEmpty())
         return;
     // A join that came before its sender closed still counts, so that what
@@ -68,7 +69,6 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
     switch (verdict.kind) {
     case RelayRules::Verdict::Relay:
         // A closed client's last steps go out only while nobody else has its number.
-        client->countIn(packet.size());
         if (!ActionView::isAction(body) && client->isMuted(nowMs())) {
             if (client->mayTellMuted(nowMs(), MutedToldIntervalMs))
                 client->send(RelayRules::notice("Not sent: the operator has muted you"));

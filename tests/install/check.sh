@@ -81,8 +81,8 @@ grep -qx "QUANDREL_SERVER_OPTS=\"--ban-file $prefix/etc/quandrel-server/bans\"" 
 template="$prefix/lib/systemd/system/quandrel-server@.service"
 grep -qx "EnvironmentFile=-$prefix/etc/default/quandrel-server@%i" "$template" ||
     fail "the template unit does not read an instance's own options"
-grep -qx "ExecStart=$prefix/bin/quandrel-server --port %i \$QUANDREL_SERVER_OPTS" "$template" ||
-    fail "the template unit does not listen on its instance's port"
+grep -qx "ExecStart=$prefix/bin/quandrel-server --port %i --control /run/quandrel-server/%i.control \$QUANDREL_SERVER_OPTS" "$template" ||
+    fail "the template unit does not listen on its instance's port, with a control socket of its own"
 if command -v systemd-analyze >/dev/null; then
     MANPATH="$prefix/share/man" systemd-analyze verify "$unit" || fail "systemd-analyze verify"
     # Two stages of the template, as an operator would enable them.

@@ -87,10 +87,10 @@ private slots:
         const Run who = ctl({QStringLiteral("who")});
         QCOMPARE(who.exit, 0);
         QVERIFY2(who.out.startsWith(QStringLiteral("ok: 2 connected\n0 Gimbo (joined as Gimbo) "
-                                                   "TCP 127.0.0.1 for ")),
+                                                   "TCP 127.0.0.1, on the stage for ")),
                  qPrintable(who.out));
-        QVERIFY(who.out.contains(QStringLiteral("- waiting")));
-        QVERIFY(who.out.contains(QStringLiteral("127.0.0.7")));
+        QVERIFY(who.out.contains(QStringLiteral(", 1 packets, 7 bytes\n")));
+        QVERIFY(who.out.endsWith(QStringLiteral("- waiting TCP 127.0.0.7\n")));
 
         const Run json = ctl({QStringLiteral("--json"), QStringLiteral("who")});
         QCOMPARE(json.exit, 0);
