@@ -18,6 +18,7 @@
 ControlSocket::ControlSocket(Answer answer, Log log, QObject *parent)
     : QObject(parent), m_answer(std::move(answer)), m_log(std::move(log))
 {
+    m_clock.start();
     m_server.setMaxPendingConnections(MaxConnections);
     connect(&m_server, &QLocalServer::newConnection, this, &ControlSocket::take);
 }
@@ -143,18 +144,26 @@ void ControlSocket::take()
 
 void ControlSocket::readFrom(QLocalSocket *socket)
 {
-    // A few commands a turn, the rest a little later: a local user who
-    // floods the socket slows only the socket, never the stage.
-    for (int taken = 0; socket->state() == QLocalSocket::ConnectedState; ++taken) {
-        if (taken == LinesPerTurn) {
-            QTimer::singleShot(TurnGapMs, socket, [this, socket] { readFrom(socket); });
-            return;
-        }
+    while (socket->state() == QLocalSocket::ConnectedState) {
         if (!socket->canReadLine()) {
             if (socket->bytesAvailable() >= ControlCommand::MaxLine) {
                 socket->write(QByteArrayLiteral("error: the line is longer than ") +
                               QByteArray::number(ControlCommand::MaxLine - 1) + " bytes\n\n");
                 socket->disconnectFromServer();
+            }
+            return;
+        }
+        // Over the budget, the line waits in its socket until the budget
+        // has room again.
+        const qint64 nowNs = m_clock.nsecsElapsed();
+        if (!m_budget.tryTake(nowNs)) {
+            if (!socket->property("resuming").toBool()) {
+                socket->setProperty("resuming", true);
+                const int ms = int(m_budget.nsUntil(nowNs) / 1'000'000) + 1;
+                QTimer::singleShot(ms, socket, [this, socket] {
+                    socket->setProperty("resuming", false);
+                    readFrom(socket);
+                });
             }
             return;
         }

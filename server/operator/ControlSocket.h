@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "server/rules/TokenBucket.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QString>
 #include <functional>
@@ -16,16 +19,19 @@ class QLocalSocket;
 // user and members of quandrel-admin are served, anyone else is told so and
 // closed. One command a line, one answer each; everything bounded, so that
 // no local user can make the stage wait: a few connections at once, a line
-// of ControlCommand::MaxLine, MaxIdleMs to finish a line, and an answer that
-// is not read in time closes the connection.
+// of ControlCommand::MaxLine, MaxIdleMs to finish a line, a budget of
+// commands a second, and an answer that is not read in time closes the
+// connection.
 class ControlSocket : public QObject
 {
 public:
     static constexpr int MaxConnections = 4;
     static constexpr int MaxIdleMs = 10'000;
     static constexpr qint64 MaxUnsent = 512 * 1024;
-    static constexpr int LinesPerTurn = 8;
-    static constexpr int TurnGapMs = 5;
+    // Commands a second among all connections, and at once: a local user
+    // who floods the socket slows only the socket, never the stage.
+    static constexpr double CommandsPerSecond = 200;
+    static constexpr double CommandBurst = 50;
     static constexpr const char *AdminGroup = "quandrel-admin";
 
     struct Peer
@@ -57,6 +63,8 @@ private:
     static bool isInGroup(qint64 uid, qint64 gid);
 
     QLocalServer m_server;
+    QElapsedTimer m_clock;
+    TokenBucket m_budget{CommandsPerSecond, CommandBurst, 0};
     Answer m_answer;
     Log m_log;
     QString m_path;

@@ -7,7 +7,7 @@ namespace ControlCommand {
 
 namespace {
 
-struct Spec
+struct Shape
 {
     Action action;
     const char *name;
@@ -17,7 +17,7 @@ struct Spec
     bool needsText;
 };
 
-constexpr std::array<Spec, ActionCount> Specs = {{
+constexpr std::array<Shape, ActionCount> Shapes = {{
     {Action::Who, "who", "", false, false, false},
     {Action::Status, "status", "", false, false, false},
     {Action::Kick, "kick", " N [REASON]", true, false, false},
@@ -65,15 +65,15 @@ std::variant<Command, QString> parse(QStringView line)
     }
     if (word.isEmpty())
         return QStringLiteral("no command: try who, status or bans");
-    const auto spec = std::find_if(Specs.begin(), Specs.end(), [&](const Spec &s) {
-        return word == QLatin1StringView(s.name);
+    const auto shape = std::find_if(Shapes.begin(), Shapes.end(), [&](const Shape &candidate) {
+        return word == QLatin1StringView(candidate.name);
     });
-    if (spec == Specs.end())
+    if (shape == Shapes.end())
         return QStringLiteral("unknown command \"%1\": the commands are %2")
             .arg(word.left(40).toString(), usage().join(QStringLiteral(", ")));
-    command.action = spec->action;
-    const QString usageLine = QLatin1StringView(spec->name) + QLatin1StringView(spec->arguments);
-    if (spec->needsTarget) {
+    command.action = shape->action;
+    const QString usageLine = QLatin1StringView(shape->name) + QLatin1StringView(shape->arguments);
+    if (shape->needsTarget) {
         command.target = nextWord(rest).toString();
         if (command.target.isEmpty())
             return QStringLiteral("usage: %1").arg(usageLine);
@@ -83,7 +83,7 @@ std::variant<Command, QString> parse(QStringView line)
             return QStringLiteral("\"%1\" is no client number: a number is 0 to 9")
                 .arg(command.target.left(40));
     }
-    if (spec->takesDuration && !rest.isEmpty()) {
+    if (shape->takesDuration && !rest.isEmpty()) {
         QStringView after = rest;
         const QStringView first = nextWord(after);
         if (const auto ms = durationMs(first)) {
@@ -97,7 +97,7 @@ std::variant<Command, QString> parse(QStringView line)
     if (takesNoMore(command.action) && !rest.isEmpty())
         return QStringLiteral("usage: %1").arg(usageLine);
     command.text = rest.toString();
-    if (spec->needsText && command.text.isEmpty())
+    if (shape->needsText && command.text.isEmpty())
         return QStringLiteral("usage: %1").arg(usageLine);
     return command;
 }
@@ -138,14 +138,14 @@ std::optional<qint64> durationMs(QStringView text)
 
 QString name(Action action)
 {
-    return QLatin1StringView(Specs[std::size_t(action)].name);
+    return QLatin1StringView(Shapes[std::size_t(action)].name);
 }
 
 QStringList usage()
 {
     QStringList lines;
-    for (const Spec &spec : Specs)
-        lines << QLatin1StringView(spec.name) + QLatin1StringView(spec.arguments);
+    for (const Shape &shape : Shapes)
+        lines << QLatin1StringView(shape.name) + QLatin1StringView(shape.arguments);
     return lines;
 }
 

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "server/operator/ControlSocket.h"
 
+#include <QLocalSocket>
+#include <QTemporaryDir>
 #include <QTest>
+#include <memory>
+#include <unistd.h>
 
 // Who may give the operator's commands, by the credentials the kernel
-// gives for the peer.
+// gives for the peer; and the socket's bounds, in process.
 class TestControlSocket : public QObject
 {
     Q_OBJECT
@@ -39,6 +43,80 @@ private slots:
             return member && group == adminGid;
         };
         QCOMPARE(ControlSocket::allows(Peer{uid, gid, 1234}, 990, adminGid, isMember), allowed);
+    }
+
+    void answersEachLineInTurnWithItsCaller()
+    {
+        QTemporaryDir dir;
+        QList<Peer> callers;
+        ControlSocket control(
+            [&](const QString &line, const Peer &peer) {
+                callers.append(peer);
+                return "ok: " + line.toUtf8() + "\n\n";
+            },
+            [](const QString &) {});
+        QString why;
+        QVERIFY2(control.listen(dir.filePath(QStringLiteral("control")), &why), qPrintable(why));
+        QVERIFY(!control.listen(dir.filePath(QStringLiteral("control")), &why)); // taken
+        QLocalSocket socket;
+        socket.connectToServer(dir.filePath(QStringLiteral("control")));
+        QVERIFY(socket.waitForConnected());
+        socket.write("who\r\nstatus\n");
+        QByteArray answers;
+        QTRY_VERIFY((answers += socket.readAll()).count("\n\n") == 2);
+        QCOMPARE(answers, QByteArray("ok: who\n\nok: status\n\n"));
+        QCOMPARE(callers.size(), 2);
+        QCOMPARE(callers.front().uid, qint64(::geteuid()));
+        QCOMPARE(callers.front().pid, qint64(::getpid()));
+    }
+
+    void itsBoundsHold()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("control"));
+        ControlSocket control([](const QString &, const Peer &) { return QByteArray("ok\n\n"); },
+                              [](const QString &) {});
+        QString why;
+        QVERIFY(control.listen(path, &why));
+        // A line past the bound is answered with why, and the connection closed.
+        QLocalSocket longLine;
+        longLine.connectToServer(path);
+        QVERIFY(longLine.waitForConnected());
+        longLine.write(QByteArray(2000, 'w'));
+        QTRY_COMPARE(longLine.state(), QLocalSocket::UnconnectedState);
+        QVERIFY(longLine.readAll().startsWith("error: the line is longer than 1023 bytes"));
+        // A few at a time; the next is told it is busy.
+        std::vector<std::unique_ptr<QLocalSocket>> open;
+        for (int i = 0; i < ControlSocket::MaxConnections; ++i) {
+            open.push_back(std::make_unique<QLocalSocket>());
+            open.back()->connectToServer(path);
+            QVERIFY(open.back()->waitForConnected());
+            open.back()->write("who\n");
+            QTRY_VERIFY(open.back()->bytesAvailable() > 0);
+        }
+        QLocalSocket oneTooMany;
+        oneTooMany.connectToServer(path);
+        QVERIFY(oneTooMany.waitForConnected());
+        QTRY_COMPARE(oneTooMany.state(), QLocalSocket::UnconnectedState);
+        QVERIFY(oneTooMany.readAll().startsWith("error: busy"));
+        // Once one goes, there is room again.
+        open.front()->disconnectFromServer();
+        open.erase(open.begin());
+        // The server's side of the one that went closes at its own turn:
+        // until then a newcomer may still be told it is busy, and tries again.
+        std::unique_ptr<QLocalSocket> next;
+        QByteArray got;
+        const auto served = [&] {
+            if (!next || next->state() == QLocalSocket::UnconnectedState) {
+                next = std::make_unique<QLocalSocket>();
+                next->connectToServer(path);
+                next->write("who\n");
+                got.clear();
+            }
+            got += next->readAll();
+            return got == "ok\n\n";
+        };
+        QTRY_VERIFY(served());
     }
 };
 
