@@ -168,9 +168,22 @@ void frmMain::describeStage(int changed)
 std::unique_ptr<QMenu> frmMain::imgClient_Menu(int index)
 {
     auto menu = std::make_unique<QMenu>(this);
-    if (index != m_session->ownImage())
+    if (index != m_session->ownImage()) {
         menu->addAction(tr("Ignore client %1").arg(index), this,
                         [this, index] { m_session->ignoreClient(index); });
+        // The wire does not say who speaks under which avatar: the user may.
+        QMenu *with = nullptr;
+        for (const QString &name : m_session->ignoring().heard()) {
+            if (name == m_session->UserName())
+                continue;
+            if (!with)
+                with = menu->addMenu(tr("Ignore client %1 and the lines of").arg(index));
+            with->addAction(name, this, [this, index, name] {
+                m_session->ignoreClient(index);
+                m_session->ignoreSpeaker(name);
+            });
+        }
+    }
     addStopIgnoring(menu.get());
     return menu;
 }

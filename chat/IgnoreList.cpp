@@ -24,6 +24,7 @@ bool IgnoreList::ignoreName(const QString &name)
     if (name.isEmpty() || indexOfName(name) >= 0 || m_entries.size() >= MaxEntries)
         return false;
     m_entries.append(Entry{-1, name});
+    m_heard.removeOne(name);
     return true;
 }
 
@@ -40,6 +41,7 @@ void IgnoreList::clear()
 {
     m_entries.clear();
     m_run.clear();
+    m_heard.clear();
 }
 
 bool IgnoreList::hidesNumber(int number) const
@@ -67,6 +69,12 @@ IgnoreList::Line IgnoreList::take(QStringView line)
         return Line::Placeholder;
     }
     m_run.clear();
+    if (speaker && speaker != NoticeSpeaker) {
+        m_heard.removeOne(*speaker);
+        m_heard.append(*speaker);
+        if (m_heard.size() > MaxHeard)
+            m_heard.removeFirst();
+    }
     // The stage's notice of a leave ends the entry of the name it names.
     if (speaker == NoticeSpeaker) {
         const QStringView text = line.sliced(NoticeSpeaker.size() + 5).trimmed();

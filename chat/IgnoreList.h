@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <optional>
 
@@ -29,6 +30,7 @@ public:
         Hidden
     };
     static constexpr qsizetype MaxEntries = 64;
+    static constexpr qsizetype MaxHeard = 8;
 
     const QList<Entry> &entries() const { return m_entries; }
     // False when it is already there, or the list is full.
@@ -42,6 +44,9 @@ public:
     Line take(QStringView line);
     // The number's image has left the stage: its entry ends.
     void leftStage(int number);
+    // Speakers whose lines were shown lately, the latest last: whom a user
+    // may pair with an avatar, as the wire does not.
+    const QStringList &heard() const { return m_heard; }
 
     // "[name] - text": the speaker's name; nothing for any other text.
     static std::optional<QString> speakerOf(QStringView line);
@@ -54,4 +59,5 @@ private:
 
     QList<Entry> m_entries;
     QString m_run; // the speaker whose run of hidden lines goes on
+    QStringList m_heard;
 };

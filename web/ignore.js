@@ -7,6 +7,7 @@
 // for each run of them; the entry ends when the stage says that name left).
 // The same rules as the desktop client's IgnoreList.
 export const MaxEntries = 64;
+export const MaxHeard = 8;
 const NoticeSpeaker = 'Quandrel';
 const LeaveWords = [' left the stage', ' was removed from the stage'];
 
@@ -35,6 +36,9 @@ export class IgnoreList {
     constructor() {
         this.entries = [];
         this.run = ''; // the speaker whose run of hidden lines goes on
+        // Speakers whose lines were shown lately, the latest last: whom a
+        // user may pair with an avatar, as the wire does not.
+        this.heard = [];
     }
 
     ignoreNumber(number) {
@@ -46,6 +50,7 @@ export class IgnoreList {
     ignoreName(name) {
         if (!name || this.indexOfName(name) >= 0 || this.entries.length >= MaxEntries) return false;
         this.entries.push(new Entry(-1, name));
+        this.heard = this.heard.filter((heard) => heard !== name);
         return true;
     }
 
@@ -58,6 +63,7 @@ export class IgnoreList {
     clear() {
         this.entries = [];
         this.run = '';
+        this.heard = [];
     }
 
     hidesNumber(number) {
@@ -78,6 +84,11 @@ export class IgnoreList {
             return 'placeholder';
         }
         this.run = '';
+        if (speaker !== null && speaker !== NoticeSpeaker) {
+            this.heard = this.heard.filter((heard) => heard !== speaker);
+            this.heard.push(speaker);
+            if (this.heard.length > MaxHeard) this.heard.shift();
+        }
         // The stage's notice of a leave ends the entry of the name it names.
         if (speaker === NoticeSpeaker) {
             const text = line.slice(NoticeSpeaker.length + 5).trim();

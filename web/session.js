@@ -17,8 +17,6 @@ export const TranscriptMax = 10000;
 export const TranscriptKeep = 1000;
 // Bound on Action packets waiting for the next tick; the oldest go first.
 export const MaxQueuedActions = 4096;
-// Speakers the page offers to ignore: the last few heard.
-export const MaxSpeakers = 8;
 
 // Text as the wire's bytes, one character a byte.
 const byteString = (text) => Array.from(encode(text), (b) => String.fromCharCode(b)).join('');
@@ -42,12 +40,16 @@ export class Session {
         this.answerDue = false;
         this.chatRefusal = ''; // why the last line typed was not sent
         this.ignoreList = new IgnoreList();
-        this.speakers = []; // heard lately, the newest last, for the page's list
     }
 
     // Whom the user looks away from; nothing of it goes on the wire.
     get ignoring() {
         return this.ignoreList.entries;
+    }
+
+    // Speakers heard lately whom the user may ignore: not the user.
+    get speakers() {
+        return this.ignoreList.heard.filter((name) => name !== this.userName);
     }
 
     // The image as the stage shows it: hidden while it is ignored.
@@ -67,7 +69,6 @@ export class Session {
     // Any speaker but the user under the name they joined with.
     ignoreSpeaker(name) {
         if (name === this.userName || !this.ignoreList.ignoreName(name)) return false;
-        this.speakers = this.speakers.filter((speaker) => speaker !== name);
         this.changed();
         return true;
     }
@@ -143,16 +144,9 @@ export class Session {
 
     showLine(piece) {
         switch (this.ignoreList.take(piece)) {
-            case 'shown': {
-                const speaker = speakerOf(piece);
-                if (speaker !== null && speaker !== 'Quandrel' && speaker !== this.userName) {
-                    this.speakers = this.speakers.filter((name) => name !== speaker);
-                    this.speakers.push(speaker);
-                    if (this.speakers.length > MaxSpeakers) this.speakers.shift();
-                }
+            case 'shown':
                 this.append(`${piece}\r\n`);
                 break;
-            }
             case 'placeholder':
                 this.append(`${placeholder(speakerOf(piece))}\r\n`);
                 break;
@@ -170,7 +164,6 @@ export class Session {
         // have left meanwhile, and the own number may have been someone else's.
         this.images = Array.from({ length: ImageCount }, newImage);
         this.ignoreList.clear(); // whoever was ignored may be anyone now
-        this.speakers = [];
         // Stand on every stage, the own one too, before the first step.
         this.answerDue = true;
         this.changed();

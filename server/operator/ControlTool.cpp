@@ -2,6 +2,8 @@
 #include "server/operator/ControlTool.h"
 
 #include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 
 namespace ControlTool {
@@ -82,9 +84,11 @@ int run(const QStringList &arguments, std::FILE *out, std::FILE *err)
         return NoAnswer;
     }
     answer.chop(1);
-    const bool refused =
-        answer.startsWith("error: refused") || answer.contains("\"error\":\"refused");
-    const bool failed = answer.startsWith("error") || answer.startsWith("{\"ok\":false");
+    // A refused caller is told before any command is read, in plain text.
+    const bool refused = answer.startsWith("error: refused");
+    const bool failed = answer.startsWith('{')
+                            ? !QJsonDocument::fromJson(answer).object().value(u"ok").toBool()
+                            : answer.startsWith("error");
     std::fwrite(answer.constData(), 1, std::size_t(answer.size()), failed ? err : out);
     return refused ? Refused : failed ? CommandFailed : Done;
 }

@@ -59,12 +59,26 @@ void MetricsEndpoint::readFrom(QTcpSocket *socket)
         answer(socket, "400 Bad Request", "Not an HTTP/1 request.\n");
         return;
     }
-    if (!m_hosts.isOwnHost(request->field("host"))) {
+    const QByteArray path = request->path();
+    // A probe learns nothing worth a rebound name: it is answered whatever
+    // host the request names, as an orchestrator's probes name an address.
+    const bool probe = path == "/healthz" || path == "/readyz";
+    const QByteArray text = "Content-Type: text/plain; charset=utf-8\r\n";
+    if (!probe && !m_hosts.isOwnHost(request->field("host"))) {
         answer(socket, "421 Misdirected Request", "Not a name of this server.\n");
-    } else if (request->path() != "/metrics") {
-        answer(socket, "404 Not Found", "The figures are at /metrics.\n");
+    } else if (path != "/metrics" && !probe) {
+        answer(socket, "404 Not Found",
+               "The figures are at /metrics; /healthz and /readyz answer probes.\n");
     } else if (request->method != "GET" && request->method != "HEAD") {
         answer(socket, "405 Method Not Allowed", "Only GET and HEAD.\n", "Allow: GET, HEAD\r\n");
+    } else if (probe) {
+        const QString notReady = path == "/readyz" && m_readiness ? m_readiness() : QString();
+        const QByteArray body = path == "/healthz"   ? QByteArrayLiteral("ok\n")
+                                : notReady.isEmpty() ? QByteArrayLiteral("ready\n")
+                                                     : "not ready: " + notReady.toUtf8() + '\n';
+        answer(socket, notReady.isEmpty() ? "200 OK" : "503 Service Unavailable",
+               request->method == "HEAD" ? QByteArray() : body,
+               text + "Content-Length: " + QByteArray::number(body.size()) + "\r\n");
     } else {
         const QByteArray body = m_figures();
         const QByteArray type = QByteArray("Content-Type: ") + Exposition::ContentType + "\r\n";

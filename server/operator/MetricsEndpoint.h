@@ -15,7 +15,9 @@ class QTcpSocket;
 
 // Serves the figures of the moment at /metrics over plain HTTP, for a
 // monitor such as Prometheus, on an address of the operator's choosing
-// (loopback unless the monitor is elsewhere). Bounded whoever connects: a
+// (loopback unless the monitor is elsewhere); and an orchestrator's probes:
+// /healthz (the process serves) and /readyz (the stage takes joins), so
+// that they spend nothing of the stage's budgets. Bounded whoever connects: a
 // few connections at a time (a newcomer closes the oldest), a request of a
 // few KiB, a few seconds to send it, one answer a connection.
 class MetricsEndpoint : public QObject
@@ -42,6 +44,9 @@ public:
     // header is answered 421. Empty: any name.
     void setHostNames(const QStringList &names) { m_hosts.setHostNames(names); }
     QString errorString() const { return m_server.errorString(); }
+    // Why the stage takes no joins now; empty when it does.
+    using Readiness = std::function<QString()>;
+    void setReadiness(Readiness readiness) { m_readiness = std::move(readiness); }
 
 private:
     void accept();
@@ -53,6 +58,7 @@ private:
 
     QTcpServer m_server;
     Figures m_figures;
+    Readiness m_readiness;
     const int m_timeoutMs;
     std::deque<QTcpSocket *> m_open; // oldest first
     // The request of each connection not answered yet.

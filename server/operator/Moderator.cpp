@@ -70,17 +70,22 @@ QByteArray Moderator::answer(const QString &line, const Caller &caller)
     const auto parsed = ControlCommand::parse(line);
     const QString who = QStringLiteral("uid %1 pid %2").arg(caller.uid).arg(caller.pid);
     if (const QString *error = std::get_if<QString>(&parsed)) {
-        m_log(QStringLiteral("control: %1: refused %2: %3")
-                  .arg(who, LogText::escaped(line.toUtf8(), 100), *error));
+        m_stage.log(QStringLiteral("control: %1: refused %2: %3")
+                        .arg(who, LogText::escaped(line.toUtf8(), 100), *error));
         return encode(failure(*error), line.trimmed().startsWith(QLatin1StringView("json ")));
     }
     const auto &command = std::get<ControlCommand::Command>(parsed);
     const Result result = run(command);
-    if (command.action != Action::Who && command.action != Action::Status &&
-        command.action != Action::Bans)
-        m_log(QStringLiteral("control: %1: %2: %3")
-                  .arg(who, LogText::escaped(line.toUtf8(), 200),
-                       result.ok ? QStringLiteral("done") : result.message));
+    const QString logged = QStringLiteral("control: %1: %2: %3")
+                               .arg(who, LogText::escaped(line.toUtf8(), 200),
+                                    result.ok ? QStringLiteral("done") : result.message);
+    // What only looks goes through the log's budget: a script asking every
+    // second must not bury what changed the stage.
+    if (command.action == Action::Who || command.action == Action::Status ||
+        command.action == Action::Bans)
+        m_stage.log(logged);
+    else
+        m_log(logged);
     if (result.ok)
         ++m_counts[std::size_t(command.action)];
     return encode(result, command.json);

@@ -110,7 +110,8 @@ std::optional<int> ServerHost::takeCommands(QString *why)
         [this](const QString &line, const ControlSocket::Peer &peer) {
             return m_moderator->answer(line, {peer.uid, peer.pid});
         },
-        m_log);
+        // Whoever is refused may try again and again: their lines are budgeted.
+        [this](const QString &line) { m_stage.log(line); });
     if (!m_control->listen(m_options.controlPath, why)) {
         *why = QStringLiteral("cannot take commands on %1: %2").arg(m_options.controlPath, *why);
         return 1;
@@ -149,6 +150,13 @@ std::optional<int> ServerHost::serveTheFigures(QString *why)
     // Like the page, the figures answer only to names of this host, so that a
     // hostile name pointed at it reads nothing through a browser.
     m_metrics->setHostNames(ownNames(address));
+    m_metrics->setReadiness([this] {
+        if (m_stage.isClosed())
+            return QStringLiteral("the operator has closed the stage");
+        if (m_door.port() == 0 && m_door.tlsPort() == 0)
+            return QStringLiteral("the stage is not listening");
+        return QString();
+    });
     if (!m_metrics->listen(address, m_options.metricsPort)) {
         *why = QStringLiteral("cannot serve the figures on %1 port %2: %3")
                    .arg(address.toString())

@@ -180,6 +180,22 @@ private slots:
         // A leave ends the other.
         serverSays(QByteArray("[Quandrel] - Pest left the stage\r\n\0", 35));
         QVERIFY(form->session().ignoring().entries().isEmpty());
+
+        // From an avatar's menu, its lines too, under a name the user pairs
+        // it with.
+        serverSays(QByteArray("Action5GoLeftSorraX1000Y480Z\0[Tom] - hello\r\n\0", 45));
+        menu = form->imgClient_Menu(5);
+        QMenu *with = nullptr;
+        for (QAction *action : menu->actions())
+            with = action->text() == QStringLiteral("Ignore client 5 and the lines of")
+                       ? action->menu()
+                       : with;
+        QVERIFY(with);
+        QVERIFY(trigger(with, QStringLiteral("Tom")));
+        QVERIFY(!form->imgClient[5]->isVisible());
+        serverSays(QByteArray("[Tom] - still here\r\n\0", 21));
+        QTRY_VERIFY(
+            form->txtOutput->toPlainText().endsWith(QStringLiteral("lines from Tom are hidden\n")));
     }
 
     void randomPacketsNeverCrash()

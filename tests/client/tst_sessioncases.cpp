@@ -110,6 +110,8 @@ class TestSessionCases : public QObject
                 ignored << IgnoreList::describe(entry);
             QCOMPARE(ignored, step[u"ignored"].toVariant().toStringList());
         }
+        if (step.contains(u"heard"))
+            QCOMPARE(session->ignoring().heard(), step[u"heard"].toVariant().toStringList());
         const QJsonObject shown = step[u"shown"].toObject();
         for (auto it = shown.begin(); it != shown.end(); ++it)
             QCOMPARE(session->shownImage(it.key().toInt()).visible(), it.value().toBool());

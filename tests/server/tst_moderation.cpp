@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <unistd.h>
@@ -39,11 +40,14 @@ class TestModeration : public QObject
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
+    // Started, and taking commands: the socket comes after the stage's ports.
     bool start(ServerProcess &server, const QStringList &more = {})
     {
         return server.start(QStringList{QStringLiteral("--control"), control(),
                                         QStringLiteral("--ban-file"), banPath()} +
-                            more);
+                            more) &&
+               QTest::qWaitFor(
+                   [&] { return server.log().contains(QStringLiteral("commands on ")); }, 5000);
     }
 
     struct Run
@@ -70,6 +74,20 @@ class TestModeration : public QObject
     }
 
     static QByteArray notice(const QByteArray &text) { return "[Quandrel] - " + text + "\r\n"; }
+
+    // The first line of the answer to GET `path` on the figures' port.
+    static QByteArray statusOf(quint16 port, const QByteArray &path)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(2000))
+            return {};
+        socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QByteArray answer;
+        while (!answer.contains("\r\n") && socket.waitForReadyRead(2000))
+            answer += socket.readAll();
+        return answer.left(answer.indexOf("\r\n"));
+    }
 
 private slots:
     void init() { writeBans("# the operator's own comment\n127.0.9.9  # an old pest\n"); }
@@ -125,6 +143,9 @@ private slots:
         QTest::newRow("not banned")
             << QStringList{"unban", "127.0.5.5"} << 1 << "127.0.5.5 is not banned";
         QTest::newRow("no command") << QStringList{} << 2 << "usage: quandrel-server ctl";
+        QTest::newRow("nobody there, in JSON")
+            << QStringList{"--json", "kick", "7"} << 1
+            << "{\"error\":\"nobody on the stage has number 7\",\"ok\":false}";
     }
     void badCommandsGetAClearErrorAndAStatus()
     {
@@ -147,7 +168,8 @@ private slots:
     void kickMuteSayAndCloseActOnTheStage()
     {
         ServerProcess server;
-        QVERIFY(start(server));
+        QVERIFY(start(server, {QStringLiteral("--metrics-listen"), QStringLiteral("127.0.0.1:0")}));
+        QCOMPARE(statusOf(server.metricsPort(), "/readyz"), "HTTP/1.1 200 OK");
         StagePeer host(server.port());
         QCOMPARE(host.join("Host"), 0);
         StagePeer pest(server.port());
@@ -191,6 +213,9 @@ private slots:
         QVERIFY(late.waitForClose());
         QCOMPARE(late.packets(), QList<QByteArray>{notice("The stage is closed for a moment")});
         QVERIFY(host.isConnected());
+        // The orchestrator's probe says so too; the process still serves.
+        QCOMPARE(statusOf(server.metricsPort(), "/readyz"), "HTTP/1.1 503 Service Unavailable");
+        QCOMPARE(statusOf(server.metricsPort(), "/healthz"), "HTTP/1.1 200 OK");
         QCOMPARE(ctl({"open"}).exit, 0);
         StagePeer later(server.port());
         QCOMPARE(later.join("Later"), 1);

@@ -49,6 +49,7 @@ export async function runCases({ session, cases }) {
             check('facing', session.facing);
             check('transcriptLength', session.transcript.length);
             check('ignored', session.ignoring.map((entry) => entry.describe()));
+            check('heard', session.ignoreList.heard);
             for (const [index, want] of Object.entries(step.shown ?? {}))
                 if (session.shownImage(Number(index)).visible !== want)
                     fail(`${where} shown ${index}`, !want, want);

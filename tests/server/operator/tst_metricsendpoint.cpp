@@ -108,6 +108,50 @@ private slots:
         QVERIFY(socket->readAll().startsWith("HTTP/1.1 431 "));
         QCOMPARE(asked, 0);
     }
+
+    // An orchestrator's probes: answered whatever host they name, without
+    // asking for the figures; ready only while the stage takes joins.
+    void answersProbes_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QString>("notReady");
+        QTest::addColumn<QByteArray>("answer"); // its start, and its body
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("alive") << QByteArray("GET /healthz HTTP/1.1\r\nHost: 10.1.2.3:9601\r\n\r\n")
+                               << QString() << QByteArray("HTTP/1.1 200 OK") << QByteArray("ok\n");
+        QTest::newRow("alive while closed")
+            << QByteArray("GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n") << QStringLiteral("closed")
+            << QByteArray("HTTP/1.1 200 OK") << QByteArray("ok\n");
+        QTest::newRow("ready") << QByteArray("GET /readyz HTTP/1.1\r\nHost: 10.1.2.3\r\n\r\n")
+                               << QString() << QByteArray("HTTP/1.1 200 OK")
+                               << QByteArray("ready\n");
+        QTest::newRow("closed") << QByteArray("GET /readyz HTTP/1.1\r\nHost: x\r\n\r\n")
+                                << QStringLiteral("the operator has closed the stage")
+                                << QByteArray("HTTP/1.1 503 Service Unavailable")
+                                << QByteArray("not ready: the operator has closed the stage\n");
+        QTest::newRow("HEAD") << QByteArray("HEAD /readyz HTTP/1.1\r\nHost: x\r\n\r\n") << QString()
+                              << QByteArray("HTTP/1.1 200 OK") << QByteArray();
+        QTest::newRow("no POST") << QByteArray("POST /readyz HTTP/1.1\r\nHost: x\r\n\r\n")
+                                 << QString() << QByteArray("HTTP/1.1 405 ")
+                                 << QByteArray("Only GET and HEAD.\n");
+    }
+    void answersProbes()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QString, notReady);
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, body);
+        endpoint->setHostNames({QStringLiteral("x")});
+        endpoint->setReadiness([&] { return notReady; });
+        auto socket = connectToIt();
+        QVERIFY(socket);
+        socket->write(request);
+        QVERIFY(closedByTheServer(*socket, 2000));
+        const QByteArray got = socket->readAll();
+        QVERIFY2(got.startsWith(answer), got.constData());
+        QVERIFY2(got.endsWith("\r\n\r\n" + body), got.constData());
+        QCOMPARE(asked, 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMetricsEndpoint)
