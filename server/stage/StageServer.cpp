@@ -116,11 +116,14 @@ void StageServer::join(Client *client, const QByteArray &name)
     const QString look = m_lookAlike.of(name);
     if (const auto refusal = joinRefusal(name, look)) {
         m_counters.refused(refusal->first);
-        // A full stage is nobody's fault: whoever fills it would otherwise
-        // make everyone who comes after ban themselves by trying.
+        // A full or closed stage is nobody's fault: whoever fills it, or the
+        // operator who closes it, would otherwise make everyone who comes
+        // after ban themselves by trying.
         const QString why =
             refusal->first == StageCounters::Refusal::Full
                 ? QStringLiteral("the stage is full, for %1").arg(LogText::quoted(name))
+            : refusal->first == StageCounters::Refusal::Closed
+                ? QStringLiteral("the stage is closed, for %1").arg(LogText::quoted(name))
                 : QStringLiteral("refused name %1: %2")
                       .arg(LogText::quoted(name), LogText::escaped(refusal->second, 200));
         m_connections.drop(client, why, RelayRules::notice(refusal->second));

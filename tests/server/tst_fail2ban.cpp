@@ -3,6 +3,7 @@
 #include "StagePeer.h"
 
 #include <QDir>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -19,9 +20,12 @@ class TestFail2Ban : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir controlDir;
+
     enum class Case
     {
         FullStage,
+        ClosedStage,
         SharedAddress,
         WaitingToJoin,
         ConnectFlood,
@@ -95,6 +99,23 @@ class TestFail2Ban : public QObject
             }
             QTRY_COMPARE(server.log().count(u"the stage is full"), 5);
             break;
+        case Case::ClosedStage: {
+            // Closed by the operator: whoever comes meanwhile did nothing.
+            QTRY_VERIFY(server.log().contains(u"commands on "));
+            QLocalSocket control;
+            control.connectToServer(
+                server.log().section(QStringLiteral("commands on "), 1).section(u'\n', 0, 0));
+            QVERIFY(control.waitForConnected(3000));
+            control.write("close\n");
+            QByteArray said;
+            QTRY_VERIFY2((said += control.readAll()).startsWith("ok"), said.constData());
+            for (int i = 0; i < 5; ++i) {
+                StagePeer late(server.port(), from(13));
+                QCOMPARE(late.join("Late"), -1);
+            }
+            QTRY_COMPARE(server.log().count(u"the stage is closed"), 5);
+            break;
+        }
         case Case::SharedAddress:
             QCOMPARE(hold(from(5))->join("Campus"), 0);
             for (int i = 0; i < 5; ++i)
@@ -168,6 +189,8 @@ private slots:
         QTest::addColumn<int>("expected");
         const QStringList none;
         QTest::newRow("a full stage") << Case::FullStage << none << 0;
+        QTest::newRow("a closed stage")
+            << Case::ClosedStage << QStringList{"--control", controlDir.filePath("control")} << 0;
         QTest::newRow("many behind one address")
             << Case::SharedAddress << QStringList{"--max-per-address", "1"} << 0;
         QTest::newRow("many waiting behind one address") << Case::WaitingToJoin << none << 0;
