@@ -15,10 +15,15 @@
 #include <unistd.h>
 #include <vector>
 
-ControlSocket::ControlSocket(Answer answer, Log log, QObject *parent)
-    : QObject(parent), m_answer(std::move(answer)), m_log(std::move(log))
+ControlSocket::ControlSocket(Answer answer, Log log, int idleMs, Clock clock, QObject *parent)
+    : QObject(parent), m_clock(std::move(clock)), m_idleMs(idleMs), m_answer(std::move(answer)),
+      m_log(std::move(log))
 {
-    m_clock.start();
+    m_elapsed.start();
+    if (!m_clock)
+        m_clock = [this] {
+            return m_elapsed.nsecsElapsed();
+        };
     m_server.setMaxPendingConnections(MaxConnections);
     connect(&m_server, &QLocalServer::newConnection, this, &ControlSocket::take);
 }
@@ -130,12 +135,12 @@ void ControlSocket::take()
         auto *idle = new QTimer(socket);
         idle->setSingleShot(true);
         idle->callOnTimeout(socket, [socket] { socket->abort(); });
-        idle->start(MaxIdleMs);
+        idle->start(m_idleMs);
         socket->setProperty("uid", peer->uid);
         socket->setProperty("gid", peer->gid);
         socket->setProperty("pid", peer->pid);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, idle] {
-            idle->start(MaxIdleMs);
+            idle->start(m_idleMs);
             readFrom(socket);
         });
         readFrom(socket);
@@ -155,7 +160,7 @@ void ControlSocket::readFrom(QLocalSocket *socket)
         }
         // Over the budget, the line waits in its socket until the budget
         // has room again.
-        const qint64 nowNs = m_clock.nsecsElapsed();
+        const qint64 nowNs = m_clock();
         if (!m_budget.tryTake(nowNs)) {
             if (!socket->property("resuming").toBool()) {
                 socket->setProperty("resuming", true);

@@ -44,7 +44,12 @@ public:
     using Answer = std::function<QByteArray(const QString &line, const Peer &peer)>;
     using Log = std::function<void(const QString &line)>;
 
-    ControlSocket(Answer answer, Log log, QObject *parent = nullptr);
+    // The time the budget counts in, in nanoseconds of a monotonic clock.
+    using Clock = std::function<qint64()>;
+    // `idleMs` to finish a line; `clock` for the budget, a steady one when
+    // not given.
+    ControlSocket(Answer answer, Log log, int idleMs = MaxIdleMs, Clock clock = {},
+                  QObject *parent = nullptr);
     ~ControlSocket() override;
     // Takes the path (a stale socket left there is replaced; anything else
     // is not); false and why when it cannot.
@@ -63,7 +68,9 @@ private:
     static bool isInGroup(qint64 uid, qint64 gid);
 
     QLocalServer m_server;
-    QElapsedTimer m_clock;
+    QElapsedTimer m_elapsed;
+    Clock m_clock;
+    const int m_idleMs;
     TokenBucket m_budget{CommandsPerSecond, CommandBurst, 0};
     Answer m_answer;
     Log m_log;

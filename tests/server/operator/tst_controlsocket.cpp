@@ -118,6 +118,77 @@ private slots:
         };
         QTRY_VERIFY(served());
     }
+
+    void aLineNotFinishedInTimeIsClosed()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("control"));
+        ControlSocket control([](const QString &, const Peer &) { return QByteArray("ok\n\n"); },
+                              [](const QString &) {}, 200);
+        QString why;
+        QVERIFY(control.listen(path, &why));
+        QLocalSocket slow;
+        slow.connectToServer(path);
+        QVERIFY(slow.waitForConnected());
+        slow.write("wh");
+        QTRY_COMPARE(slow.state(), QLocalSocket::UnconnectedState);
+    }
+
+    // A caller that asks and never reads is let go, not written for.
+    void anAnswerNotReadClosesTheConnection()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("control"));
+        int answered = 0;
+        ControlSocket control(
+            [&](const QString &, const Peer &) {
+                ++answered;
+                return QByteArray(100 * 1024, 'a') + "\n\n";
+            },
+            [](const QString &) {});
+        QString why;
+        QVERIFY(control.listen(path, &why));
+        QLocalSocket deaf;
+        deaf.setReadBufferSize(1);
+        deaf.connectToServer(path);
+        QVERIFY(deaf.waitForConnected());
+        deaf.write(QByteArray("who\n").repeated(20));
+        QTRY_COMPARE(deaf.state(), QLocalSocket::UnconnectedState);
+        QVERIFY(answered < 20);
+    }
+
+    // Commands past the budget wait in their socket until it has room.
+    void theBudgetHoldsCommandsBack()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("control"));
+        int answered = 0;
+        int looked = 0; // at the clock: each time the budget is asked
+        qint64 nowNs = 0;
+        ControlSocket control(
+            [&](const QString &, const Peer &) {
+                ++answered;
+                return QByteArray("ok\n\n");
+            },
+            [](const QString &) {}, ControlSocket::MaxIdleMs,
+            [&] {
+                ++looked;
+                return nowNs;
+            });
+        QString why;
+        QVERIFY(control.listen(path, &why));
+        QLocalSocket eager;
+        eager.connectToServer(path);
+        QVERIFY(eager.waitForConnected());
+        eager.write(QByteArray("who\n").repeated(100));
+        QTRY_COMPARE(answered, int(ControlSocket::CommandBurst));
+        // Asked again and again while the clock stands: nothing more.
+        const int before = looked;
+        QTRY_VERIFY(looked > before + 3);
+        QCOMPARE(answered, int(ControlSocket::CommandBurst));
+        nowNs += 1'000'000'000; // a second's budget
+        QTRY_COMPARE(answered, 100);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestControlSocket)
