@@ -68,19 +68,22 @@ void StageServer::handlePacket(Client *client, const QByteArray &packet)
         RelayRules::judge(body, client->number(), client->name(), client->shownName());
     switch (verdict.kind) {
     case RelayRules::Verdict::Relay:
-        // A closed client's last steps go out only while nobody else has its number.
-        if (!ActionView::isAction(body) && client->isMuted(nowMs())) {
+        if (ActionView::isAction(body)) {
+            // A closed client's last steps go out only while nobody else
+            // has its number.
+            if (m_numbers[client->number()] == client || !m_numbers[client->number()]) {
+                client->setWireCode(verdict.code);
+                relayOwn(body + '\0');
+            }
+        } else if (client->isMuted(nowMs())) {
             if (client->mayTellMuted(nowMs(), MutedToldIntervalMs))
                 client->send(RelayRules::notice("Not sent: the operator has muted you"));
-        } else if (!ActionView::isAction(body)) {
+        } else {
             // The pieces of a long line, each read on its own.
             const QList<QByteArray> lines =
                 RelayRules::relayedLines(body, client->name(), client->shownName());
             for (qsizetype i = 0; i < lines.size(); ++i)
                 relayOwn(lines[i], i + 1 < lines.size() ? Then::Apart : Then::Together);
-        } else if (m_numbers[client->number()] == client || !m_numbers[client->number()]) {
-            client->setWireCode(verdict.code);
-            relayOwn(body + '\0');
         }
         break;
     case RelayRules::Verdict::Refused:
