@@ -30,6 +30,10 @@ ControlSocket::ControlSocket(Answer answer, Log log, int idleMs, Clock clock, QO
 
 ControlSocket::~ControlSocket()
 {
+    // Its connections go with the listener, after this object's own
+    // members: none of them may count itself out of a count already gone.
+    for (QLocalSocket *socket : m_server.findChildren<QLocalSocket *>())
+        socket->disconnect(this);
     if (!m_path.isEmpty())
         QLocalServer::removeServer(m_path);
 }
