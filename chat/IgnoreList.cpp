@@ -100,7 +100,7 @@ std::optional<QString> IgnoreList::speakerOf(QStringView line)
     if (!line.startsWith(u'['))
         return std::nullopt;
     const qsizetype end = line.indexOf(u"] - ");
-    if (end < 1)
+    if (end < 2) // none, or an empty name
         return std::nullopt;
     return line.sliced(1, end - 1).toString();
 }

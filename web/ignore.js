@@ -27,7 +27,7 @@ class Entry {
 export function speakerOf(line) {
     if (!line.startsWith('[')) return null;
     const end = line.indexOf('] - ');
-    return end < 1 ? null : line.slice(1, end);
+    return end < 2 ? null : line.slice(1, end); // none, or an empty name
 }
 
 export const placeholder = (name) => `lines from ${name} are hidden`;

@@ -6,6 +6,7 @@ import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { MaxQueuedActions, Session, displayText } from '../../web/session.js';
 import { outgoing, refusal } from '../../web/chat.js';
+import { IgnoreList, MaxEntries, MaxHeard, speakerOf } from '../../web/ignore.js';
 import { runCases } from './cases.mjs';
 
 const { cases } = JSON.parse(readFileSync(new URL('../cases/session.json', import.meta.url)));
@@ -52,3 +53,15 @@ for (const row of chatCases.outgoing) {
             texts: row.texts.map(caseText), refusal: row.refused,
         }));
 }
+
+test('the ignore list keeps what a crowd of speakers brings within its bounds', () => {
+    const list = new IgnoreList();
+    for (let i = 0; i < 1000; ++i) assert.equal(list.take(`[Speaker ${i}] - hi`), 'shown');
+    assert.equal(list.heard.length, MaxHeard);
+    assert.equal(list.heard.at(-1), 'Speaker 999');
+    for (let i = 0; i < 100; ++i) list.ignoreName(`Pest ${i}`);
+    assert.equal(list.entries.length, MaxEntries);
+    assert.equal(list.ignoreNumber(3), false);
+    assert.equal(speakerOf('[] - hi'), null);
+    assert.equal(speakerOf('[Ann] - see [1] - x'), 'Ann');
+});
