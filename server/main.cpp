@@ -48,7 +48,8 @@ int main(int argc, char *argv[])
         return ControlTool::run(QCoreApplication::arguments().mid(2), stdout, stderr);
     SignalWatcher watcher; // before any other thread starts
 
-    const ServerOptions options = ServerOptions::parse(QCoreApplication::arguments());
+    const ServerOptions options = ServerOptions::parse(QCoreApplication::arguments(), {},
+                                                       QProcessEnvironment::systemEnvironment());
     switch (options.action) {
     case ServerOptions::Action::Help:
         std::fputs(qPrintable(options.helpText), stdout);
@@ -65,7 +66,7 @@ int main(int argc, char *argv[])
     }
     if (!options.tls())
         withoutTlsPlugins();
-    LogSink log(QStringLiteral("quandrel-server: "));
+    LogSink log(QStringLiteral("quandrel-server: "), options.logToStdout ? 1 : 2);
     ServerHost host(options, [&log](const QString &line) { log.write(line); });
     host.setLogLeftOut([&log] { return qint64(log.droppedInAll()); });
     QString why;

@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QHostInfo>
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace {
@@ -148,6 +149,9 @@ QList<QCommandLineOption> optionList(const ServerOptions &d)
                                           "encrypt may join.")),
         QCommandLineOption(QStringLiteral("no-notices"),
                            QStringLiteral("Do not tell the stage when someone joins or leaves.")),
+        QCommandLineOption(QStringLiteral("log-stdout"),
+                           QStringLiteral("Write the log on standard output instead of standard "
+                                          "error, where a container engine looks for it.")),
         valued("metrics-listen",
                QStringLiteral("Serve the stage's figures for Prometheus at /metrics on this "
                               "address and port (127.0.0.1:9580, [::1]:9580; port 0 picks a "
@@ -162,7 +166,19 @@ QList<QCommandLineOption> optionList(const ServerOptions &d)
 class Reader
 {
 public:
-    Reader(const QCommandLineParser &parser, ServerOptions &out) : m_parser(parser), m_out(out) {}
+    // `fromEnvironment`: the options that the environment set, named there by
+    // their variables.
+    Reader(const QCommandLineParser &parser, ServerOptions &out, const QStringList &fromEnvironment)
+        : m_parser(parser), m_out(out), m_fromEnvironment(fromEnvironment)
+    {}
+
+    // An option as the user wrote it: "--port", or "QUANDREL_PORT".
+    QString label(const char *name) const
+    {
+        const QString option = QString::fromLatin1(name);
+        return m_fromEnvironment.contains(option) ? ServerOptions::variableOf(option)
+                                                  : QStringLiteral("--") + option;
+    }
 
     bool ok() const { return m_out.error.isEmpty(); }
     bool isSet(const char *name) const { return m_parser.isSet(QString::fromLatin1(name)); }
@@ -197,12 +213,13 @@ public:
 private:
     QString rangeError(const char *name, const char *what, const QString &min, const QString &max)
     {
-        return QStringLiteral("--%1 takes %2, not \"%3\" (from %4 to %5)")
-            .arg(QLatin1String(name), QLatin1String(what), value(name), min, max);
+        return QStringLiteral("%1 takes %2, not \"%3\" (from %4 to %5)")
+            .arg(label(name), QLatin1String(what), value(name).left(100), min, max);
     }
 
     const QCommandLineParser &m_parser;
     ServerOptions &m_out;
+    const QStringList m_fromEnvironment;
 };
 
 void readSettings(Reader &r, ServerSettings &s)
@@ -239,9 +256,8 @@ void readMetrics(Reader &r, ServerOptions &o, const ServerOptions::Resolve &reso
     const std::optional<QHostAddress> address =
         parsed && !parsed->tls ? addressOf(parsed->host, resolve) : std::nullopt;
     if (!address) {
-        r.fail(QStringLiteral("--metrics-listen takes ADDRESS:PORT (127.0.0.1:9580, "
-                              "[::1]:9580), not \"%1\"")
-                   .arg(text.left(100)));
+        r.fail(QStringLiteral("%1 takes ADDRESS:PORT (127.0.0.1:9580, [::1]:9580), not \"%2\"")
+                   .arg(r.label("metrics-listen"), text.left(100)));
         return;
     }
     o.metricsAddress = *address;
@@ -254,7 +270,8 @@ void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
     const QString listen = r.value("listen");
     const std::optional<QHostAddress> address = addressOf(listen, resolve);
     if (!address)
-        r.fail(QStringLiteral("not an address or known host name: %1").arg(listen));
+        r.fail(QStringLiteral("%1: not an address or known host name: %2")
+                   .arg(r.label("listen"), listen.left(100)));
     else if (*address == QHostAddress(QHostAddress::AnyIPv6))
         o.address = QHostAddress(QHostAddress::Any); // "::" takes IPv4 as well
     else
@@ -266,8 +283,8 @@ void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
     o.web = !r.isSet("no-web");
     for (const QString &name : r.values("web-host")) {
         if (!isHostName(name))
-            r.fail(QStringLiteral("--web-host takes a host name or an address, not \"%1\"")
-                       .arg(name.left(100)));
+            r.fail(QStringLiteral("%1 takes a host name or an address, not \"%2\"")
+                       .arg(r.label("web-host"), name.left(100)));
         o.webHosts.append(name);
     }
     o.certificateFile = r.value("tls-cert");
@@ -279,6 +296,7 @@ void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
         r.fail(QStringLiteral("--tls-only needs --tls-cert and --tls-key"));
     o.banFile = r.value("ban-file");
     o.controlPath = r.value("control");
+    o.logToStdout = r.isSet("log-stdout");
     if (r.isSet("metrics-listen"))
         readMetrics(r, o, resolve);
     readSettings(r, o.settings);
@@ -286,15 +304,69 @@ void read(Reader &r, ServerOptions &o, const ServerOptions::Resolve &resolve)
 
 } // namespace
 
-ServerOptions ServerOptions::parse(const QStringList &arguments, const Resolve &resolve)
+QString ServerOptions::variableOf(const QString &option)
+{
+    return QStringLiteral("QUANDREL_") + option.toUpper().replace(u'-', u'_');
+}
+
+namespace {
+
+// The options that the environment gives and the command line does not, as
+// arguments; an error names the variable whose value is wrong.
+QStringList fromEnvironment(const QCommandLineParser &parser,
+                            const QList<QCommandLineOption> &options,
+                            const QProcessEnvironment &environment, QStringList *given,
+                            QString *error)
+{
+    static const QStringList yes = {"1", "yes", "true", "on"};
+    static const QStringList no = {"0", "no", "false", "off", ""};
+    QStringList arguments;
+    for (const QCommandLineOption &option : options) {
+        const QString name = option.names().constFirst();
+        const QString variable = ServerOptions::variableOf(name);
+        if (parser.isSet(name) || !environment.contains(variable))
+            continue;
+        const QString value = environment.value(variable).trimmed();
+        if (option.valueName().isEmpty()) {
+            if (!yes.contains(value, Qt::CaseInsensitive) &&
+                !no.contains(value, Qt::CaseInsensitive)) {
+                *error = QStringLiteral("%1 takes 1 or 0 (yes or no), not \"%2\"")
+                             .arg(variable, value.left(100));
+                return {};
+            }
+            if (yes.contains(value, Qt::CaseInsensitive))
+                arguments.append(QStringLiteral("--") + name);
+        } else if (name == u"web-host") {
+            // Several names, as the option is given several times.
+            for (const QString &host :
+                 value.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts))
+                arguments.append(QStringLiteral("--web-host=") + host);
+        } else {
+            arguments.append(QStringLiteral("--%1=%2").arg(name, value));
+        }
+        given->append(name);
+    }
+    return arguments;
+}
+
+} // namespace
+
+ServerOptions ServerOptions::parse(const QStringList &arguments, const Resolve &resolve,
+                                   const QProcessEnvironment &environment)
 {
     ServerOptions options;
+    const QList<QCommandLineOption> optionsListed = optionList(options);
+    // A parser a reading: QCommandLineParser keeps what it last read.
+    const auto makeParser = [&optionsListed](QCommandLineParser &parser) {
+        parser.setApplicationDescription(QStringLiteral(
+            "Quandrel stage server: relays avatars, steps and chat between up to ten clients."));
+        const QCommandLineOption help = parser.addHelpOption();
+        const QCommandLineOption version = parser.addVersionOption();
+        parser.addOptions(optionsListed);
+        return std::pair(help, version);
+    };
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Quandrel stage server: relays avatars, steps and chat between up to ten clients."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    parser.addOptions(optionList(options));
+    const auto [help, version] = makeParser(parser);
     options.helpText = parser.helpText();
     if (!parser.parse(arguments)) {
         options.action = Action::Error;
@@ -315,7 +387,24 @@ ServerOptions ServerOptions::parse(const QStringList &arguments, const Resolve &
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
         return options;
     }
-    Reader reader(parser, options);
+    QStringList given;
+    const QStringList extra =
+        fromEnvironment(parser, optionsListed, environment, &given, &options.error);
+    if (!options.error.isEmpty()) {
+        options.action = Action::Error;
+        return options;
+    }
+    QCommandLineParser withEnvironment;
+    makeParser(withEnvironment);
+    // Each of the environment's values is one argument of the form
+    // --name=value, so that no value can be taken for an option; they go
+    // before a "--" that ends the options.
+    QStringList all = arguments;
+    const qsizetype end = all.indexOf(QStringLiteral("--"));
+    for (qsizetype i = 0; i < extra.size(); ++i)
+        all.insert(end < 0 ? all.size() : end + i, extra[i]);
+    withEnvironment.parse(all);
+    Reader reader(withEnvironment, options, given);
     read(reader, options, resolve ? resolve : ServerOptions::Resolve(lookUp));
     if (!reader.ok())
         options.action = Action::Error;

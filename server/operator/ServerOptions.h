@@ -6,6 +6,7 @@
 #include "server/rules/ServerSettings.h"
 
 #include <QHostAddress>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -14,6 +15,11 @@
 // The command line, turned into what the server runs with, or into an error
 // that names the option. Reading it does nothing else: no file is opened and
 // no port is taken.
+//
+// Each option may also come from the environment, as QUANDREL_ and its name
+// in capitals with underscores (QUANDREL_PORT=2579, QUANDREL_NO_WEB=1,
+// QUANDREL_WEB_HOST="a.example b.example"), which is how container engines
+// and orchestrators configure a program; the command line wins.
 struct ServerOptions
 {
     static constexpr quint16 DefaultWebPort = 2580;
@@ -31,7 +37,10 @@ struct ServerOptions
     using Resolve = std::function<std::optional<QHostAddress>(const QString &name)>;
 
     // `arguments` with the program's name first, as QCoreApplication gives them.
-    static ServerOptions parse(const QStringList &arguments, const Resolve &resolve = {});
+    static ServerOptions parse(const QStringList &arguments, const Resolve &resolve = {},
+                               const QProcessEnvironment &environment = {});
+    // The variable that stands for an option: "web-host" is QUANDREL_WEB_HOST.
+    static QString variableOf(const QString &option);
 
     Action action = Action::Run;
     QString error;
@@ -49,6 +58,7 @@ struct ServerOptions
     bool tlsOnly = false;
     QString banFile;
     QString controlPath; // the operator's socket; none when empty
+    bool logToStdout = false;
     // Where the figures for a monitor are served; none unless asked.
     std::optional<QHostAddress> metricsAddress;
     quint16 metricsPort = 0;

@@ -16,6 +16,13 @@ class TestServerOptions : public QObject
             return QHostAddress(QStringLiteral("192.0.2.20"));
         return std::nullopt;
     }
+    static QProcessEnvironment environment(const QStringList &variables)
+    {
+        QProcessEnvironment e;
+        for (const QString &v : variables)
+            e.insert(v.section(u'=', 0, 0), v.section(u'=', 1));
+        return e;
+    }
     static ServerOptions parse(QStringList arguments)
     {
         arguments.prepend(QStringLiteral("quandrel-server"));
@@ -47,6 +54,8 @@ class TestServerOptions : public QObject
             {"tls-port", QString::number(o.tlsPort)},
             {"tls-only", o.tlsOnly ? "tls only" : "plain too"},
             {"no-notices", s.notices ? "notices" : "no notices"},
+            {"web-host", o.webHosts.join(u' ')},
+            {"log-stdout", o.logToStdout ? "stdout" : "stderr"},
             {"metrics-listen",
              o.metricsAddress ? o.metricsAddress->toString() + u' ' + QString::number(o.metricsPort)
                               : QStringLiteral("off")},
@@ -155,6 +164,87 @@ private slots:
         QCOMPARE(options.action, ServerOptions::Action::Error);
         QVERIFY2(options.error.contains(named), qPrintable(options.error));
         QVERIFY(options.helpText.contains(u"--listen <ADDRESS>"));
+    }
+
+    // Options from the environment, as a container engine gives them: the
+    // command line wins, flags take yes or no, and a value is only ever a value.
+    void fromTheEnvironment_data()
+    {
+        QTest::addColumn<QStringList>("variables");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("given");
+        QTest::newRow("port") << QStringList{"QUANDREL_PORT=3000"} << QStringList{} << "port"
+                              << "3000";
+        QTest::newRow("command line wins")
+            << QStringList{"QUANDREL_PORT=3000"} << QStringList{"--port", "4000"} << "port"
+            << "4000";
+        QTest::newRow("listen") << QStringList{"QUANDREL_LISTEN=0.0.0.0"} << QStringList{}
+                                << "listen"
+                                << "0.0.0.0";
+        QTest::newRow("figures") << QStringList{"QUANDREL_METRICS_LISTEN=0.0.0.0:9580"}
+                                 << QStringList{} << "metrics-listen"
+                                 << "0.0.0.0 9580";
+        QTest::newRow("flag 1") << QStringList{"QUANDREL_NO_WEB=1"} << QStringList{} << "no-web"
+                                << "no web";
+        QTest::newRow("flag true")
+            << QStringList{"QUANDREL_LOG_STDOUT=True"} << QStringList{} << "log-stdout"
+            << "stdout";
+        QTest::newRow("flag 0") << QStringList{"QUANDREL_NO_WEB=0"} << QStringList{} << "no-web"
+                                << "web";
+        QTest::newRow("flag empty")
+            << QStringList{"QUANDREL_NO_NOTICES="} << QStringList{} << "no-notices"
+            << "notices";
+        QTest::newRow("names") << QStringList{"QUANDREL_WEB_HOST= a.test, b.test  c.test"}
+                               << QStringList{} << "web-host"
+                               << "a.test b.test c.test";
+        QTest::newRow("a value like an option")
+            << QStringList{"QUANDREL_BAN_FILE=--no-web"} << QStringList{} << "no-web"
+            << "web";
+        QTest::newRow("its file") << QStringList{"QUANDREL_BAN_FILE=--no-web"} << QStringList{}
+                                  << "ban-file"
+                                  << "--no-web";
+        QTest::newRow("before the end of options")
+            << QStringList{"QUANDREL_PORT=3000"} << QStringList{"--"} << "port"
+            << "3000";
+        QTest::newRow("other variables")
+            << QStringList{"QUANDREL_SERVER_OPTS=--port 5", "QUANDREL_HELP=1", "PORT=7"}
+            << QStringList{} << "port"
+            << "2579";
+    }
+    void fromTheEnvironment()
+    {
+        QFETCH(QStringList, variables);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, field);
+        QFETCH(QString, given);
+        arguments.prepend(QStringLiteral("quandrel-server"));
+        const ServerOptions options =
+            ServerOptions::parse(arguments, resolve, environment(variables));
+        QVERIFY2(options.error.isEmpty(), qPrintable(options.error));
+        QCOMPARE(options.action, ServerOptions::Action::Run);
+        QCOMPARE(this->field(options, field), given);
+    }
+
+    // A wrong value names the variable it came from, not an option nobody wrote.
+    void malformedEnvironment_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::newRow("port") << "QUANDREL_PORT=x";
+        QTest::newRow("empty port") << "QUANDREL_PORT=";
+        QTest::newRow("rate") << "QUANDREL_RATE=-1";
+        QTest::newRow("flag") << "QUANDREL_NO_WEB=maybe";
+        QTest::newRow("name") << "QUANDREL_WEB_HOST=a_b.test";
+        QTest::newRow("figures") << "QUANDREL_METRICS_LISTEN=9580";
+        QTest::newRow("listen") << "QUANDREL_LISTEN=nowhere.test";
+    }
+    void malformedEnvironment()
+    {
+        QFETCH(QString, variable);
+        const ServerOptions options = ServerOptions::parse({QStringLiteral("quandrel-server")},
+                                                           resolve, environment({variable}));
+        QCOMPARE(options.action, ServerOptions::Action::Error);
+        QVERIFY2(options.error.startsWith(variable.section(u'=', 0, 0)), qPrintable(options.error));
     }
 
     void namesAndTheAnyAddress()
