@@ -3,6 +3,7 @@
 // baselines and prints one table; --json FILE writes the same figures.
 //   quandrel-bench [--server PATH] [--json FILE]
 #include "ClientBench.h"
+#include "ContainerStage.h"
 #include "ControlFlood.h"
 #include "ServerFanout.h"
 #include "ServerProcess.h"
@@ -20,6 +21,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -81,7 +83,8 @@ struct Bench
     QString server; // the server binary, for parts that start their own
     QString self;   // this program, for parts that run it as a child
     double idleSeconds;
-    quint16 port; // a server already running, for the parts that measure the client
+    quint16 port;  // a server already running, for the parts that measure the client
+    QString image; // the server's image in podman, for the part that measures it
     QList<Row> rows;
 };
 
@@ -406,6 +409,100 @@ bool measureApply(Bench &b)
     return true;
 }
 
+// Milliseconds from starting the server binary to its stage taking a
+// connection, measured as for the container: by connecting.
+std::optional<double> startupMs(const QString &server)
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return std::nullopt;
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    QProcess process;
+    process.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    process.start(server,
+                  unlimited + QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                                          QStringLiteral("--port"), port,
+                                          QStringLiteral("--web-port"), QStringLiteral("0"),
+                                          QStringLiteral("--tls-port"), QStringLiteral("0")});
+    for (;;) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(port.toUInt()));
+        if (socket.waitForConnected(200))
+            break;
+        if (clock.hasExpired(20000) || process.state() == QProcess::NotRunning)
+            return std::nullopt;
+        QThread::msleep(2);
+    }
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    process.terminate();
+    process.waitForFinished(3000);
+    return ms;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
+// The image in a real engine against the same binary outside it: its size,
+// start-up, relay latency and memory. Runs only when --image names one.
+bool measureImage(Bench &b)
+{
+    if (b.image.isEmpty())
+        return true;
+    std::fprintf(stderr, "the image %s against its binary outside, 3 rounds...\n",
+                 qPrintable(b.image));
+    const auto bytes = ContainerStage::imageBytes(b.image);
+    if (!bytes)
+        return false;
+    b.rows.append({QStringLiteral("image: size as stored, MB (MiB)"),
+                   fixed(double(*bytes) / 1e6, 1) + QStringLiteral(" (") +
+                       fixed(double(*bytes) / 1048576.0, 1) + u')',
+                   QString(), QStringLiteral("< 60"), *bytes < 60 * 1048576});
+    // Clients reach the container through the engine's port mapping, all
+    // from one address: no limit on connections from one address here.
+    const QStringList options =
+        unlimited + QStringList{QStringLiteral("--max-per-address"), QStringLiteral("0")};
+    QList<double> inside, outside, startInside, startOutside, rssInside, rssOutside;
+    for (int round = 0; round < 3; ++round) {
+        ContainerStage container(b.image);
+        if (!container.start(options))
+            return false;
+        startInside.append(container.startupMs());
+        const auto relayed = ServerFanout::run(container.port(), 10, 100, 3.0, 1.0);
+        if (!relayed)
+            return false;
+        inside.append(relayed->p99Us);
+        rssInside.append(double(residentKiB(container.pid())) / 1024.0);
+
+        const auto started = startupMs(b.server);
+        ServerProcess alone(b.server);
+        if (!started || !alone.start(options))
+            return false;
+        startOutside.append(*started);
+        const auto direct = ServerFanout::run(alone.port(), 10, 100, 3.0, 1.0);
+        if (!direct)
+            return false;
+        outside.append(direct->p99Us);
+        rssOutside.append(double(alone.residentKiB()) / 1024.0);
+    }
+    b.rows.append({QStringLiteral("image: podman run to the stage listening, ms (median of 3)"),
+                   fixed(median(startInside), 0), fixed(median(startOutside), 0),
+                   QStringLiteral("report"), true});
+    const double p99Inside = median(inside), p99Outside = median(outside);
+    b.rows.append({QStringLiteral("image: relay 10 x 100 steps/s, us p99 (median of 3)"),
+                   fixed(p99Inside, 1), fixed(p99Outside, 1), QStringLiteral("<= 1.2 x baseline"),
+                   p99Inside <= 1.2 * p99Outside});
+    b.rows.append({QStringLiteral("image: a stage's resident memory after that, MiB"),
+                   fixed(median(rssInside), 1), fixed(median(rssOutside), 1),
+                   QStringLiteral("report"), true});
+    return true;
+}
+
 // The parts, in the order they run; --only names one.
 struct Part
 {
@@ -417,6 +514,7 @@ constexpr Part Parts[] = {
     {"server", measureServer}, {"newcomer", measureNewcomer}, {"flood", measureFlood},
     {"attack", measureAttack}, {"door", measureDoor},         {"hostile", measureHostile},
     {"burst", measureBurst},   {"apply", measureApply},       {"control", measureControlFlood},
+    {"image", measureImage},
 };
 
 } // namespace
@@ -442,13 +540,19 @@ int main(int argc, char *argv[])
     const QCommandLineOption secondsOption(QStringLiteral("idle-seconds"),
                                            QStringLiteral("Idle window."), QStringLiteral("S"),
                                            QStringLiteral("10"));
+    const QCommandLineOption imageOption(
+        QStringLiteral("image"),
+        QStringLiteral("The server's image in podman (scripts/image.sh --load), measured "
+                       "against --server, which should be the binary inside it."),
+        QStringLiteral("NAME"));
     parser.addOption(serverOption);
     parser.addOption(jsonOption);
+    parser.addOption(imageOption);
     const QCommandLineOption onlyOption(
         QStringLiteral("only"),
         QStringLiteral(
             "Run one part: idle, startup, step, server, newcomer, flood, attack, door, hostile, "
-            "burst or apply."),
+            "burst, apply, control or image (with --image)."),
         QStringLiteral("PART"));
     parser.addOption(secondsOption);
     parser.addOption(onlyOption);
@@ -467,7 +571,12 @@ int main(int argc, char *argv[])
                      qPrintable(parser.value(serverOption)));
         return 1;
     }
-    Bench bench{parser.value(serverOption), self, idleSeconds, server.port(), {}};
+    Bench bench{parser.value(serverOption), self, idleSeconds, server.port(),
+                parser.value(imageOption),  {}};
+    if (only == u"image" && bench.image.isEmpty()) {
+        std::fprintf(stderr, "quandrel-bench: --only image needs --image NAME\n");
+        return 2;
+    }
 
     for (const Part &part : Parts) {
         if (wanted(part.name) && !part.run(bench))

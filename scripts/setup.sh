@@ -5,6 +5,7 @@
 #   setup.sh run       build and run the programs (the default)
 #   setup.sh test      also every test: sanitizers, fuzzers, the package checks
 #   setup.sh package   also the Debian package tools
+#   setup.sh container also podman, for the image check (.ci/run)
 #   setup.sh list PURPOSE [CODENAME]
 #                      prints the packages of PURPOSE for a release (this
 #                      machine's when none is named) and installs nothing
@@ -41,11 +42,17 @@ packages_for() { # purpose codename
     # its own npm); a release named by `list` gets Debian's.
     [ -z "${3:-}" ] && command -v node >/dev/null || test+=(nodejs)
     [ -z "${3:-}" ] && command -v npm >/dev/null || test+=(npm)
+    # The image check: a root from Debian's packages, and Debian's podman
+    # with the runc runtime and the pause program that its pods need; Kustomize
+    # comes with kubectl, which any kubectl on the machine provides.
+    local container=(mmdebstrap podman runc catatonit)
+    command -v kubectl >/dev/null || container+=(kubernetes-client)
     case "$1" in
         run) echo "${run[*]}" ;;
         test) echo "${run[*]} ${test[*]}" ;;
         package) echo "${run[*]} ${package[*]}" ;;
-        *) echo "usage: $0 [run|test|package|list PURPOSE [CODENAME]]" >&2; return 2 ;;
+        container) echo "${run[*]} ${test[*]} ${container[*]}" ;;
+        *) echo "usage: $0 [run|test|package|container|list PURPOSE [CODENAME]]" >&2; return 2 ;;
     esac
 }
 
@@ -90,7 +97,7 @@ fi
 
 # The browser tests' driver, at the version the lock file pins; Chromium is
 # Debian's, so nothing else is downloaded.
-if [ "$purpose" = test ]; then
+if [ "$purpose" = test ] || [ "$purpose" = container ]; then
     web="$(dirname "$0")/../tests/web"
     if ! [ "$web/node_modules/.package-lock.json" -nt "$web/package-lock.json" ]; then
         npm ci --prefix "$web" --no-audit --no-fund --loglevel=error
