@@ -45,7 +45,7 @@ packages_for() { # purpose codename
     # The image check: a root from Debian's packages, and Debian's podman
     # with the runc runtime and the pause program that its pods need; Kustomize
     # comes with kubectl, which any kubectl on the machine provides.
-    local container=(mmdebstrap podman runc catatonit)
+    local container=(mmdebstrap podman runc catatonit curl python3)
     command -v kubectl >/dev/null || container+=(kubernetes-client)
     case "$1" in
         run) echo "${run[*]}" ;;

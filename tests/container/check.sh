@@ -71,10 +71,11 @@ free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 # Waits for a URL to answer with the given status; fails with `what`.
-wait_for_status() { # url status what
+wait_for_status() { # url[ curl-options] status what
     local i
     for i in $(seq 300); do
-        [ "$(curl -s -o /dev/null -w '%{http_code}' "$1")" = "$2" ] && return 0
+        # shellcheck disable=SC2086 # the URL may carry curl's options
+        [ "$(curl -s -o /dev/null -w '%{http_code}' $1)" = "$2" ] && return 0
         sleep 0.1
     done
     fail "$3: $1 did not answer $2 within 30 s"
@@ -148,6 +149,25 @@ stopped=$(($(date +%s%N) - started))
 podman logs "$single" 2>/dev/null | grep -q 'signal 15, stopping' || fail "SIGTERM was not seen"
 echo "podman stop: ended cleanly in $((stopped / 1000000)) ms"
 podman rm "$single" >/dev/null
+
+# TLS from a mounted pair: the plug-in and OpenSSL that the image carries
+# for it load, and the stage and the page answer inside TLS.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=127.0.0.1 \
+    -addext subjectAltName=IP:127.0.0.1 -keyout "$work/mounted/privkey.pem" \
+    -out "$work/mounted/fullchain.pem" 2>/dev/null
+chmod 644 "$work/mounted/privkey.pem" # the test's own key, for the image's user
+tls=$(free_port) page=$(free_port)
+podman run --detach --name "$single" --read-only --cap-drop=all --security-opt=no-new-privileges \
+    --publish "127.0.0.1:$tls:2581" --publish "127.0.0.1:$page:2580" \
+    --volume "$work/mounted:/srv/quandrel:ro" --env QUANDREL_TLS_CERT=/srv/quandrel/fullchain.pem \
+    --env QUANDREL_TLS_KEY=/srv/quandrel/privkey.pem "$image" >/dev/null ||
+    fail "podman cannot run the image with TLS"
+wait_for_status "https://127.0.0.1:$page/ --insecure" 200 "the page over HTTPS"
+echo | openssl s_client -connect "127.0.0.1:$tls" -verify_return_error -CAfile "$work/mounted/fullchain.pem" \
+    >"$work/tls.log" 2>&1 || fail "no TLS on the stage's port: $(tail -3 "$work/tls.log")"
+podman stop --time 5 "$single" >/dev/null
+podman rm "$single" >/dev/null
+echo "TLS from the mounted pair, on the stage and the page"
 
 echo "== three stages from the Kubernetes objects"
 # Every port of every pod on a free loopback port: podman publishes a
