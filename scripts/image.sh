@@ -14,9 +14,9 @@
 #   scripts/image.sh [--deb FILE] [--load]
 #
 # --deb takes a package already built (by default the one scripts/package.sh
-# leaves under build/, made when missing); --load loads the image into
-# podman as quandrel-server:VERSION. Needs root (or sudo) for mmdebstrap
-# and chroot.
+# leaves under build/, made when missing or older than the server's sources);
+# --load loads the image into podman as quandrel-server:VERSION. Needs root
+# (or sudo) for mmdebstrap and chroot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 umask 022
@@ -45,7 +45,11 @@ version=$(sed -n 's/^project(quandrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
 arch=$(dpkg --print-architecture)
 if [ -z "$deb" ]; then
     deb=build/quandrel-server_${version}_${arch}.deb
-    [ -e "$deb" ] || scripts/package.sh
+    # Built again when a source of the server is newer than the package.
+    if [ ! -e "$deb" ] || [ -n "$(find CMakeLists.txt cmake debian net stage chat server web assets packaging \
+        -newer "$deb" -type f -print -quit)" ]; then
+        scripts/package.sh
+    fi
 fi
 deb=$(realpath "$deb")
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
