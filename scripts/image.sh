@@ -11,10 +11,11 @@
 # times of the last commit (SOURCE_DATE_EPOCH), sorted, owned by root, so two
 # builds of one commit from the same Debian archive give the same bytes.
 #
-#   scripts/image.sh [--deb FILE] [--load]
+#   scripts/image.sh [--deb FILE [--release CODENAME]] [--load]
 #
 # --deb takes a package already built (by default the one scripts/package.sh
-# leaves under build/, made when missing or older than the server's sources);
+# leaves under build/, made when missing or older than the server's sources)
+# and --release the Debian release it was built for, if not this machine's;
 # --load loads the image into podman as quandrel-server:VERSION. Needs root
 # (or sudo) for mmdebstrap and chroot.
 set -euo pipefail
@@ -22,12 +23,14 @@ cd "$(dirname "$0")/.."
 umask 022
 
 deb=
+release=
 load=false
 while [ $# -gt 0 ]; do
     case $1 in
     --deb) deb=$2; shift 2 ;;
     --load) load=true; shift ;;
-    *) echo "usage: scripts/image.sh [--deb FILE] [--load]" >&2; exit 2 ;;
+    --release) release=$2; shift 2 ;;
+    *) echo "usage: scripts/image.sh [--deb FILE [--release CODENAME]] [--load]" >&2; exit 2 ;;
     esac
 done
 
@@ -54,9 +57,9 @@ fi
 deb=$(realpath "$deb")
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 revision=$(git rev-parse HEAD 2>/dev/null || echo unknown)
-# The package was built against this machine's release: the image's
-# libraries come from the same one.
-suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+# The package was built against this machine's release, unless --release
+# names another: the image's libraries come from the same one.
+suite=${release:-$(. /etc/os-release && echo "$VERSION_CODENAME")}
 uid=10001
 
 out=build/image
@@ -82,6 +85,17 @@ echo "A $suite root with $depends"
 # plug-in, and the OpenSSL libraries that plug-in opens by name.
 rootfs=$work/rootfs
 mkdir -p "$rootfs"
+# A release with a merged /usr (Debian 13) has /lib64 and its kin only from
+# base-files, which no image needs: they are made here, in both roots.
+for d in bin sbin lib lib64; do
+    if [ ! -e "$work/debian/$d" ] && [ -d "$work/debian/usr/$d" ]; then
+        "${sudo[@]}" ln -s "usr/$d" "$work/debian/$d"
+    fi
+    if [ -L "$work/debian/$d" ]; then
+        mkdir -p "$rootfs/usr/$d"
+        ln -s "$(readlink "$work/debian/$d")" "$rootfs/$d"
+    fi
+done
 multiarch=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 plugin=$multiarch/qt6/plugins/tls/libqopensslbackend.so
 files=$(for f in /usr/bin/quandrel-server "$plugin"; do
@@ -133,7 +147,7 @@ blob() { # writes standard input as a blob; prints its digest and size
 read -r config config_size < <(printf '%s' \
     '{"architecture":"'"$arch"'","os":"linux","created":"'"$created"'",' \
     '"config":{"User":"'"$uid:$uid"'","Entrypoint":["/usr/bin/quandrel-server"],' \
-    '"Env":["PATH=/usr/bin","QUANDREL_LISTEN=0.0.0.0","QUANDREL_METRICS_LISTEN=0.0.0.0:9580","QUANDREL_LOG_STDOUT=1"],' \
+    '"Env":["PATH=/usr/bin","LANG=C.UTF-8","QUANDREL_LISTEN=0.0.0.0","QUANDREL_METRICS_LISTEN=0.0.0.0:9580","QUANDREL_LOG_STDOUT=1"],' \
     '"ExposedPorts":{"2579/tcp":{},"2580/tcp":{},"2581/tcp":{},"9580/tcp":{}},' \
     '"StopSignal":"SIGTERM","WorkingDir":"/",' \
     '"Labels":{"org.opencontainers.image.title":"quandrel-server","org.opencontainers.image.version":"'"$version"'",' \
