@@ -52,7 +52,7 @@ podman() { "${sudo[@]}" env CONTAINERS_CONF="$CONTAINERS_CONF" podman "$@"; }
 finish() {
     podman rm --force --time 1 "$single" >/dev/null 2>&1 || true
     [ -e "$play" ] && podman kube down "$play" >/dev/null 2>&1 || true
-    podman volume rm --force control-a control-b control-c >/dev/null 2>&1 || true
+    podman volume rm --force control-1 control-2 control-3 >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap finish EXIT
@@ -172,10 +172,13 @@ echo "TLS from the mounted pair, on the stage and the page"
 echo "== three stages from the Kubernetes objects"
 # Every port of every pod on a free loopback port: podman publishes a
 # container port without one on every address, and the objects, made for a
-# cluster, name none.
+# cluster, name none. podman 4.3 also keeps emptyDir volumes by name, shared
+# between pods: each pod's socket volume is named for its stage here.
 kubectl kustomize deploy/kubernetes/three-stages 2>/dev/null | awk -v ports="$(for i in $(seq 12); do free_port; done | paste -sd' ')" '
     BEGIN { split(ports, free, " ") }
     /^kind: / { kind = $2 }
+    kind == "Deployment" && /^  name: / { pods++ }
+    kind == "Deployment" && /^ +name: control$/ { sub(/control$/, "control-" pods) }
     { print }
     kind == "Deployment" && /^        - containerPort: [0-9]+$/ {
         print "          hostIP: 127.0.0.1"
