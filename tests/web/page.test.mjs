@@ -346,6 +346,9 @@ test('looking away from someone by keyboard: their avatar and lines go, and come
         await page.keyboard.press('Enter');
     };
     const joImage = stage.getByRole('img', { name: `Sorra (client ${jo.number})` });
+    // The page says it is connected when its socket opens, before its join:
+    // Jo steps once the stage has announced Kim, or the step misses her.
+    await jo.expect('NewUser');
     jo.send(`Action${jo.number}GoLeftSorraX900Y480Z`);
     await waitFor(() => joImage.count(), 'Jo on the stage');
     await press(`Ignore client ${jo.number}`);
