@@ -261,6 +261,7 @@ test('joining again after someone left: exactly who is there, and the own avatar
     const jo = await newPeer('Jo');
     const page = await newPage();
     await join(page, 'Kim');
+    await jo.expect('NewUser'); // Kim's join done, not only her socket open
     jo.send(`Action${jo.number}GoLeftSorraX900Y480Z`);
     const stage = page.getByRole('region', { name: 'Stage' });
     const shown = () => stage.getByRole('img').evaluateAll((images) => images.map((i) => i.alt).sort());
