@@ -60,6 +60,14 @@ fail() {
     echo "container check FAILED: $*" >&2
     exit 1
 }
+# Whether the single container's log holds a line. The log is read whole
+# first: with pipefail, `podman logs | grep -q` fails whenever grep stops
+# reading before podman has written everything.
+logged() {
+    local log
+    log=$(podman logs "$single" 2>/dev/null)
+    grep -qF -- "$1" <<<"$log"
+}
 
 if ! out=$(podman info 2>&1) || ! podman image ls >/dev/null 2>&1; then
     echo "$out" | tail -5 >&2
@@ -104,7 +112,7 @@ podman run --detach --name "$single" --read-only --cap-drop=all --security-opt=n
     "$image" >/dev/null || fail "podman cannot run the image"
 wait_for_status "http://127.0.0.1:$figures/readyz" 200 "the stage in the container"
 [ "$(podman inspect --format '{{.State.Pid}}' "$single")" -gt 1 ] || fail "no server process"
-podman logs "$single" 2>/dev/null | grep -q 'listening on 0.0.0.0 port 2579' ||
+logged 'listening on 0.0.0.0 port 2579' ||
     fail "the log is not on standard output: $(podman logs "$single" 2>&1 | head -3)"
 
 meeting=$work/meeting
@@ -135,7 +143,7 @@ echo "the desktop client and the page met; /metrics counts their joins"
 printf 'name:Mallory\n' >"$work/mounted/bans"
 podman kill --signal HUP "$single" >/dev/null
 for i in $(seq 100); do
-    podman logs "$single" 2>/dev/null | grep -q '/srv/quandrel/bans: 1 ban(s)' && break
+    logged '/srv/quandrel/bans: 1 ban(s)' && break
     [ "$i" = 100 ] && fail "SIGHUP did not read the mounted ban file again"
     sleep 0.1
 done
@@ -146,7 +154,7 @@ podman stop --time 5 "$single" >/dev/null
 stopped=$(($(date +%s%N) - started))
 [ "$(podman inspect --format '{{.State.ExitCode}}' "$single")" = 0 ] ||
     fail "the server did not end cleanly on SIGTERM: exit $(podman inspect --format '{{.State.ExitCode}}' "$single")"
-podman logs "$single" 2>/dev/null | grep -q 'signal 15, stopping' || fail "SIGTERM was not seen"
+logged 'signal 15, stopping' || fail "SIGTERM was not seen"
 echo "podman stop: ended cleanly in $((stopped / 1000000)) ms"
 podman rm "$single" >/dev/null
 
