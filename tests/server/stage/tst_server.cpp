@@ -152,7 +152,8 @@ private slots:
         QCOMPARE(figures.connections[std::size_t(StageFigures::Carrier::Tcp)], 1);
         QCOMPARE(figures.connections[std::size_t(StageFigures::Carrier::WebSocket)], 0);
         // The step to A and B, B's leaving step to A, and at least A's NewUser.
-        QVERIFY(figures.counters.sentBytes >= 3 * 29 + 8);
+        // A's packets are spaced apart, so some may still be held here.
+        QTRY_VERIFY(server->figures().counters.sentBytes >= 3 * 29 + 8);
     }
 
     void relaysToEveryoneWithoutTheMarker()
